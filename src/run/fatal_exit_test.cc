@@ -1,0 +1,108 @@
+#include "run/fatal_exit.h"
+
+#include <gtest/gtest.h>
+
+#include "run/console.h"
+#include "test.h"
+
+namespace {
+
+TEST(FatalExitTest, ShutsComDownThenPrintsThenWaitsThenEnds) {
+  RecordingConsole console;
+  FakeExitPlatform platform;
+  platform.console = &console;
+  platform.keys = {'\r', 27, 'a', ' ', 'b'};
+  PrintText("Code flash erase ... ");
+  try {
+    FatalExit(7, "CODE FLASH ERASE FAILED");
+    FAIL() << "FatalExit returned";
+  } catch (const ProcessEnded& end) {
+    EXPECT_EQ(end.status, 7);
+  }
+  EXPECT_EQ(platform.uninitialise_calls, 1);
+  EXPECT_EQ(platform.uninitialised_at, std::string("Code flash erase ... ").size());
+  EXPECT_EQ(console.text, "Code flash erase ... CODE FLASH ERASE FAILED\nPress space to exit\n");
+  // Enter, Escape and a letter change nothing; the key after the space is
+  // never read.
+  EXPECT_EQ(platform.keys_read, 4u);
+  // FatalExit itself flushes nothing: the process end does.
+  EXPECT_TRUE(console.flushes.empty());
+}
+
+TEST(FatalExitTest, EndOfInputEndsTheWait) {
+  // No console (CI, or a failed read): the wait ends at once.
+  RecordingConsole console;
+  FakeExitPlatform platform;
+  platform.keys = {'x', 'y'};
+  try {
+    FatalExit(0, "PROGRAMMING SUCCESSFUL");
+  } catch (const ProcessEnded& end) {
+    EXPECT_EQ(end.status, 0);
+  }
+  EXPECT_EQ(platform.keys_read, 3u);
+  EXPECT_EQ(console.text, "PROGRAMMING SUCCESSFUL\nPress space to exit\n");
+}
+
+TEST(FatalExitTest, ExtendedKeyScanCodeIsNotASpace) {
+  // Alt+D arrives as 0 then 32; F1 as 0 then 59; an arrow as 0xE0 then 72.
+  for (int prefix : {0, 0xE0}) {
+    RecordingConsole console;
+    FakeExitPlatform platform;
+    platform.keys = {prefix, ' ', 'q', ' '};
+    try {
+      FatalExit(1, "RESET REJECTED");
+    } catch (const ProcessEnded&) {
+    }
+    EXPECT_EQ(platform.keys_read, 4u) << prefix;
+  }
+}
+
+TEST(FatalExitTest, StatusesPassThrough) {
+  for (int status : {0, 1, 108, 109}) {
+    Outcome outcome = RunToExit([&] { FatalExit(status, "X"); });
+    EXPECT_TRUE(outcome.ended);
+    EXPECT_EQ(outcome.status, status);
+    EXPECT_EQ(outcome.message, "X");
+  }
+}
+
+TEST(CheckHresultTest, TheSignAloneDecides) {
+  struct Row {
+    int32_t hr;
+    bool ends;
+  } rows[] = {
+      {0, false},
+      {1, false},  // S_FALSE
+      {0x7FFFFFFF, false},
+      {static_cast<int32_t>(0x80000000u), true},
+      {static_cast<int32_t>(0x800706BAu), true},  // RPC server unavailable
+      {static_cast<int32_t>(0x80040154u), true},  // class not registered
+      {-1, true},
+  };
+  for (const Row& row : rows) {
+    Outcome outcome = RunToExit([&] { CheckHresult(row.hr); });
+    EXPECT_EQ(outcome.ended, row.ends) << std::hex << row.hr;
+    if (row.ends) {
+      EXPECT_EQ(outcome.status, 1);
+      EXPECT_EQ(outcome.text, "ERROR COMMUNICATING WITH SERVER\nPress space to exit\n");
+    } else {
+      EXPECT_EQ(outcome.text, "");
+    }
+  }
+}
+
+TEST(ConsoleTest, FormatsAndFlushes) {
+  RecordingConsole console;
+  PrintFormat("Ready to program K27 firmware release %d.%d.%d(%d)\n", 1, 1, 5, 65535);
+  PrintText("Please enter : ");
+  FlushOutput();
+  PrintWideFormat(L"Access as %ls : %ls\n", L"Operator", L"Full \u00e9");
+  std::string long_text(1000, 'x');
+  PrintFormat("%s", long_text.c_str());
+  EXPECT_EQ(console.text, "Ready to program K27 firmware release 1.1.5(65535)\nPlease enter : "
+                          "Access as Operator : Full \xc3\xa9\n" + long_text);
+  ASSERT_EQ(console.flushes.size(), 1u);
+  EXPECT_EQ(console.flushes[0], 66u);
+}
+
+}  // namespace

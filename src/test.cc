@@ -1,0 +1,72 @@
+#include "test.h"
+
+RecordingConsole::RecordingConsole() : previous_(SetConsoleSink(this)) {}
+RecordingConsole::~RecordingConsole() { SetConsoleSink(previous_); }
+
+void RecordingConsole::Write(std::string_view t) { text.append(t); }
+
+void RecordingConsole::WriteWide(std::wstring_view t) {
+  for (wchar_t wc : t) {
+    unsigned long c = static_cast<unsigned long>(wc);
+    if (c < 0x80) {
+      text.push_back(static_cast<char>(c));
+    } else if (c < 0x800) {
+      text.push_back(static_cast<char>(0xC0 | (c >> 6)));
+      text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    } else {
+      text.push_back(static_cast<char>(0xE0 | ((c >> 12) & 0x0F)));
+      text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
+      text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+    }
+  }
+}
+
+void RecordingConsole::Flush() {
+  flushes.push_back(text.size());
+  if (on_flush) on_flush();
+}
+
+FakeExitPlatform::FakeExitPlatform() : previous_(SetExitPlatform(this)) {}
+FakeExitPlatform::~FakeExitPlatform() { SetExitPlatform(previous_); }
+
+void FakeExitPlatform::UninitialiseCom() {
+  ++uninitialise_calls;
+  if (console) uninitialised_at = console->text.size();
+}
+
+int FakeExitPlatform::ReadKey() {
+  if (keys_read < keys.size()) return keys[keys_read++];
+  ++keys_read;
+  return kEndOfInput;
+}
+
+void FakeExitPlatform::EndProcess(int status) { throw ProcessEnded{status}; }
+
+Outcome RunToExit(const std::function<void()>& body) {
+  RecordingConsole console;
+  FakeExitPlatform platform;
+  platform.console = &console;
+  Outcome outcome;
+  try {
+    body();
+  } catch (const ProcessEnded& end) {
+    outcome.ended = true;
+    outcome.status = end.status;
+  }
+  outcome.text = console.text;
+  if (outcome.ended) {
+    const std::string tail = "\nPress space to exit\n";
+    std::string& t = outcome.text;
+    if (t.size() >= tail.size() && t.compare(t.size() - tail.size(), tail.size(), tail) == 0) {
+      size_t end = t.size() - tail.size();
+      size_t nl = end == 0 ? std::string::npos : t.rfind('\n', end - 1);
+      size_t start = nl == std::string::npos ? 0 : nl + 1;
+      // A message that completes an open progress line shares its line:
+      // the message is what follows the last " ... ".
+      std::string line = t.substr(start, end - start);
+      size_t dots = line.rfind(" ... ");
+      outcome.message = dots == std::string::npos ? line : line.substr(dots + 5);
+    }
+  }
+  return outcome;
+}
