@@ -1,0 +1,212 @@
+"""Runs the real k27prog.exe under Wine in a pseudo-terminal, as an operator
+would: waits for texts on the screen, types keys, and collects what the
+terminal showed, the exit status and the bench simulator's journal."""
+
+import json
+import os
+import re
+import select
+import signal
+import subprocess
+import tempfile
+import threading
+import time
+import fcntl
+import termios
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(os.path.dirname(HERE))
+BUILD = os.environ.get("K27_BUILD_DIR", os.path.join(REPO, "build"))
+
+# Terminal control sequences Wine's console may write around the text.
+_CONTROL = re.compile(r"\x1b\[[0-9;?]*[ -/]*[@-~]|\x1b\][^\x07\x1b]*(\x07|\x1b\\)|\x1b[=>()][0-9A-Za-z]?")
+
+
+_FORWARD = re.compile(r"\x1b\[(\d*)C")
+
+
+def tool_exe():
+    return os.path.join(BUILD, "src", "run", "k27prog.exe")
+
+
+def wine_env(extra=None):
+    env = dict(os.environ)
+    env.update({
+        "WINEPREFIX": os.path.join(BUILD, "wine"),
+        "WINEARCH": "win64",
+        "WINEDEBUG": "-all",
+        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+        "TERM": "dumb",
+    })
+    env.pop("DISPLAY", None)
+    if extra:
+        env.update(extra)
+    return env
+
+
+def clean(raw):
+    """The terminal's bytes as text: control sequences gone, CRLF -> LF."""
+    text = raw.decode("utf-8", errors="replace")
+    # Wine's console moves the cursor forward over a blank instead of
+    # writing it: at the end of the line that is the same as spaces.
+    text = _FORWARD.sub(lambda m: " " * int(m.group(1) or 1), text)
+    text = _CONTROL.sub("", text)
+    text = text.replace("\r\n", "\n")
+    # A lone CR (carriage return without a new line) only moves the cursor.
+    text = re.sub(r"\r+(?=\n)", "", text).replace("\r", "")
+    return text
+
+
+class Result:
+    def __init__(self):
+        self.raw = b""
+        self.transcript = ""
+        self.status = None
+        self.journal = []
+        self.journal_path = None
+        self.journal_dir = None
+        self.stdout_text = None
+        self.elapsed = 0.0
+
+    def __repr__(self):
+        return "Result(status=%r, transcript=%r)" % (self.status, self.transcript)
+
+
+class _Reader(threading.Thread):
+    def __init__(self, fd):
+        super().__init__(daemon=True)
+        self.fd = fd
+        self.data = bytearray()
+        self.lock = threading.Condition()
+        self.closed = False
+
+    def run(self):
+        while True:
+            try:
+                ready, _, _ = select.select([self.fd], [], [], 0.2)
+                if not ready:
+                    continue
+                chunk = os.read(self.fd, 65536)
+            except OSError:
+                chunk = b""
+            with self.lock:
+                if not chunk:
+                    self.closed = True
+                    self.lock.notify_all()
+                    return
+                self.data.extend(chunk)
+                self.lock.notify_all()
+
+    def text(self):
+        with self.lock:
+            return clean(bytes(self.data))
+
+    def wait_for(self, needle, start, deadline, file_path=None):
+        """Waits until `needle` shows at or after offset `start` of the
+        cleaned transcript (or of the file standard output goes to);
+        returns the offset after it, or None."""
+        while True:
+            with self.lock:
+                if file_path:
+                    with open(file_path, "rb") as f:
+                        text = clean(f.read())
+                else:
+                    text = clean(bytes(self.data))
+                at = text.find(needle, start)
+                if at >= 0:
+                    return at + len(needle)
+                if self.closed:
+                    return None
+                remaining = deadline - time.monotonic()
+                if remaining <= 0:
+                    return None
+                self.lock.wait(min(remaining, 0.2))
+
+
+def _set_controlling_tty():
+    fcntl.ioctl(0, termios.TIOCSCTTY, 0)
+
+
+def run_tool(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
+             env=None, journal=True, args=()):
+    """Runs the tool once. `keys` is a list of (wait-for-text, text-to-type)
+    pairs; a wait of None types at once. With `stdout_path`, standard output
+    goes to that file and the waits look at the file: it only holds what the
+    tool has flushed (its prompt) until the process ends. Returns a Result."""
+    exe = exe or tool_exe()
+    work = tempfile.mkdtemp(prefix="k27e2e-")
+    extra = {}
+    if isinstance(bench, dict):
+        bench_path = os.path.join(work, "bench.json")
+        with open(bench_path, "w") as f:
+            json.dump(bench, f)
+        extra["K27SIM_BENCH"] = bench_path
+    elif bench:
+        extra["K27SIM_BENCH"] = os.path.abspath(bench)
+    result = Result()
+    if journal:
+        result.journal_dir = os.path.join(work, "journal")
+        os.makedirs(result.journal_dir)
+        result.journal_path = os.path.join(result.journal_dir, "journal.jsonl")
+        extra["K27SIM_JOURNAL"] = result.journal_path
+    if env:
+        extra.update(env)
+
+    master, slave = os.openpty()
+    attrs = termios.tcgetattr(slave)
+    attrs[3] |= termios.ECHO  # the operator's echo, as a terminal gives it
+    termios.tcsetattr(slave, termios.TCSANOW, attrs)
+    out = open(stdout_path, "wb") if stdout_path else slave
+    started = time.monotonic()
+    proc = subprocess.Popen(["wine", exe] + list(args), stdin=slave, stdout=out, stderr=slave,
+                            env=wine_env(extra), start_new_session=True,
+                            preexec_fn=_set_controlling_tty, close_fds=True)
+    os.close(slave)
+    if stdout_path:
+        out.close()
+    reader = _Reader(master)
+    reader.start()
+    deadline = started + timeout
+    offset = 0
+    try:
+        for wait, typed in keys:
+            if wait is not None:
+                found = reader.wait_for(wait, offset, deadline, stdout_path)
+                if found is None:
+                    break
+                offset = found
+            # A short pause, as a person leaves, so the console is reading.
+            time.sleep(0.2)
+            os.write(master, typed.encode("utf-8"))
+        try:
+            result.status = proc.wait(timeout=max(0.1, deadline - time.monotonic()))
+        except subprocess.TimeoutExpired:
+            try:
+                os.killpg(proc.pid, signal.SIGKILL)
+            except OSError:
+                pass
+            proc.wait()
+            result.status = None
+    finally:
+        result.elapsed = time.monotonic() - started
+        # Whatever the console still had to say.
+        time.sleep(0.1)
+        reader.join(timeout=1.0)
+        result.raw = bytes(reader.data)
+        result.transcript = clean(result.raw)
+        try:
+            os.close(master)
+        except OSError:
+            pass
+    if stdout_path and os.path.exists(stdout_path):
+        with open(stdout_path, "rb") as f:
+            result.stdout_text = f.read().decode("utf-8", errors="replace").replace("\r\n", "\n")
+    if result.journal_path and os.path.exists(result.journal_path):
+        # The simulator may still be finishing its last line.
+        time.sleep(0.2)
+        with open(result.journal_path) as f:
+            for line in f:
+                line = line.strip()
+                if line:
+                    result.journal.append(json.loads(line))
+    return result
