@@ -1,0 +1,48 @@
+#ifndef K27_PROGRAMMING_PROGRAM_DEVICE_H_
+#define K27_PROGRAMMING_PROGRAM_DEVICE_H_
+
+#include <windows.h>
+#include <oleauto.h>
+
+#include <cstdint>
+
+#include "image/inflate.h"
+#include "k27server.h"
+
+// The device address of the code block's first byte.
+constexpr ULONG kCodeBaseAddress = 0x80000;
+
+// Status words of the code-programming operations.
+constexpr unsigned short kStatusDone = 0;
+constexpr unsigned short kStatusBusy = 17;
+
+// What the programming sequence needs of the platform besides the server:
+// the performance counter, a fresh UUID, the calendar time and the code byte
+// array. Tests supply their own.
+class ProgrammingPlatform {
+ public:
+  virtual ~ProgrammingPlatform() = default;
+  // False when the counter is unavailable.
+  virtual bool QueryCounterFrequency(int64_t* frequency) = 0;
+  virtual int64_t QueryCounter() = 0;
+  virtual void CreateUuid(GUID* uuid) = 0;
+  // Seconds since 1970-01-01 00:00:00 UTC, 64-bit.
+  virtual int64_t CalendarTime() = 0;
+  // A one-dimensional VT_UI1 array of `count` bytes from index 0; null when
+  // it cannot be made.
+  virtual SAFEARRAY* CreateByteArray(uint32_t count) = 0;
+  virtual void DestroyArray(SAFEARRAY* array) = 0;
+};
+
+ProgrammingPlatform* DefaultProgrammingPlatform();
+
+// Gates on the device's boot code, stamps the time into the code header and
+// regenerates the code block's checksum, then acquires the programming
+// group, erases, programs the code block at the code base address and asks
+// for a reset. Every path ends in FatalExit; nothing is asked of the device
+// before the gate has passed.
+[[noreturn]] void ProgramDevice(ICodeProgramming* programming, const uint8_t* device_record,
+                                CodeBlock& code,
+                                ProgrammingPlatform* platform = DefaultProgrammingPlatform());
+
+#endif  // K27_PROGRAMMING_PROGRAM_DEVICE_H_
