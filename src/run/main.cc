@@ -10,6 +10,7 @@
 
 #include "image/checksum.h"
 #include "image/embedded_image.h"
+#include "image/validate_image.h"
 #include "run/console.h"
 #include "run/fatal_exit.h"
 #include "run/run_state.h"
@@ -22,7 +23,8 @@ namespace {
   BuildChecksumTable();
   if (CoInitializeEx(nullptr, COINIT_MULTITHREADED) != S_OK) FatalExit(1, "FAILED TO INITIALISE COM");
   run.code = LoadEmbeddedImage();
-  // Stages to come: ValidateImage, ConnectServer, UploadProfile,
+  run.profile = ValidateImage(run.code.bytes.get(), run.code.size);
+  // Stages to come: ConnectServer, UploadProfile,
   // DiscoverDevices, SelectDevice, SelectIdentity, OpenProgrammingInterface,
   // ProgramDevice.
   FatalExit(1, "ERROR COMMUNICATING WITH SERVER");
