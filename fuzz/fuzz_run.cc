@@ -1,0 +1,62 @@
+#include "fuzz_run.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+#include "outcome_table.h"
+#include "test.h"
+
+void FuzzFailure(const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  fprintf(stderr, "\n*** invariant broken: ");
+  vfprintf(stderr, format, args);
+  fprintf(stderr, "\n");
+  va_end(args);
+  abort();
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+FuzzOutcome RunFuzzedStages(const std::function<void()>& body) {
+  RecordingConsole console;
+  FakeExitPlatform platform;
+  platform.console = &console;
+  FuzzOutcome outcome;
+  try {
+    body();
+  } catch (const ProcessEnded& end) {
+    outcome.ended = true;
+    outcome.status = end.status;
+  }
+  if (!outcome.ended) {
+    FUZZ_REQUIRE(platform.uninitialise_calls == 0, "the run returned after FatalExit began");
+    outcome.before = console.text;
+    if (getenv("K27_FUZZ_SHOW")) fprintf(stderr, "outcome: (proceeds)\n");
+    return outcome;
+  }
+  // FatalExit shuts COM down first, then prints the message and the prompt:
+  // everything from that moment on is the message and the prompt.
+  FUZZ_REQUIRE(platform.uninitialise_calls == 1, "FatalExit entered %d times", platform.uninitialise_calls);
+  const std::string& text = console.text;
+  const std::string tail = "\nPress space to exit\n";
+  FUZZ_REQUIRE(platform.uninitialised_at <= text.size() && EndsWith(text, tail),
+               "the run did not end with \"Press space to exit\"");
+  size_t at = platform.uninitialised_at;
+  FUZZ_REQUIRE(text.size() - at >= tail.size(), "no message after COM was shut down");
+  outcome.before = text.substr(0, at);
+  outcome.message = text.substr(at, text.size() - at - tail.size());
+  FUZZ_REQUIRE(outcome.message.find('\n') == std::string::npos,
+               "more than one line after COM was shut down: \"%s\"", outcome.message.c_str());
+  // K27_FUZZ_SHOW=1 shows each run's outcome: what a corpus reaches.
+  static const bool show = getenv("K27_FUZZ_SHOW") != nullptr;
+  if (show) fprintf(stderr, "outcome: %s\n", outcome.message.c_str());
+  int status = OutcomeStatus(outcome.message.c_str());
+  FUZZ_REQUIRE(status >= 0, "\"%s\" is not one of the tool's messages", outcome.message.c_str());
+  FUZZ_REQUIRE(status == outcome.status, "\"%s\" ended with status %d, not %d",
+               outcome.message.c_str(), outcome.status, status);
+  return outcome;
+}
