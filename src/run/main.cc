@@ -14,6 +14,9 @@
 #include "run/console.h"
 #include "run/fatal_exit.h"
 #include "run/run_state.h"
+#include "server/connect_server.h"
+#include "server/device_discovery.h"
+#include "server/identity_selection.h"
 
 namespace {
 
@@ -24,9 +27,15 @@ namespace {
   if (CoInitializeEx(nullptr, COINIT_MULTITHREADED) != S_OK) FatalExit(1, "FAILED TO INITIALISE COM");
   run.code = LoadEmbeddedImage();
   run.profile = ValidateImage(run.code.bytes.get(), run.code.size);
-  // Stages to come: ConnectServer, UploadProfile,
-  // DiscoverDevices, SelectDevice, SelectIdentity, OpenProgrammingInterface,
-  // ProgramDevice.
+  run.server = ConnectServer();
+  UploadProfile(run.server, run.code.bytes.get() + run.profile.offset, run.profile.length);
+  DiscoveredDevices found = DiscoverDevices(run.server);
+  run.device = SelectDevice(found);
+  run.identity = SelectIdentity(run.server, run.device);
+  ProgrammingInterfaces opened = OpenProgrammingInterface(run.server, run.device, run.identity);
+  run.device_interface = opened.device;
+  run.programming = opened.programming;
+  // Stage to come: ProgramDevice.
   FatalExit(1, "ERROR COMMUNICATING WITH SERVER");
 }
 
