@@ -1,0 +1,145 @@
+"""A damaged or foreign image never gets past the real k27prog.exe: copies of
+the tool carrying altered images end with the check's message and exit
+status, and the device server is never started."""
+
+import os
+import shutil
+import subprocess
+import tempfile
+import unittest
+import zlib
+
+from k27e2e import BUILD, run_tool, tool_exe, wine_env
+
+BANNER = "k27prog - K27 firmware programmer"
+PRESS_SPACE = "Press space to exit"
+CODE_BASE = 0x80000
+
+
+def image_tool():
+    return os.path.join(BUILD, "tools", "k27image.exe")
+
+
+def k27image(*args):
+    """Runs the image tool under Wine; returns (status, standard output)."""
+    done = subprocess.run(["wine", image_tool()] + list(args), env=wine_env(), stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    return done.returncode, done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+
+
+def _crc_table():
+    table = []
+    for i in range(256):
+        c = i << 24
+        for _ in range(8):
+            c = ((c << 1) ^ 0x04C11DB7) if c & 0x80000000 else (c << 1)
+            c &= 0xFFFFFFFF
+        table.append(c)
+    return table
+
+
+_TABLE = _crc_table()
+
+
+def seal(block, start=0, length=None):
+    """Stores in the last word of block[start:start+length] the checksum of
+    the bytes before it."""
+    if length is None:
+        length = len(block) - start
+    c = 0xFFFFFFFF
+    for b in block[start:start + length - 4]:
+        c = ((c << 8) & 0xFFFFFFFF) ^ _TABLE[(c >> 24) ^ b]
+    block[start + length - 4:start + length] = (c ^ 0xFFFFFFFF).to_bytes(4, "big")
+
+
+def profile_offset(code):
+    return int.from_bytes(code[84:88], "big") - CODE_BASE
+
+
+def profile_size(code):
+    return int.from_bytes(code[88:92], "big")
+
+
+def damage_code_body(code):
+    code[200] ^= 0x40
+
+
+def code_x_version_2(code):
+    code[50] = 2
+    seal(code)
+
+
+def code_y_version_3(code):
+    code[51] = 3
+    seal(code)
+
+
+def from_revision_above_code_revision(code):
+    at = profile_offset(code) + 58
+    code[at:at + 2] = (int.from_bytes(code[78:80], "big") + 1).to_bytes(2, "big")
+    seal(code, profile_offset(code), profile_size(code))
+    seal(code)
+
+
+# (name, mutation, message, status)
+CASES = [
+    ("checksum damaged", damage_code_body, "CODE BLOCK CRC CHECK FAILED", 1),
+    ("header X version 2", code_x_version_2, "UNKNOWN CODE HEADER X VERSION", 108),
+    ("header Y version 3", code_y_version_3, "UNKNOWN CODE HEADER Y VERSION", 109),
+    ("profile from revision too high", from_revision_above_code_revision, "BAD PROFILE FROM REVISION", 1),
+]
+
+
+class ValidationTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.work = tempfile.mkdtemp(prefix="k27validate-")
+        shipped = os.path.join(cls.work, "shipped.zlib")
+        status, _ = k27image("shipped", shipped)
+        if status != 0:
+            raise RuntimeError("k27image shipped failed")
+        with open(shipped, "rb") as f:
+            cls.shipped_code = zlib.decompress(f.read())
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def make_tool(self, name, mutate):
+        """A copy of the tool whose image is the shipped one, altered; and
+        the resource it carries."""
+        stem = os.path.join(self.work, name.replace(" ", "_"))
+        code = bytearray(self.shipped_code)
+        mutate(code)
+        with open(stem + ".bin", "wb") as f:
+            f.write(code)
+        self.assertEqual(k27image("pack", stem + ".bin", stem + ".zlib")[0], 0)
+        self.assertEqual(k27image("embed", tool_exe(), stem + ".zlib", stem + ".exe")[0], 0)
+        return stem + ".exe", stem + ".zlib"
+
+    def test_refused_images_end_before_the_server(self):
+        for name, mutate, message, status in CASES:
+            with self.subTest(name):
+                exe, resource = self.make_tool(name, mutate)
+                r = run_tool(exe=exe, keys=[(PRESS_SPACE, " ")], timeout=60)
+                # Wine may speak for itself on standard error; that is not the tool's.
+                shown = [line for line in r.transcript.split("\n") if line and not line.startswith("wine: ")]
+                self.assertEqual(shown, [BANNER, message, PRESS_SPACE], r.transcript)
+                self.assertEqual(r.status, status)
+                self.assertEqual(r.journal, [], "the device server was started")
+
+                # The image tool names the same check and outcome.
+                info_status, info = k27image("info", resource)
+                self.assertEqual(info_status, 1, info)
+                verdicts = [line for line in info.split("\n") if line.startswith("verdict: ")]
+                self.assertEqual(len(verdicts), 1, info)
+                self.assertTrue(verdicts[0].endswith(": %s (exit status %d)" % (message, status)), info)
+
+    def test_info_accepts_the_shipped_image(self):
+        status, info = k27image("info", os.path.join(self.work, "shipped.zlib"))
+        self.assertEqual(status, 0, info)
+        self.assertIn('verdict: accepted; k27prog prints "Ready to program K27 firmware release 1.1.5(1)"\n', info)
+
+
+if __name__ == "__main__":
+    unittest.main()
