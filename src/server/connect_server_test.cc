@@ -2,7 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <new>
+
 #include "server/fake_server.h"
+#include "server/safe_array.h"
 #include "test.h"
 
 namespace {
@@ -115,6 +118,12 @@ TEST(UploadProfileTest, FailedLoadEndsTheRun) {
   Outcome outcome = RunToExit([&] { UploadProfile(&server, profile, sizeof profile); });
   EXPECT_EQ(outcome.status, 1);
   EXPECT_EQ(outcome.text, "ERROR COMMUNICATING WITH SERVER\nPress space to exit\n");
+}
+
+TEST(UploadProfileTest, AnArrayTooLargeToDescribeIsNoMemory) {
+  // Nothing is read from the data before the array exists.
+  uint8_t byte = 0;
+  EXPECT_THROW(CreateSentByteArray(&byte, size_t{1} << 32), std::bad_alloc);
 }
 
 }  // namespace
