@@ -12,11 +12,11 @@ struct CodeBlock {
 };
 
 // Inflates the compressed image (one zlib stream) into a new code block.
-// Ends the run with "CODE DECOMPRESSION DIDN'T!!!" when the stream inflates
-// to no more bytes than it holds. A stream the decompressor rejects raises
-// its CryptoPP::Exception, and a block that cannot be had std::bad_alloc;
-// the driver turns both into the run's end. Bytes after the end of the
-// stream are not inflated and not looked at.
+// Ends the run with "CODE DECOMPRESSION FAILED" when bytes follow the end of
+// the stream, and with "CODE DECOMPRESSION DIDN'T!!!" when the stream
+// inflates to no more bytes than the resource holds. A stream the
+// decompressor rejects raises its CryptoPP::Exception, and a block that
+// cannot be had std::bad_alloc; the driver turns both into the run's end.
 CodeBlock InflateImage(const uint8_t* resource, uint32_t resource_size);
 
 #endif  // K27_IMAGE_INFLATE_H_

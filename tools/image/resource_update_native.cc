@@ -1,0 +1,7 @@
+#include "image/resource_update.h"
+
+bool WriteWithImageResource(const std::string&, const std::vector<uint8_t>*, const std::string&,
+                            std::string& error) {
+  error = "embedding needs the Windows build of k27image (run it under Wine)";
+  return false;
+}
