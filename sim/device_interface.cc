@@ -1,0 +1,149 @@
+// IDeviceInterface and ICodeProgramming: one simulated device, opened, and
+// its code flash as the tool programs it.
+
+#include "device_interface.h"
+
+#include "com_object.h"
+#include "safe_arrays.h"
+#include "server_state.h"
+
+using nlohmann::json;
+
+namespace {
+
+const BenchDevice& DeviceAt(int index) { return State().bench.devices[static_cast<size_t>(index)]; }
+
+// The triples the server handed out for the device, as it checks access.
+bool MayProgram(const BenchDevice& device, uint16_t identity) {
+  std::vector<uint16_t> elements;
+  if (device.identity_list.elements) {
+    elements = *device.identity_list.elements;
+  } else {
+    for (const Identity& i : device.identities) elements.insert(elements.end(), {i.kind, i.number, i.level});
+  }
+  for (size_t i = 0; i + 3 <= elements.size(); i += 3) {
+    if (elements[i + 1] == identity && elements[i + 2] == 0) return true;
+  }
+  return false;
+}
+
+class CodeProgramming : public ComObject<ICodeProgramming> {
+ public:
+  explicit CodeProgramming(int device) : device_(device) {}
+
+  HRESULT STDMETHODCALLTYPE Unused1() override { return PlaceholderCall("ICodeProgramming.Unused1"); }
+
+  HRESULT STDMETHODCALLTYPE AcquireGroup(ULONG group_id, const GUID* group_uuid, ULONG* group_out,
+                                         USHORT* status) override {
+    Call call(Op::kAcquireGroup,
+              {{"group_id", group_id}, {"group_uuid", group_uuid ? json(GuidText(*group_uuid)) : json(nullptr)}});
+    if (!group_uuid || !group_out || !status) return call.Finish(E_POINTER);
+    *group_out = 0;
+    *status = 0;
+    if (call.Failing()) return call.Finish(call.AnswerCode());
+    uint16_t word = call.action().status;
+    if (group_id != DeviceAt(device_).group_id) word = kStatusWrongGroup;
+    group_held_ = word == 0;
+    *group_out = group_held_ ? 0x6000u + group_id : 0;
+    *status = word;
+    return call.Finish(call.AnswerCode(), {{"group_out", *group_out}, {"status", word}});
+  }
+
+  HRESULT STDMETHODCALLTYPE EraseStart(ULONG first, ULONG second, USHORT* status) override {
+    Call call(Op::kEraseStart, {{"first", first}, {"second", second}});
+    if (!status) return call.Finish(E_POINTER);
+    *status = 0;
+    if (call.Failing()) return call.Finish(call.AnswerCode());
+    uint16_t word = call.action().status;
+    if (!group_held_) word = kStatusGroupNotHeld;
+    erase_ = word == 0 ? Erase::kDone : word == 17 ? Erase::kRunning : Erase::kNone;
+    *status = word;
+    return call.Finish(call.AnswerCode(), {{"status", word}});
+  }
+
+  HRESULT STDMETHODCALLTYPE ErasePoll(USHORT* status) override {
+    Call call(Op::kErasePoll, json::object());
+    if (!status) return call.Finish(E_POINTER);
+    *status = 0;
+    if (call.Failing()) return call.Finish(call.AnswerCode());
+    uint16_t word = call.action().status;
+    if (erase_ != Erase::kRunning) word = erase_ == Erase::kDone ? 0 : kStatusNoEraseRunning;
+    if (erase_ == Erase::kRunning) erase_ = word == 0 ? Erase::kDone : word == 17 ? Erase::kRunning : Erase::kNone;
+    *status = word;
+    return call.Finish(call.AnswerCode(), {{"status", word}});
+  }
+
+  HRESULT STDMETHODCALLTYPE Program(ULONG address, ULONG length, LPSAFEARRAY code, USHORT* status) override {
+    const ReceivedArray received = ReadSafeArray(code);
+    Call call(Op::kProgram, {{"address", address}, {"length", length}, {"code", DescribeReceived(received, "Program")}});
+    if (!status) return call.Finish(E_POINTER);
+    *status = 0;
+    if (call.Failing()) return call.Finish(call.AnswerCode());
+    if (received.null) return call.Finish(E_POINTER);
+    if (received.dims != 1 || received.vartype != VT_UI1 || received.lower_bound != 0 ||
+        received.count != length) {
+      return call.Finish(E_INVALIDARG, {},
+                         "the code must be a one-dimensional VT_UI1 array from index 0 of the length given");
+    }
+    uint16_t word = call.action().status;
+    if (address != kCodeBaseAddress) word = kStatusBadAddress;
+    if (erase_ != Erase::kDone) word = kStatusNotErased;
+    if (!group_held_) word = kStatusGroupNotHeld;
+    *status = word;
+    return call.Finish(call.AnswerCode(), {{"status", word}});
+  }
+
+  HRESULT STDMETHODCALLTYPE Reset(USHORT* status) override {
+    Call call(Op::kReset, json::object());
+    if (!status) return call.Finish(E_POINTER);
+    *status = 0;
+    if (call.Failing()) return call.Finish(call.AnswerCode());
+    *status = call.action().status;
+    return call.Finish(call.AnswerCode(), {{"status", *status}});
+  }
+
+ private:
+  enum class Erase { kNone, kRunning, kDone };
+  int device_;
+  bool group_held_ = false;
+  Erase erase_ = Erase::kNone;
+};
+
+#define K27_PLACEHOLDER(n) \
+  HRESULT STDMETHODCALLTYPE Unused##n() override { return PlaceholderCall("IDeviceInterface.Unused" #n); }
+
+class DeviceInterface : public ComObject<IDeviceInterface> {
+ public:
+  explicit DeviceInterface(int device) : device_(device) {}
+
+  K27_PLACEHOLDER(1) K27_PLACEHOLDER(2) K27_PLACEHOLDER(3) K27_PLACEHOLDER(4) K27_PLACEHOLDER(5)
+  K27_PLACEHOLDER(6) K27_PLACEHOLDER(7) K27_PLACEHOLDER(8) K27_PLACEHOLDER(9) K27_PLACEHOLDER(10)
+  K27_PLACEHOLDER(11) K27_PLACEHOLDER(12) K27_PLACEHOLDER(13) K27_PLACEHOLDER(14) K27_PLACEHOLDER(15)
+  K27_PLACEHOLDER(16) K27_PLACEHOLDER(17) K27_PLACEHOLDER(18) K27_PLACEHOLDER(19) K27_PLACEHOLDER(20)
+  K27_PLACEHOLDER(21) K27_PLACEHOLDER(22) K27_PLACEHOLDER(23) K27_PLACEHOLDER(24) K27_PLACEHOLDER(25)
+  K27_PLACEHOLDER(26)
+
+  HRESULT STDMETHODCALLTYPE OpenCodeProgramming(USHORT scope, USHORT identity,
+                                                ICodeProgramming** programming) override {
+    Call call(Op::kOpenCodeProgramming, {{"scope", scope}, {"identity", identity}, {"device", device_}});
+    if (!programming) return call.Finish(E_POINTER);
+    *programming = nullptr;
+    if (call.Failing()) return call.Finish(call.AnswerCode());
+    if (call.NoReference()) return call.Finish(S_OK, {{"reference", false}});
+    const BenchDevice& device = DeviceAt(device_);
+    if (scope != device.identity_scope || !MayProgram(device, identity)) {
+      return call.Finish(E_ACCESSDENIED, {}, "that identity may not program this device");
+    }
+    *programming = new CodeProgramming(device_);
+    return call.Finish(call.AnswerCode(), {{"reference", true}});
+  }
+
+ private:
+  int device_;
+};
+
+#undef K27_PLACEHOLDER
+
+}  // namespace
+
+IDeviceInterface* NewDeviceInterface(int device) { return new DeviceInterface(device); }

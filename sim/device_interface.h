@@ -1,0 +1,22 @@
+#ifndef K27_SIM_DEVICE_INTERFACE_H_
+#define K27_SIM_DEVICE_INTERFACE_H_
+
+#include <cstdint>
+
+#include "k27server.h"
+
+// A device opened through OpenDevice: the bench device at that index.
+IDeviceInterface* NewDeviceInterface(int device);
+
+// Status words the simulated device gives on its own when asked to do
+// something out of order; the bench's scripted words apply otherwise.
+constexpr uint16_t kStatusWrongGroup = 0x0102;
+constexpr uint16_t kStatusGroupNotHeld = 0x0103;
+constexpr uint16_t kStatusNotErased = 0x0104;
+constexpr uint16_t kStatusNoEraseRunning = 0x0105;
+constexpr uint16_t kStatusBadAddress = 0x0106;
+
+// The code block's place in the device's address space.
+constexpr uint32_t kCodeBaseAddress = 0x80000;
+
+#endif  // K27_SIM_DEVICE_INTERFACE_H_

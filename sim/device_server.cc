@@ -1,0 +1,199 @@
+// IDeviceServer and its class factory.
+
+#include <objbase.h>
+
+#include "com_object.h"
+#include "device_interface.h"
+#include "host_path.h"
+#include "k27server.h"
+#include "response.h"
+#include "safe_arrays.h"
+#include "server_objects.h"
+#include "server_state.h"
+
+using nlohmann::json;
+
+const CLSID kDeviceServerClsid = {0xAF3D8AC6, 0xA1AA, 0x48D0, {0xBB, 0x1D, 0x65, 0x00, 0x9E, 0xCC, 0xBA, 0x99}};
+
+namespace {
+
+constexpr HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);
+
+BSTR MakeName(const BenchName& name) { return name.null ? nullptr : SysAllocString(Wide(name.text).c_str()); }
+
+json NameOut(BSTR name) {
+  if (!name) return {{"name", nullptr}};
+  return {{"name", Utf8(std::wstring(name, SysStringLen(name)))}};
+}
+
+// The device whose identities and names the server speaks of: the one last
+// asked for, else the first.
+const BenchDevice* NamingDevice() {
+  const ServerState& s = State();
+  if (s.identities_device >= 0) return &s.bench.devices[static_cast<size_t>(s.identities_device)];
+  return s.bench.devices.empty() ? nullptr : &s.bench.devices.front();
+}
+
+class DeviceServer : public ComObject<IDeviceServer> {
+ public:
+  HRESULT STDMETHODCALLTYPE Unused1() override { return PlaceholderCall("IDeviceServer.Unused1"); }
+  HRESULT STDMETHODCALLTYPE Unused2() override { return PlaceholderCall("IDeviceServer.Unused2"); }
+  HRESULT STDMETHODCALLTYPE Unused3() override { return PlaceholderCall("IDeviceServer.Unused3"); }
+  HRESULT STDMETHODCALLTYPE Unused4() override { return PlaceholderCall("IDeviceServer.Unused4"); }
+  HRESULT STDMETHODCALLTYPE Unused5() override { return PlaceholderCall("IDeviceServer.Unused5"); }
+  HRESULT STDMETHODCALLTYPE Unused6() override { return PlaceholderCall("IDeviceServer.Unused6"); }
+
+  HRESULT STDMETHODCALLTYPE GetIdentities(USHORT scope, USHORT qualifier, ULONG a, ULONG b, ULONG c,
+                                          LPSAFEARRAY* identities) override {
+    Call call(Op::kGetIdentities, {{"scope", scope}, {"qualifier", qualifier}, {"a", a}, {"b", b}, {"c", c}});
+    if (!identities) return call.Finish(E_POINTER);
+    *identities = nullptr;
+    if (call.Failing()) return call.Finish(call.AnswerCode());
+    ServerState& s = State();
+    int found = -1;
+    for (size_t i = 0; i < s.bench.devices.size() && found < 0; ++i) {
+      const BenchDevice& d = s.bench.devices[i];
+      if (d.identity_scope == scope && d.identity_qualifier == qualifier) found = static_cast<int>(i);
+    }
+    if (found < 0) return call.Finish(kNotFound, {}, "no device with that identity scope and qualifier");
+    s.identities_device = found;
+    const ArrayContents list = IdentityList(s.bench.devices[static_cast<size_t>(found)]);
+    HRESULT hr = S_OK;
+    *identities = MakeSafeArray(list, &hr);
+    if (FAILED(hr)) return call.Finish(hr);
+    return call.Finish(call.AnswerCode(), {{"identities", DescribeHandedOut(list)}, {"device", found}});
+  }
+
+  HRESULT STDMETHODCALLTYPE GetAccessLevelName(USHORT level, BSTR* name) override {
+    Call call(Op::kGetAccessLevelName, {{"level", level}});
+    if (!name) return call.Finish(E_POINTER);
+    *name = nullptr;
+    if (call.Failing()) return call.Finish(call.AnswerCode());
+    const BenchDevice* device = NamingDevice();
+    if (device && device->access_level_names.count(level)) {
+      *name = MakeName(device->access_level_names.at(level));
+    } else {
+      *name = SysAllocString(Wide("Access level " + std::to_string(level)).c_str());
+    }
+    return call.Finish(call.AnswerCode(), NameOut(*name));
+  }
+
+  HRESULT STDMETHODCALLTYPE GetIdentityName(USHORT kind, USHORT number, BSTR* name) override {
+    Call call(Op::kGetIdentityName, {{"kind", kind}, {"number", number}});
+    if (!name) return call.Finish(E_POINTER);
+    *name = nullptr;
+    if (call.Failing()) return call.Finish(call.AnswerCode());
+    const BenchName* given = nullptr;
+    if (const BenchDevice* device = NamingDevice()) {
+      for (const Identity& identity : device->identities) {
+        if (identity.kind == kind && identity.number == number && identity.name) {
+          given = &*identity.name;
+          break;
+        }
+      }
+    }
+    *name = given ? MakeName(*given)
+                  : SysAllocString(Wide("Identity " + std::to_string(kind) + "." + std::to_string(number)).c_str());
+    return call.Finish(call.AnswerCode(), NameOut(*name));
+  }
+
+  HRESULT STDMETHODCALLTYPE LoadProfile(LPSAFEARRAY profile) override {
+    const ReceivedArray received = ReadSafeArray(profile);
+    Call call(Op::kLoadProfile, {{"profile", DescribeReceived(received, "LoadProfile")}});
+    if (call.Failing()) return call.Finish(call.AnswerCode());
+    if (received.null) return call.Finish(E_POINTER);
+    if (received.dims != 1 || received.vartype != VT_UI1 || received.lower_bound != 0) {
+      return call.Finish(E_INVALIDARG, {}, "the profile must be a one-dimensional VT_UI1 array from index 0");
+    }
+    return call.Finish(call.AnswerCode());
+  }
+
+  HRESULT STDMETHODCALLTYPE DetectDevices(LPSAFEARRAY* response) override {
+    Call call(Op::kDetectDevices, json::object());
+    if (!response) return call.Finish(E_POINTER);
+    *response = nullptr;
+    if (call.Failing()) return call.Finish(call.AnswerCode());
+    const ArrayContents contents = DetectResponse(State().bench);
+    HRESULT hr = S_OK;
+    *response = MakeSafeArray(contents, &hr);
+    if (FAILED(hr)) return call.Finish(hr);
+    return call.Finish(call.AnswerCode(), {{"response", DescribeHandedOut(contents)},
+                                           {"devices", State().bench.devices.size()}});
+  }
+
+  HRESULT STDMETHODCALLTYPE OpenDevice(ULONG locator, DeviceEndpoint endpoint, IDeviceInterface** device) override {
+    Call call(Op::kOpenDevice,
+              {{"locator", locator}, {"endpoint_first", endpoint.first}, {"endpoint_second", endpoint.second}});
+    if (!device) return call.Finish(E_POINTER);
+    *device = nullptr;
+    if (call.Failing()) return call.Finish(call.AnswerCode());
+    if (call.NoReference()) return call.Finish(S_OK, {{"reference", false}});
+    const std::vector<BenchDevice>& devices = State().bench.devices;
+    for (size_t i = 0; i < devices.size(); ++i) {
+      const BenchDevice& d = devices[i];
+      if (d.locator == locator && d.endpoint_first == endpoint.first && d.endpoint_second == endpoint.second) {
+        *device = NewDeviceInterface(static_cast<int>(i));
+        return call.Finish(call.AnswerCode(), {{"reference", true}, {"device", i}});
+      }
+    }
+    return call.Finish(kNotFound, {}, "no device at that locator and endpoint");
+  }
+
+  HRESULT STDMETHODCALLTYPE GetVersion(USHORT* major, USHORT* minor) override {
+    Call call(Op::kGetVersion, json::object());
+    if (!major || !minor) return call.Finish(E_POINTER);
+    *major = 0;
+    *minor = 0;
+    if (call.Failing()) return call.Finish(call.AnswerCode());
+    *major = State().bench.version_major;
+    *minor = State().bench.version_minor;
+    return call.Finish(call.AnswerCode(), {{"major", *major}, {"minor", *minor}});
+  }
+};
+
+class Factory : public IClassFactory {
+ public:
+  HRESULT STDMETHODCALLTYPE QueryInterface(REFIID riid, void** out) override {
+    if (!out) return E_POINTER;
+    if (IsEqualIID(riid, IID_IUnknown) || IsEqualIID(riid, IID_IClassFactory)) {
+      *out = static_cast<IClassFactory*>(this);
+      return S_OK;
+    }
+    *out = nullptr;
+    return E_NOINTERFACE;
+  }
+  // The factory is never freed: it lives as long as the process.
+  ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
+  ULONG STDMETHODCALLTYPE Release() override { return 1; }
+
+  HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
+    Call call(Op::kCreateInstance, {{"iid", GuidText(riid)}, {"outer", outer != nullptr}});
+    if (!out) return call.Finish(E_POINTER);
+    *out = nullptr;
+    if (!State().bench_ok) return call.Finish(CLASS_E_CLASSNOTAVAILABLE, {}, State().bench_error.c_str());
+    if (call.Failing()) return call.Finish(call.AnswerCode());
+    if (outer) return call.Finish(CLASS_E_NOAGGREGATION);
+    if (call.NoReference()) return call.Finish(S_OK, {{"reference", false}});
+    DeviceServer* server = new DeviceServer;
+    HRESULT hr = server->QueryInterface(riid, out);
+    server->Release();
+    if (FAILED(hr)) return call.Finish(hr);
+    return call.Finish(call.AnswerCode(), {{"reference", true}});
+  }
+
+  HRESULT STDMETHODCALLTYPE LockServer(BOOL lock) override {
+    if (lock) {
+      ObjectCreated();
+    } else {
+      ObjectDestroyed();
+    }
+    return S_OK;
+  }
+};
+
+}  // namespace
+
+IClassFactory* ServerFactory() {
+  static Factory factory;
+  return &factory;
+}

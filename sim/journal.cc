@@ -1,0 +1,68 @@
+#include "journal.h"
+
+#include <windows.h>
+
+#include <algorithm>
+
+#include "host_path.h"
+
+namespace {
+
+std::wstring g_path;
+std::wstring g_folder;  // with its trailing separator
+uint32_t g_sequence = 0;
+
+bool WriteAll(HANDLE file, const void* data, size_t size) {
+  const char* bytes = static_cast<const char*>(data);
+  size_t done = 0;
+  while (done < size) {
+    DWORD wrote = 0;
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size - done, 1u << 20));
+    if (!WriteFile(file, bytes + done, chunk, &wrote, nullptr) || wrote == 0) return false;
+    done += wrote;
+  }
+  return true;
+}
+
+}  // namespace
+
+void OpenJournal(const std::wstring& path) {
+  g_path = path;
+  const size_t slash = path.find_last_of(L"\\/");
+  g_folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+}
+
+bool JournalOn() { return !g_path.empty(); }
+
+void JournalWrite(nlohmann::json line) {
+  if (!JournalOn()) return;
+  line["pid"] = GetCurrentProcessId();
+  line["seq"] = ++g_sequence;
+  // One append per line, opened and closed each time: a line is on disk
+  // before the next call, even when the process ends itself right after.
+  const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
+  HANDLE file = CreateFileW(g_path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return;
+  WriteAll(file, text.data(), text.size());
+  CloseHandle(file);
+}
+
+std::string JournalDump(const std::string& op, const uint8_t* data, size_t size) {
+  if (!JournalOn()) return {};
+  // A fresh name every time, also when several server processes share one
+  // journal folder.
+  for (uint32_t n = 1; n < 100000; ++n) {
+    const std::string name = op + "-" + std::to_string(n) + ".bin";
+    HANDLE file = CreateFileW((g_folder + Wide(name)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+      if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) continue;
+      return {};
+    }
+    const bool ok = WriteAll(file, data, size);
+    CloseHandle(file);
+    return ok ? name : std::string();
+  }
+  return {};
+}

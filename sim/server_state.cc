@@ -1,0 +1,120 @@
+#include "server_state.h"
+
+#include <cstdio>
+#include <vector>
+
+#include "host_path.h"
+#include "journal.h"
+
+namespace {
+
+CRITICAL_SECTION* CallLock() {
+  static CRITICAL_SECTION lock;
+  static const bool ready = (InitializeCriticalSection(&lock), true);
+  (void)ready;
+  return &lock;
+}
+
+volatile LONG g_objects = 0;
+volatile LONG g_created = 0;
+
+bool ReadWholeFile(const std::wstring& path, std::string& text) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  LARGE_INTEGER size;
+  bool ok = GetFileSizeEx(file, &size) && size.QuadPart < (64 << 20);
+  if (ok) {
+    text.resize(static_cast<size_t>(size.QuadPart));
+    DWORD read = 0;
+    ok = text.empty() || (ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &read, nullptr) &&
+                          read == text.size());
+  }
+  CloseHandle(file);
+  return ok;
+}
+
+}  // namespace
+
+ServerState& State() {
+  static ServerState state;
+  return state;
+}
+
+void LoadBench() {
+  ServerState& s = State();
+  const std::wstring named = EnvironmentValue(L"K27SIM_BENCH");
+  std::string text;
+  if (named.empty()) {
+    text = DefaultBenchText();
+  } else if (!ReadWholeFile(HostPath(named), text)) {
+    s.bench_error = "cannot read bench file " + Utf8(named);
+    return;
+  }
+  try {
+    s.bench = ParseBench(text);
+    s.bench_ok = true;
+  } catch (const BenchError& e) {
+    s.bench_error = std::string(named.empty() ? "built-in bench" : Utf8(named)) + ": " + e.what();
+  }
+}
+
+void ObjectCreated() {
+  InterlockedIncrement(&g_objects);
+  InterlockedExchange(&g_created, 1);
+}
+
+void ObjectDestroyed() {
+  if (InterlockedDecrement(&g_objects) == 0) SetEvent(AllReleasedEvent());
+}
+
+HANDLE AllReleasedEvent() {
+  static HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  return event;
+}
+
+bool AnyObjectCreated() { return g_created != 0; }
+
+std::string HresultText(HRESULT hr) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
+  return text;
+}
+
+std::string GuidText(const GUID& g) {
+  char text[40];
+  std::snprintf(text, sizeof text, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}",
+                static_cast<unsigned long>(g.Data1), g.Data2, g.Data3, g.Data4[0], g.Data4[1], g.Data4[2],
+                g.Data4[3], g.Data4[4], g.Data4[5], g.Data4[6], g.Data4[7]);
+  return text;
+}
+
+Call::Call(Op op, nlohmann::json args) : op_(op), args_(std::move(args)) {
+  EnterCriticalSection(CallLock());
+  action_ = State().plan.Next(op);
+  if (action_.delay_ms) Sleep(action_.delay_ms);
+  if (action_.kind == CallAction::Kind::kCrash) {
+    JournalWrite({{"op", OpName(op_)}, {"call", action_.call}, {"args", args_}, {"crash", true}});
+    // The server dies inside the call: the client sees the call fail.
+    ExitProcess(3);
+  }
+}
+
+Call::~Call() { LeaveCriticalSection(CallLock()); }
+
+HRESULT Call::Finish(HRESULT hr, nlohmann::json out, const char* note) {
+  nlohmann::json line = {{"op", OpName(op_)}, {"call", action_.call}, {"args", args_}, {"hresult", HresultText(hr)}};
+  if (SUCCEEDED(hr)) line["out"] = std::move(out);
+  if (action_.kind == CallAction::Kind::kFail) line["fault"] = "hresult";
+  if (action_.kind == CallAction::Kind::kNoReference) line["fault"] = "no_reference";
+  if (note) line["note"] = note;
+  JournalWrite(std::move(line));
+  return hr;
+}
+
+HRESULT PlaceholderCall(const char* name) {
+  EnterCriticalSection(CallLock());
+  JournalWrite({{"op", name}, {"hresult", HresultText(E_NOTIMPL)}});
+  LeaveCriticalSection(CallLock());
+  return E_NOTIMPL;
+}
