@@ -2,52 +2,119 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 #include "image/embedded_image.h"
 
 namespace {
 
-std::string LastError(const char* what) {
-  return std::string(what) + " failed (error " + std::to_string(GetLastError()) + ")";
+std::string LastError(const std::string& what) {
+  return what + " failed (error " + std::to_string(GetLastError()) + ")";
 }
 
-BOOL CALLBACK CollectLanguage(HMODULE, LPCSTR, LPCSTR, WORD language, LONG_PTR found) {
-  reinterpret_cast<std::vector<WORD>*>(found)->push_back(language);
+// A resource type or name: an integer id or a string.
+struct ResourceKey {
+  bool is_id = false;
+  WORD id = 0;
+  std::string name;
+
+  explicit ResourceKey(LPCSTR key) {
+    if (IS_INTRESOURCE(key)) {
+      is_id = true;
+      id = static_cast<WORD>(reinterpret_cast<ULONG_PTR>(key));
+    } else {
+      name = key;
+    }
+  }
+  LPCSTR Get() const { return is_id ? MAKEINTRESOURCEA(id) : name.c_str(); }
+};
+
+struct ResourceEntry {
+  ResourceKey type, name;
+  WORD language;
+  std::vector<uint8_t> data;
+};
+
+bool IsImageEntry(const ResourceKey& type, const ResourceKey& name) {
+  return !type.is_id && _stricmp(type.name.c_str(), kImageResourceType) == 0 && name.is_id &&
+         name.id == kImageResourceId;
+}
+
+struct Collection {
+  HMODULE module;
+  std::vector<ResourceEntry> entries;
+  bool failed = false;
+};
+
+BOOL CALLBACK CollectLanguage(HMODULE module, LPCSTR type, LPCSTR name, WORD language, LONG_PTR param) {
+  Collection& c = *reinterpret_cast<Collection*>(param);
+  ResourceEntry entry{ResourceKey(type), ResourceKey(name), language, {}};
+  if (IsImageEntry(entry.type, entry.name)) return TRUE;
+  HRSRC found = FindResourceExA(module, type, name, language);
+  HGLOBAL loaded = found ? LoadResource(module, found) : nullptr;
+  const void* data = loaded ? LockResource(loaded) : nullptr;
+  if (!data) {
+    c.failed = true;
+    return FALSE;
+  }
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  entry.data.assign(bytes, bytes + SizeofResource(module, found));
+  c.entries.push_back(std::move(entry));
   return TRUE;
 }
 
-// The languages in which `path` carries the image resource.
-std::vector<WORD> ImageLanguages(const std::string& path) {
-  std::vector<WORD> languages;
-  HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  if (!module) return languages;
-  EnumResourceLanguagesA(module, kImageResourceType, MAKEINTRESOURCEA(kImageResourceId), CollectLanguage,
-                         reinterpret_cast<LONG_PTR>(&languages));
-  FreeLibrary(module);
-  return languages;
+BOOL CALLBACK CollectName(HMODULE module, LPCSTR type, LPSTR name, LONG_PTR param) {
+  EnumResourceLanguagesA(module, type, name, CollectLanguage, param);
+  return !reinterpret_cast<Collection*>(param)->failed;
 }
 
-bool Update(const std::string& out, const std::vector<uint8_t>* resource, std::string& error) {
-  const std::vector<WORD> languages = ImageLanguages(out);
-  HANDLE update = BeginUpdateResourceA(out.c_str(), FALSE);
+BOOL CALLBACK CollectType(HMODULE module, LPSTR type, LONG_PTR param) {
+  EnumResourceNamesA(module, type, CollectName, param);
+  return !reinterpret_cast<Collection*>(param)->failed;
+}
+
+// Every resource of the program but its image.
+bool OtherResources(const std::string& path, std::vector<ResourceEntry>& entries, std::string& error) {
+  HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  if (!module) {
+    error = LastError("reading the resources of " + path);
+    return false;
+  }
+  Collection c{module, {}};
+  EnumResourceTypesA(module, CollectType, reinterpret_cast<LONG_PTR>(&c));
+  FreeLibrary(module);
+  if (c.failed) {
+    error = "a resource of " + path + " cannot be read";
+    return false;
+  }
+  entries = std::move(c.entries);
+  return true;
+}
+
+// Rewrites the whole resource table rather than deleting one entry: that
+// works the same on every platform's resource updater.
+bool Rewrite(const std::string& out, const std::vector<ResourceEntry>& entries,
+             const std::vector<uint8_t>* resource, std::string& error) {
+  HANDLE update = BeginUpdateResourceA(out.c_str(), TRUE);
   if (!update) {
     error = LastError("BeginUpdateResource");
     return false;
   }
   bool ok = true;
-  // Null data of no size deletes the entry of that language.
-  for (WORD language : languages) {
-    if (ok && !UpdateResourceA(update, kImageResourceType, MAKEINTRESOURCEA(kImageResourceId), language, nullptr, 0)) {
-      error = LastError("removing the image resource");
+  for (const ResourceEntry& e : entries) {
+    if (!UpdateResourceA(update, e.type.Get(), e.name.Get(), e.language, const_cast<uint8_t*>(e.data.data()),
+                         static_cast<DWORD>(e.data.size()))) {
+      error = LastError("copying a resource");
       ok = false;
+      break;
     }
   }
-  if (ok && resource) {
-    void* data = const_cast<uint8_t*>(resource->data());
-    if (!UpdateResourceA(update, kImageResourceType, MAKEINTRESOURCEA(kImageResourceId),
-                         MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), data, static_cast<DWORD>(resource->size()))) {
-      error = LastError("adding the image resource");
-      ok = false;
-    }
+  if (ok && resource &&
+      !UpdateResourceA(update, kImageResourceType, MAKEINTRESOURCEA(kImageResourceId),
+                       MAKELANGID(LANG_NEUTRAL, SUBLANG_NEUTRAL), const_cast<uint8_t*>(resource->data()),
+                       static_cast<DWORD>(resource->size()))) {
+    error = LastError("adding the image resource");
+    ok = false;
   }
   if (!EndUpdateResourceA(update, ok ? FALSE : TRUE) && ok) {
     error = LastError("EndUpdateResource");
@@ -64,11 +131,13 @@ bool WriteWithImageResource(const std::string& exe, const std::vector<uint8_t>* 
     error = "the resource is too large";
     return false;
   }
+  std::vector<ResourceEntry> entries;
+  if (!OtherResources(exe, entries, error)) return false;
   if (!CopyFileA(exe.c_str(), out.c_str(), FALSE)) {
-    error = LastError(("copying " + exe).c_str());
+    error = LastError("copying " + exe);
     return false;
   }
-  if (Update(out, resource, error)) return true;
+  if (Rewrite(out, entries, resource, error)) return true;
   DeleteFileA(out.c_str());
   return false;
 }
