@@ -10,9 +10,8 @@ BootCodeGate CompareBootCode(uint16_t branch, uint16_t version, uint16_t minimum
   return BootCodeGate::kPasses;
 }
 
-BootCodeGate CheckBootCode(const uint8_t* device_record, const uint8_t* code_block) {
-  return CompareBootCode(ReadLittle16(device_record + kRecordBootBranch),
-                         ReadLittle16(device_record + kRecordBootVersion),
+BootCodeGate CheckBootCode(const DeviceRecord& device, const uint8_t* code_block) {
+  return CompareBootCode(DeviceBootBranch(device), DeviceBootVersion(device),
                          ReadBig16(code_block + kCodeMinimumBootBranch),
                          ReadBig16(code_block + kCodeMinimumBootVersion));
 }

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "server/device_record.h"
+
 // Whether a device's boot code can run this code: its boot branch and boot
 // version (from the device record, host order) against the code header's
 // minimum boot branch and version (big-endian). Ordered branch first, then
@@ -13,9 +15,7 @@ enum class BootCodeGate {
   kVersionTooLow,
 };
 
-// Where the gate's fields sit.
-constexpr uint32_t kRecordBootBranch = 48;
-constexpr uint32_t kRecordBootVersion = 50;
+// Where the code header's minimum sits.
 constexpr uint32_t kCodeMinimumBootBranch = 80;
 constexpr uint32_t kCodeMinimumBootVersion = 82;
 
@@ -23,6 +23,6 @@ BootCodeGate CompareBootCode(uint16_t branch, uint16_t version, uint16_t minimum
                              uint16_t minimum_version);
 
 // The gate over the chosen device record and the code block's header.
-BootCodeGate CheckBootCode(const uint8_t* device_record, const uint8_t* code_block);
+BootCodeGate CheckBootCode(const DeviceRecord& device, const uint8_t* code_block);
 
 #endif  // K27_PROGRAMMING_BOOT_GATE_H_

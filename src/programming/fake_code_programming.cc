@@ -129,15 +129,13 @@ int64_t FakeProgrammingPlatform::CalendarTime() {
   return time;
 }
 
-SAFEARRAY* FakeProgrammingPlatform::CreateByteArray(uint32_t count) {
+// The arrays themselves are the tool's own.
+SAFEARRAY* FakeProgrammingPlatform::CreateCodeArray(const uint8_t* code, uint32_t size) {
   log_->Add("create array");
-  if (array_fails) return nullptr;
-  return DefaultProgrammingPlatform()->CreateByteArray(count);
+  return DefaultProgrammingPlatform()->CreateCodeArray(code, size);
 }
 
-void FakeProgrammingPlatform::DestroyArray(SAFEARRAY* array) {
+void FakeProgrammingPlatform::DestroyCodeArray(SAFEARRAY* array) {
   log_->Add("destroy array");
-  // Destroying a locked array fails and leaks it: the sequence must unlock.
-  HRESULT hr = SafeArrayDestroy(array);
-  if (hr != S_OK) log_->Add("destroy failed");
+  DefaultProgrammingPlatform()->DestroyCodeArray(array);
 }

@@ -80,8 +80,8 @@ class FakeProgrammingPlatform : public ProgrammingPlatform {
   int64_t QueryCounter() override;
   void CreateUuid(GUID* uuid) override;
   int64_t CalendarTime() override;
-  SAFEARRAY* CreateByteArray(uint32_t count) override;
-  void DestroyArray(SAFEARRAY* array) override;
+  SAFEARRAY* CreateCodeArray(const uint8_t* code, uint32_t size) override;
+  void DestroyCodeArray(SAFEARRAY* array) override;
 
   bool counter_available = true;
   int64_t frequency = 1000;
@@ -89,7 +89,6 @@ class FakeProgrammingPlatform : public ProgrammingPlatform {
   std::vector<int64_t> counts{0};
   GUID uuid{0x01234567, 0x89AB, 0xCDEF, {1, 2, 3, 4, 5, 6, 7, 8}};
   int64_t time = 0x5F5E1234;
-  bool array_fails = false;
 
  private:
   ProgrammingLog* log_;

@@ -2,22 +2,17 @@
 
 #include <rpc.h>
 
-#include <cstring>
 #include <ctime>
-#include <new>
 
-#include "image/byte_order.h"
 #include "image/checksum.h"
 #include "programming/boot_gate.h"
 #include "programming/completion_line.h"
 #include "programming/time_stamp.h"
 #include "run/console.h"
 #include "run/fatal_exit.h"
+#include "server/safe_array.h"
 
 namespace {
-
-// The record's group id, handed to the server unchanged.
-constexpr uint32_t kRecordGroupId = 12;
 
 // EraseStart's two arguments: the whole code flash.
 constexpr ULONG kEraseFirst = 0;
@@ -39,17 +34,14 @@ class WindowsProgrammingPlatform : public ProgrammingPlatform {
   }
   void CreateUuid(GUID* uuid) override { UuidCreate(uuid); }
   int64_t CalendarTime() override { return _time64(nullptr); }
-  SAFEARRAY* CreateByteArray(uint32_t count) override {
-    SAFEARRAYBOUND bound;
-    bound.cElements = count;
-    bound.lLbound = 0;
-    return SafeArrayCreate(VT_UI1, 1, &bound);
+  SAFEARRAY* CreateCodeArray(const uint8_t* code, uint32_t size) override {
+    return CreateSentByteArray(code, size);
   }
-  void DestroyArray(SAFEARRAY* array) override { SafeArrayDestroy(array); }
+  void DestroyCodeArray(SAFEARRAY* array) override { DestroySentArray(array); }
 };
 
-void CheckBootCodeGate(const uint8_t* device_record, const uint8_t* code_block) {
-  switch (CheckBootCode(device_record, code_block)) {
+void CheckBootCodeGate(const DeviceRecord& device, const uint8_t* code_block) {
+  switch (CheckBootCode(device, code_block)) {
     case BootCodeGate::kBranchTooLow:
       FatalExit(1, "BOOT CODE BRANCH TOO LOW FOR THIS CODE");
     case BootCodeGate::kVersionTooLow:
@@ -94,14 +86,11 @@ void Program(ICodeProgramming* programming, const CodeBlock& code, int64_t frequ
   PrintText("Code flash program ... ");
   FlushOutput();
   int64_t start = platform->QueryCounter();
-  SAFEARRAY* array = platform->CreateByteArray(code.size);
-  if (!array) throw std::bad_alloc();
-  // A fresh array always locks, and its data is there from creation.
-  SafeArrayLock(array);
-  std::memcpy(array->pvData, code.bytes.get(), code.size);
+  // Made after the start count: the time shown includes the copy.
+  SAFEARRAY* array = platform->CreateCodeArray(code.bytes.get(), code.size);
   CheckHresult(programming->Program(kCodeBaseAddress, code.size, array, &status));
-  SafeArrayUnlock(array);
-  platform->DestroyArray(array);
+  // Gone before its outcome is looked at, whatever that is.
+  platform->DestroyCodeArray(array);
   if (status != kStatusDone) FatalExit(1, "CODE FLASH PROGRAM FAILED");
   int64_t end = platform->QueryCounter();
   PrintCompletionLine(frequency, start, end);
@@ -123,9 +112,9 @@ ProgrammingPlatform* DefaultProgrammingPlatform() {
   return &platform;
 }
 
-void ProgramDevice(ICodeProgramming* programming, const uint8_t* device_record, CodeBlock& code,
+void ProgramDevice(ICodeProgramming* programming, const DeviceRecord& device, CodeBlock& code,
                    ProgrammingPlatform* platform) {
-  CheckBootCodeGate(device_record, code.bytes.get());
+  CheckBootCodeGate(device, code.bytes.get());
   StampCodeBlock(code, platform);
 
   int64_t frequency = 0;
@@ -135,7 +124,7 @@ void ProgramDevice(ICodeProgramming* programming, const uint8_t* device_record, 
   platform->CreateUuid(&group_uuid);
   ULONG group_out = 0;
   unsigned short status = 0;
-  CheckHresult(programming->AcquireGroup(ReadLittle32(device_record + kRecordGroupId),
+  CheckHresult(programming->AcquireGroup(DeviceGroupId(device),
                                          &group_uuid, &group_out, &status));
   if (status != kStatusDone) FatalExit(1, "COULD NOT ACQUIRE CODE PROGRAMMING GROUP AT DEVICE");
 

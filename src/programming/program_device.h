@@ -8,6 +8,7 @@
 
 #include "image/inflate.h"
 #include "k27server.h"
+#include "server/device_record.h"
 
 // The device address of the code block's first byte.
 constexpr ULONG kCodeBaseAddress = 0x80000;
@@ -28,10 +29,10 @@ class ProgrammingPlatform {
   virtual void CreateUuid(GUID* uuid) = 0;
   // Seconds since 1970-01-01 00:00:00 UTC, 64-bit.
   virtual int64_t CalendarTime() = 0;
-  // A one-dimensional VT_UI1 array of `count` bytes from index 0; null when
-  // it cannot be made.
-  virtual SAFEARRAY* CreateByteArray(uint32_t count) = 0;
-  virtual void DestroyArray(SAFEARRAY* array) = 0;
+  // The code byte array, filled and locked, and its end right after the
+  // Program call. An array that cannot be had raises std::bad_alloc.
+  virtual SAFEARRAY* CreateCodeArray(const uint8_t* code, uint32_t size) = 0;
+  virtual void DestroyCodeArray(SAFEARRAY* array) = 0;
 };
 
 ProgrammingPlatform* DefaultProgrammingPlatform();
@@ -41,7 +42,7 @@ ProgrammingPlatform* DefaultProgrammingPlatform();
 // group, erases, programs the code block at the code base address and asks
 // for a reset. Every path ends in FatalExit; nothing is asked of the device
 // before the gate has passed.
-[[noreturn]] void ProgramDevice(ICodeProgramming* programming, const uint8_t* device_record,
+[[noreturn]] void ProgramDevice(ICodeProgramming* programming, const DeviceRecord& device,
                                 CodeBlock& code,
                                 ProgrammingPlatform* platform = DefaultProgrammingPlatform());
 

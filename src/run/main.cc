@@ -11,6 +11,7 @@
 #include "image/checksum.h"
 #include "image/embedded_image.h"
 #include "image/validate_image.h"
+#include "programming/program_device.h"
 #include "run/console.h"
 #include "run/fatal_exit.h"
 #include "run/run_state.h"
@@ -35,8 +36,7 @@ namespace {
   ProgrammingInterfaces opened = OpenProgrammingInterface(run.server, run.device, run.identity);
   run.device_interface = opened.device;
   run.programming = opened.programming;
-  // Stage to come: ProgramDevice.
-  FatalExit(1, "ERROR COMMUNICATING WITH SERVER");
+  ProgramDevice(run.programming, run.device, run.code);
 }
 
 }  // namespace
