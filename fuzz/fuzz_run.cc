@@ -1,10 +1,14 @@
 #include "fuzz_run.h"
 
+#include <cryptopp/cryptlib.h>
+
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 
 #include "outcome_table.h"
+#include "run/fatal_exit.h"
 #include "test.h"
 
 void FuzzFailure(const char* format, ...) {
@@ -21,17 +25,35 @@ bool EndsWith(const std::string& text, const std::string& tail) {
   return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+namespace {
+const RecordingConsole* g_console = nullptr;
+}
+
+const RecordingConsole& FuzzConsole() {
+  FUZZ_REQUIRE(g_console, "no run in progress");
+  return *g_console;
+}
+
 FuzzOutcome RunFuzzedStages(const std::function<void()>& body) {
   RecordingConsole console;
+  g_console = &console;
   FakeExitPlatform platform;
   platform.console = &console;
   FuzzOutcome outcome;
   try {
-    body();
+    // As the driver ends what a stage lets escape.
+    try {
+      body();
+    } catch (const std::bad_alloc&) {
+      FatalExit(1, "OUT OF MEMORY");
+    } catch (const CryptoPP::Exception&) {
+      FatalExit(1, "CODE DECOMPRESSION FAILED");
+    }
   } catch (const ProcessEnded& end) {
     outcome.ended = true;
     outcome.status = end.status;
   }
+  g_console = nullptr;
   if (!outcome.ended) {
     FUZZ_REQUIRE(platform.uninitialise_calls == 0, "the run returned after FatalExit began");
     outcome.before = console.text;

@@ -2,7 +2,9 @@
 #define K27_FUZZ_FUZZ_RUN_H_
 
 // Runs stages of the tool over fuzzed bytes with a recording console and a
-// platform whose process end throws, and checks what holds for every run,
+// platform whose process end throws, ending what escapes a stage as the
+// driver does ("OUT OF MEMORY", "CODE DECOMPRESSION FAILED"), and checks
+// what holds for every run,
 // whatever the bytes: the run either proceeds, or ends through FatalExit
 // exactly once, with one message of the tool's table and that message's
 // status, then "Press space to exit", and nothing after it.
@@ -18,6 +20,10 @@ struct FuzzOutcome {
 };
 
 FuzzOutcome RunFuzzedStages(const std::function<void()>& body);
+
+class RecordingConsole;
+// The console of the run in progress (for checks made while it runs).
+const RecordingConsole& FuzzConsole();
 
 // Stops the fuzzer with a report (a crash to libFuzzer, which keeps the
 // input) when an invariant does not hold.

@@ -1,12 +1,8 @@
 // The compressed image, as the tool's resource would hold it, through the
-// resource size guard, inflation and the image checks, ended as the driver
-// ends what a stage lets escape.
-
-#include <cryptopp/cryptlib.h>
+// resource size guard, inflation and the image checks.
 
 #include <cstdint>
 #include <cstring>
-#include <new>
 #include <vector>
 
 #include "fuzz_run.h"
@@ -35,17 +31,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<uint8_t> as_inflated;
   ProfileView profile;
   FuzzOutcome outcome = RunFuzzedStages([&] {
-    try {
-      if (resource_size < kMinimumImageResourceSize) FatalExit(1, "CODE RESOURCE TOO SMALL");
-      code = InflateImage(data, resource_size);
-      inflated = true;
-      as_inflated.assign(code.bytes.get(), code.bytes.get() + code.size);
-      profile = ValidateImage(code.bytes.get(), code.size);
-    } catch (const std::bad_alloc&) {
-      FatalExit(1, "OUT OF MEMORY");
-    } catch (const CryptoPP::Exception&) {
-      FatalExit(1, "CODE DECOMPRESSION FAILED");
-    }
+    if (resource_size < kMinimumImageResourceSize) FatalExit(1, "CODE RESOURCE TOO SMALL");
+    code = InflateImage(data, resource_size);
+    inflated = true;
+    as_inflated.assign(code.bytes.get(), code.bytes.get() + code.size);
+    profile = ValidateImage(code.bytes.get(), code.size);
   });
 
   if (!inflated) {

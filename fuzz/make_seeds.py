@@ -72,5 +72,61 @@ def image_seeds():
     write("image_fuzzer", "bad-adler.zlib", bytes(bad))
 
 
+def device_record(state=1200, family=b"K27", serial=42, label=b"Bench", boot=(1, 3), code=(2, 1, 7)):
+    r = bytearray(1256)
+    struct.pack_into("<IIH", r, 0, 0x11223344, 0x55667788, 0x99AA)
+    struct.pack_into("<I", r, 12, 0xCAFEF00D)
+    r[16:16 + len(family)] = family
+    struct.pack_into("<HH", r, 48, *boot)
+    struct.pack_into("<H", r, 84, state)
+    struct.pack_into("<iHH", r, 88, serial, 0x0102, 0x0304)
+    struct.pack_into("<HHH", r, 160, *code)
+    r[168:168 + len(label)] = label
+    return bytes(r)
+
+
+def typed(text):
+    """The operator's entry, in its 16 bytes."""
+    return text.ljust(16, b"\0")[:16]
+
+
+def device_seeds():
+    write("detect_response_fuzzer", "one-device", typed(b"42\r\n") + device_record())
+    write("detect_response_fuzzer", "none", typed(b"42\n"))
+    write("detect_response_fuzzer", "short-record", typed(b"42\n") + device_record()[:-1])
+    write("detect_response_fuzzer", "states",
+          typed(b" +1000") + b"".join(device_record(state=s, serial=s) for s in
+                                      (100, 101, 700, 701, 800, 801, 999, 1000, 1001)))
+    write("detect_response_fuzzer", "same-serial",
+          typed(b"7") + device_record(serial=7, label=b"first") + device_record(serial=7, label=b"second"))
+    write("detect_response_fuzzer", "no-eligible",
+          typed(b"42") + device_record(family=b"k27") + device_record(state=999))
+    # Text fields that fill their room without a terminator.
+    write("detect_response_fuzzer", "unterminated",
+          typed(b"-1") + device_record(family=b"K" * 32, serial=-1) + device_record(label=b"L" * 1088, serial=-1))
+
+
+def identity_list(triples):
+    return b"".join(struct.pack("<HHH", *t) for t in triples)
+
+
+def names(*texts):
+    return b"".join(t.encode("utf-16-le") + b"\0\0" for t in texts)
+
+
+def identity_seeds():
+    # Two bytes give the list's length in bytes; the names follow it.
+    def seed(name, elements, *texts):
+        write("identity_list_fuzzer", name, struct.pack("<H", len(elements)) + elements + names(*texts))
+    seed("one", identity_list([(1, 5, 0)]), "Operator", "Full")
+    seed("zero-wins", identity_list([(1, 5, 0), (2, 0, 0), (1, 6, 0)]), "A", "Full", "B", "Full", "C", "Full")
+    seed("none-sufficient", identity_list([(1, 0, 3), (1, 5, 2)]), "Guest", "Read", "Viewer", "View")
+    seed("empty", b"")
+    seed("not-triples", identity_list([(1, 5, 0)]) + b"\1\0\2\0", "X", "Y")
+    seed("wide-names", identity_list([(1, 9, 0)]), "Bedienerin \u00e9\u4e2d", "\uffff")
+
+
 if __name__ == "__main__":
     image_seeds()
+    device_seeds()
+    identity_seeds()
