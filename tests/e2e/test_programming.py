@@ -1,0 +1,241 @@
+"""The whole run, end to end: the real k27prog.exe under Wine, against the
+real bench simulator through COM, in a pseudo-terminal, typed at as an
+operator does."""
+
+import os
+import re
+import struct
+import tempfile
+import time
+import unittest
+import zlib
+
+from k27e2e import REPO, run_tool
+
+PROMPT = "Please enter the serial number of the device you wish to program : "
+PRESS_SPACE = "Press space to exit"
+CODE_SIZE = 142180
+SERVER_ERROR = "ERROR COMMUNICATING WITH SERVER"
+
+
+def shipped_code_block():
+    with open(os.path.join(REPO, "resources", "k27image.zlib"), "rb") as f:
+        return zlib.decompress(f.read())
+
+
+def _crc_table():
+    table = []
+    for i in range(256):
+        c = i << 24
+        for _ in range(8):
+            c = ((c << 1) ^ 0x04C11DB7) if c & 0x80000000 else (c << 1)
+            c &= 0xFFFFFFFF
+        table.append(c)
+    return table
+
+
+_TABLE = _crc_table()
+
+
+def block_crc(data):
+    """The CRC-32 (MSB first, all ones in and out) of the bytes."""
+    c = 0xFFFFFFFF
+    for b in data:
+        c = ((c << 8) & 0xFFFFFFFF) ^ _TABLE[(c >> 24) ^ b]
+    return c ^ 0xFFFFFFFF
+
+
+def device(**fields):
+    """A K27 unit ready for code programming, with one identity that may
+    program it; `fields` override."""
+    d = {
+        "locator": 1, "endpoint_first": 167772417, "endpoint_second": 5001, "group_id": 513,
+        "family": "K27", "boot_branch": 1, "boot_version": 3, "state": 1200, "serial": 42,
+        "identity_scope": 1, "identity_qualifier": 42, "code_version": [2, 1, 7], "label": "Bench",
+        "identities": [{"kind": 1, "number": 12, "level": 0, "name": "Production engineer"}],
+        "access_levels": {"0": "Code programming"},
+    }
+    d.update(fields)
+    return d
+
+
+def bench(status=None, faults=None, delay_ms=None, **device_fields):
+    b = {
+        "server_version": {"major": 1, "minor": 7},
+        "devices": [device(**device_fields)],
+        "status": {"AcquireGroup": 0, "EraseStart": 17, "ErasePoll": [17, 0], "Program": 0, "Reset": 0},
+    }
+    if status:
+        b["status"].update(status)
+    if faults:
+        b["faults"] = faults
+    if delay_ms:
+        b["delay_ms"] = delay_ms
+    return b
+
+
+def lines(text):
+    return [line for line in text.split("\n") if line != ""]
+
+
+def calls(result):
+    """The server operations in the order the simulator saw them."""
+    return [entry["op"] for entry in result.journal if entry["op"] not in ("Start", "Exit")]
+
+
+def entry(result, op, index=0):
+    found = [e for e in result.journal if e["op"] == op]
+    return found[index]
+
+
+PROGRAMMING_OPS = {"AcquireGroup", "EraseStart", "ErasePoll", "Program", "Reset"}
+TYPE_42 = (PROMPT, "42\r")
+
+
+class SuccessfulRunTest(unittest.TestCase):
+    def test_whole_run(self):
+        before = int(time.time())
+        r = run_tool(bench=bench(status={"ErasePoll": [17, 17, 0]},
+                                 delay_ms={"EraseStart": 100, "ErasePoll": 300, "Program": 1500}),
+                     keys=[TYPE_42, (PRESS_SPACE, "\r"), (None, "\x1b"), (None, "q"), (None, " ")])
+        after = int(time.time())
+        self.assertEqual(r.status, 0, r.transcript)
+        shown = lines(r.transcript)
+        self.assertEqual(len(shown), 10, r.transcript)
+        self.assertIn("k27prog", shown[0])
+        self.assertEqual(shown[1:5], [
+            "Ready to program K27 firmware release 1.1.5(1)",
+            "Found : K27#0042 (Bench) BootV1.3 CodeV2.1.7",
+            PROMPT + "42",
+            "Access as Production engineer : Code programming",
+        ])
+        erase = re.fullmatch(r"Code flash erase \.\.\. erasing \.\.\. complete \((\d+\.\d{3})secs\)", shown[5])
+        program = re.fullmatch(r"Code flash program \.\.\. complete \((\d+\.\d{3})secs\)", shown[6])
+        self.assertTrue(erase, shown[5])
+        self.assertTrue(program, shown[6])
+        # Real times: three polls of 0.3 s after the start; 1.5 s to program.
+        self.assertGreaterEqual(float(erase.group(1)), 0.9)
+        self.assertLess(float(erase.group(1)), 10)
+        self.assertGreaterEqual(float(program.group(1)), 1.5)
+        self.assertLess(float(program.group(1)), 10)
+        self.assertEqual(shown[7:], ["Reset request ... accepted", "PROGRAMMING SUCCESSFUL", PRESS_SPACE])
+
+        ops = calls(r)
+        self.assertEqual([op for op in ops if op in PROGRAMMING_OPS],
+                         ["AcquireGroup", "EraseStart", "ErasePoll", "ErasePoll", "ErasePoll", "Program", "Reset"])
+        self.assertLess(ops.index("OpenCodeProgramming"), ops.index("AcquireGroup"))
+        acquire = entry(r, "AcquireGroup")
+        self.assertEqual(acquire["args"]["group_id"], 513)
+        self.assertRegex(acquire["args"]["group_uuid"], r"^\{[0-9A-F-]{36}\}$")
+        self.assertNotEqual(acquire["args"]["group_uuid"], "{00000000-0000-0000-0000-000000000000}")
+        self.assertEqual(entry(r, "EraseStart")["args"], {"first": 0, "second": 0xFFFFFFFF})
+
+        program_call = entry(r, "Program")
+        args = program_call["args"]
+        self.assertEqual(args["address"], 0x80000)
+        self.assertEqual(args["length"], CODE_SIZE)
+        self.assertEqual((args["code"]["vartype"], args["code"]["dims"], args["code"]["lower_bound"],
+                          args["code"]["count"]), (17, 1, 0, CODE_SIZE))
+        with open(os.path.join(r.journal_dir, args["code"]["file"]), "rb") as f:
+            sent = f.read()
+        shipped = shipped_code_block()
+        self.assertEqual(len(sent), len(shipped))
+        self.assertEqual(sent[:52], shipped[:52])
+        self.assertEqual(sent[56:-4], shipped[56:-4])
+        self.assertEqual(shipped[52:56], b"\0\0\0\0")
+        stamp = struct.unpack(">I", sent[52:56])[0]
+        self.assertGreaterEqual(stamp, before - 2)
+        self.assertLessEqual(stamp, after + 2)
+        self.assertEqual(struct.unpack(">I", sent[-4:])[0], block_crc(sent[:-4]))
+
+    def test_only_the_space_key_ends_it(self):
+        r = run_tool(bench=bench(), keys=[TYPE_42, (PRESS_SPACE, "\r"), (None, "\x1b"), (None, "q"), (None, "\r")],
+                     timeout=25)
+        self.assertIn("PROGRAMMING SUCCESSFUL\n" + PRESS_SPACE, r.transcript)
+        self.assertIsNone(r.status, "ended without the space key")
+
+    def test_space_typed_while_busy_ends_the_wait_at_once(self):
+        r = run_tool(bench=bench(delay_ms={"Program": 1500}),
+                     keys=[TYPE_42, ("Code flash program ... ", " ")], timeout=40)
+        self.assertEqual(r.status, 0, r.transcript)
+        self.assertTrue(r.transcript.endswith("PROGRAMMING SUCCESSFUL\n" + PRESS_SPACE + "\n"), r.transcript)
+
+    def test_standard_output_to_a_file(self):
+        out = os.path.join(tempfile.mkdtemp(prefix="k27e2e-out-"), "out.txt")
+        r = run_tool(bench=bench(), stdout_path=out,
+                     keys=[TYPE_42, ("Reset request ... ", " ")], timeout=40)
+        self.assertEqual(r.status, 0, r.stdout_text)
+        # The operator's echo goes to the terminal, not to the file.
+        self.assertRegex(r.stdout_text, "^[^\n]*k27prog[^\n]*\n"
+                         + re.escape("Ready to program K27 firmware release 1.1.5(1)\n"
+                                     "Found : K27#0042 (Bench) BootV1.3 CodeV2.1.7\n"
+                                     + PROMPT + "Access as Production engineer : Code programming\n")
+                         + r"Code flash erase \.\.\. erasing \.\.\. complete \(\d+\.\d{3}secs\)\n"
+                         r"Code flash program \.\.\. complete \(\d+\.\d{3}secs\)\n"
+                         r"Reset request \.\.\. accepted\nPROGRAMMING SUCCESSFUL\n"
+                         + PRESS_SPACE + "\n$")
+        self.assertNotIn("PROGRAMMING", r.transcript)
+
+
+class FailureTest(unittest.TestCase):
+    """Each way the programming sequence can end, driven from a bench."""
+
+    def run_bench(self, b):
+        return run_tool(bench=b, keys=[TYPE_42, (PRESS_SPACE, " ")], timeout=40)
+
+    def assert_ends(self, r, last_line, ops):
+        self.assertEqual(r.status, 1, r.transcript)
+        shown = lines(r.transcript)
+        self.assertEqual(shown[-2:], [last_line, PRESS_SPACE], r.transcript)
+        self.assertEqual([op for op in calls(r) if op in PROGRAMMING_OPS], ops)
+
+    def test_rows(self):
+        erased = ["AcquireGroup", "EraseStart", "ErasePoll", "ErasePoll"]
+        erase_done = r"Code flash erase \.\.\. erasing \.\.\. complete \(\d+\.\d{3}secs\)"
+        rows = [
+            ("boot branch too low", bench(boot_branch=0, boot_version=9),
+             "BOOT CODE BRANCH TOO LOW FOR THIS CODE", []),
+            ("boot version too low", bench(boot_branch=1, boot_version=0),
+             "BOOT CODE VERSION TOO LOW FOR THIS CODE", []),
+            ("group refused", bench(status={"AcquireGroup": 4}),
+             "COULD NOT ACQUIRE CODE PROGRAMMING GROUP AT DEVICE", ["AcquireGroup"]),
+            ("erase refused at start", bench(status={"EraseStart": 3}),
+             "Code flash erase ... CODE FLASH ERASE FAILED", ["AcquireGroup", "EraseStart"]),
+            ("erase failed while polled", bench(status={"ErasePoll": [17, 17, 6]}),
+             "Code flash erase ... erasing ... CODE FLASH ERASE FAILED",
+             ["AcquireGroup", "EraseStart", "ErasePoll", "ErasePoll", "ErasePoll"]),
+            ("program refused", bench(status={"Program": 2}),
+             "Code flash program ... CODE FLASH PROGRAM FAILED", erased + ["Program"]),
+            ("reset rejected", bench(status={"Reset": 1}),
+             "Reset request ... RESET REJECTED", erased + ["Program", "Reset"]),
+            ("group call fails", bench(faults={"AcquireGroup": {"hresult": 0x80004005}}),
+             SERVER_ERROR, ["AcquireGroup"]),
+            ("erase start fails", bench(faults={"EraseStart": {"hresult": 0x8000FFFF}}),
+             "Code flash erase ... " + SERVER_ERROR, ["AcquireGroup", "EraseStart"]),
+            ("erase poll fails", bench(faults={"ErasePoll": {"hresult": 0x80004005, "call": 2}}),
+             "Code flash erase ... erasing ... " + SERVER_ERROR, erased),
+            ("program fails", bench(faults={"Program": {"hresult": 0x80070057}}),
+             "Code flash program ... " + SERVER_ERROR, erased + ["Program"]),
+            ("reset fails", bench(faults={"Reset": {"hresult": 0x80004005}}),
+             "Reset request ... " + SERVER_ERROR, erased + ["Program", "Reset"]),
+        ]
+        for name, b, last_line, ops in rows:
+            with self.subTest(name):
+                r = self.run_bench(b)
+                self.assert_ends(r, last_line, ops)
+                shown = lines(r.transcript)
+                if ops[-1:] in (["Program"], ["Reset"]):
+                    self.assertRegex(shown[-3 if ops[-1] == "Program" else -4], erase_done)
+                if not ops:
+                    # Refused before the device was touched, on a line of its own.
+                    self.assertEqual(shown[-3], "Access as Production engineer : Code programming")
+
+    def test_server_ends_itself_in_the_erase_poll(self):
+        r = self.run_bench(bench(faults={"ErasePoll": {"crash": True, "call": 2}}))
+        self.assert_ends(r, "Code flash erase ... erasing ... " + SERVER_ERROR,
+                         ["AcquireGroup", "EraseStart", "ErasePoll", "ErasePoll"])
+        self.assertTrue(entry(r, "ErasePoll", 1).get("crash"))
+
+
+if __name__ == "__main__":
+    unittest.main()
