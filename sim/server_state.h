@@ -12,6 +12,7 @@
 
 #include "bench.h"
 #include "call_plan.h"
+#include "com_text.h"
 
 struct ServerState {
   Bench bench;
@@ -61,8 +62,5 @@ class Call {
 
 // A call to a placeholder slot: journaled, refused with E_NOTIMPL.
 HRESULT PlaceholderCall(const char* name);
-
-std::string HresultText(HRESULT hr);
-std::string GuidText(const GUID& guid);
 
 #endif  // K27_SIM_SERVER_STATE_H_

@@ -1,0 +1,640 @@
+// The simulator through real COM: a client in this process creates the
+// server with CoCreateInstance(CLSCTX_LOCAL_SERVER), so every call crosses
+// into a k27sim.exe process and back through the proxy/stub DLL. In-values
+// are checked from the server's journal, out-values here. Needs k27ps.dll
+// and k27sim.exe registered in the prefix (scripts/register).
+
+#include <windows.h>
+#include <objbase.h>
+#include <oleauto.h>
+#include <rpc.h>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "device_record.h"
+#include "k27server.h"
+#include "bench.h"
+#include "com_text.h"
+#include "host_path.h"
+#include "sha256.h"
+
+namespace {
+
+using nlohmann::json;
+namespace fs = std::filesystem;
+
+const CLSID kClsid = {0xAF3D8AC6, 0xA1AA, 0x48D0, {0xBB, 0x1D, 0x65, 0x00, 0x9E, 0xCC, 0xBA, 0x99}};
+
+// One server's world: a fresh folder with the bench file and the journal,
+// named to the servers this process starts from now on.
+class SimRun {
+ public:
+  explicit SimRun(const std::string& bench) {
+    static int serial = 0;
+    dir_ = fs::temp_directory_path() /
+           ("k27sim-test-" + std::to_string(GetCurrentProcessId()) + "-" + std::to_string(++serial));
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    std::ofstream(dir_ / "bench.json") << bench;
+    SetEnvironmentVariableW(L"K27SIM_BENCH", (dir_ / "bench.json").wstring().c_str());
+    SetEnvironmentVariableW(L"K27SIM_JOURNAL", (dir_ / "journal.jsonl").wstring().c_str());
+  }
+  ~SimRun() {
+    SetEnvironmentVariableW(L"K27SIM_BENCH", nullptr);
+    SetEnvironmentVariableW(L"K27SIM_JOURNAL", nullptr);
+    std::error_code ignored;
+    fs::remove_all(dir_, ignored);
+  }
+
+  std::vector<json> Journal() const {
+    std::vector<json> lines;
+    std::ifstream in(dir_ / "journal.jsonl");
+    for (std::string line; std::getline(in, line);) {
+      if (!line.empty()) lines.push_back(json::parse(line));
+    }
+    return lines;
+  }
+  std::vector<json> Lines(const std::string& op) const {
+    std::vector<json> found;
+    for (json& line : Journal()) {
+      if (line["op"] == op) found.push_back(std::move(line));
+    }
+    return found;
+  }
+  json Last(const std::string& op) const {
+    const std::vector<json> found = Lines(op);
+    return found.empty() ? json() : found.back();
+  }
+  // Waits until the journal holds a line of the operation.
+  json WaitFor(const std::string& op, int ms = 8000) const {
+    for (int waited = 0; waited < ms; waited += 50) {
+      const json line = Last(op);
+      if (!line.is_null()) return line;
+      std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return json();
+  }
+  std::vector<uint8_t> File(const std::string& name) const {
+    std::ifstream in(dir_ / name, std::ios::binary);
+    return std::vector<uint8_t>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  std::vector<std::string> Files() const {
+    std::vector<std::string> names;
+    for (const auto& entry : fs::directory_iterator(dir_)) names.push_back(entry.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+  }
+
+ private:
+  fs::path dir_;
+};
+
+class RoundTripTest : public testing::Test {
+ protected:
+  void SetUp() override { ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK); }
+  void TearDown() override { CoUninitialize(); }
+};
+
+HRESULT Create(IDeviceServer** server) {
+  *server = nullptr;
+  return CoCreateInstance(kClsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDeviceServer, reinterpret_cast<void**>(server));
+}
+
+std::vector<uint8_t> Pattern(size_t size) {
+  std::vector<uint8_t> bytes(size);
+  for (size_t i = 0; i < size; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + (i >> 8) + (i >> 16));
+  return bytes;
+}
+
+SAFEARRAY* ByteArray(const std::vector<uint8_t>& bytes) {
+  SAFEARRAYBOUND bound{static_cast<ULONG>(bytes.size()), 0};
+  SAFEARRAY* array = SafeArrayCreate(VT_UI1, 1, &bound);
+  void* data = nullptr;
+  SafeArrayAccessData(array, &data);
+  std::memcpy(data, bytes.data(), bytes.size());
+  SafeArrayUnaccessData(array);
+  return array;
+}
+
+struct Received {
+  VARTYPE vartype = VT_EMPTY;
+  LONG lower = 0;
+  LONG count = 0;
+  std::vector<uint8_t> bytes;
+};
+
+Received Read(SAFEARRAY* array) {
+  Received r;
+  EXPECT_EQ(SafeArrayGetDim(array), 1u);
+  SafeArrayGetVartype(array, &r.vartype);
+  LONG upper = 0;
+  SafeArrayGetLBound(array, 1, &r.lower);
+  SafeArrayGetUBound(array, 1, &upper);
+  r.count = upper - r.lower + 1;
+  void* data = nullptr;
+  EXPECT_EQ(SafeArrayLock(array), S_OK);
+  data = array->pvData;
+  const size_t size = static_cast<size_t>(r.count) * SafeArrayGetElemsize(array);
+  if (size) r.bytes.assign(static_cast<uint8_t*>(data), static_cast<uint8_t*>(data) + size);
+  SafeArrayUnlock(array);
+  return r;
+}
+
+std::string Text(BSTR name) { return name ? Utf8(std::wstring(name, SysStringLen(name))) : "(null)"; }
+
+// The bench of the first test: values with their high bits set, so that a
+// narrowed, sign-extended or byte-swapped value shows.
+const char* kWideBench = R"({
+  "server_version": {"major": "0x8001", "minor": "0xFFFE"},
+  "devices": [{
+    "locator": "0xFEDCBA98", "endpoint_first": "0x89ABCDEF", "endpoint_second": "0xFEDC",
+    "group_id": "0xC0FFEE01", "family": "K27", "boot_branch": 1, "boot_version": 3, "state": 1200,
+    "serial": -42, "identity_scope": "0xA55A", "identity_qualifier": "0x8001", "code_version": [2, 1, 7],
+    "label": "Bench",
+    "identities": [{"kind": "0x8001", "number": "0x7FFE", "level": 0, "name": "Ingénieur de production"},
+                   {"kind": 2, "number": "0xFFFF", "level": 3, "name": null}],
+    "access_levels": {"0": "Code programming ✓", "3": null}
+  }],
+  "status": {"AcquireGroup": 0, "EraseStart": 17, "ErasePoll": [17, 0], "Program": 0, "Reset": 5}
+})";
+
+TEST_F(RoundTripTest, EveryOperationCarriesItsValuesBothWays) {
+  SimRun run(kWideBench);
+  IDeviceServer* server = nullptr;
+  ASSERT_EQ(Create(&server), S_OK);
+  ASSERT_NE(server, nullptr);
+
+  USHORT major = 0, minor = 0;
+  ASSERT_EQ(server->GetVersion(&major, &minor), S_OK);
+  EXPECT_EQ(major, 0x8001);
+  EXPECT_EQ(minor, 0xFFFE);
+
+  const std::vector<uint8_t> profile = Pattern(93544);
+  SAFEARRAY* profile_array = ByteArray(profile);
+  ASSERT_EQ(server->LoadProfile(profile_array), S_OK);
+  SafeArrayDestroy(profile_array);
+
+  SAFEARRAY* response = nullptr;
+  ASSERT_EQ(server->DetectDevices(&response), S_OK);
+  ASSERT_NE(response, nullptr);
+  const Received detect = Read(response);
+  SafeArrayDestroy(response);
+  EXPECT_EQ(detect.vartype, VT_UI1);
+  EXPECT_EQ(detect.lower, 0);
+  ASSERT_EQ(detect.count, 1256);
+  const uint8_t locator[] = {0x98, 0xBA, 0xDC, 0xFE};
+  const uint8_t endpoint[] = {0xEF, 0xCD, 0xAB, 0x89, 0xDC, 0xFE};
+  const uint8_t serial[] = {0xD6, 0xFF, 0xFF, 0xFF};
+  EXPECT_EQ(0, std::memcmp(detect.bytes.data() + 0, locator, 4));
+  EXPECT_EQ(0, std::memcmp(detect.bytes.data() + 4, endpoint, 6));
+  EXPECT_EQ(0, std::memcmp(detect.bytes.data() + 88, serial, 4));
+  EXPECT_EQ(0, std::memcmp(detect.bytes.data() + 16, "K27", 4));
+  EXPECT_EQ(0, std::memcmp(detect.bytes.data() + 168, "Bench", 6));
+
+  SAFEARRAY* identities = nullptr;
+  ASSERT_EQ(server->GetIdentities(0xA55A, 0x8001, 0, 0, 1, &identities), S_OK);
+  ASSERT_NE(identities, nullptr);
+  const Received ids = Read(identities);
+  SafeArrayDestroy(identities);
+  EXPECT_EQ(ids.vartype, VT_UI2);
+  EXPECT_EQ(ids.lower, 0);
+  ASSERT_EQ(ids.count, 6);
+  const uint8_t triples[] = {0x01, 0x80, 0xFE, 0x7F, 0, 0, 2, 0, 0xFF, 0xFF, 3, 0};
+  EXPECT_EQ(0, std::memcmp(ids.bytes.data(), triples, sizeof triples));
+
+  BSTR name = nullptr;
+  ASSERT_EQ(server->GetIdentityName(0x8001, 0x7FFE, &name), S_OK);
+  EXPECT_EQ(Text(name), "Ingénieur de production");
+  SysFreeString(name);
+  name = reinterpret_cast<BSTR>(1);
+  ASSERT_EQ(server->GetIdentityName(2, 0xFFFF, &name), S_OK);
+  EXPECT_EQ(name, nullptr);
+  ASSERT_EQ(server->GetAccessLevelName(0, &name), S_OK);
+  EXPECT_EQ(Text(name), "Code programming ✓");
+  SysFreeString(name);
+  name = reinterpret_cast<BSTR>(1);
+  ASSERT_EQ(server->GetAccessLevelName(3, &name), S_OK);
+  EXPECT_EQ(name, nullptr);
+
+  IDeviceInterface* device = nullptr;
+  ASSERT_EQ(server->OpenDevice(0xFEDCBA98, DeviceEndpoint{0x89ABCDEF, 0xFEDC}, &device), S_OK);
+  ASSERT_NE(device, nullptr);
+  ICodeProgramming* programming = nullptr;
+  ASSERT_EQ(device->OpenCodeProgramming(0xA55A, 0x7FFE, &programming), S_OK);
+  ASSERT_NE(programming, nullptr);
+
+  UUID group_uuid;
+  UuidCreate(&group_uuid);
+  ULONG group_out = 0;
+  USHORT status = 0xFFFF;
+  ASSERT_EQ(programming->AcquireGroup(0xC0FFEE01, &group_uuid, &group_out, &status), S_OK);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(group_out, 0u);
+  ASSERT_EQ(programming->EraseStart(0, 0xFFFFFFFF, &status), S_OK);
+  EXPECT_EQ(status, 17);
+  ASSERT_EQ(programming->ErasePoll(&status), S_OK);
+  EXPECT_EQ(status, 17);
+  ASSERT_EQ(programming->ErasePoll(&status), S_OK);
+  EXPECT_EQ(status, 0);
+  const std::vector<uint8_t> code = Pattern(142180);
+  SAFEARRAY* code_array = ByteArray(code);
+  status = 0xFFFF;
+  ASSERT_EQ(programming->Program(0x80000, 142180, code_array, &status), S_OK);
+  SafeArrayDestroy(code_array);
+  EXPECT_EQ(status, 0);
+  ASSERT_EQ(programming->Reset(&status), S_OK);
+  EXPECT_EQ(status, 5);
+
+  programming->Release();
+  device->Release();
+  server->Release();
+
+  // What reached the server, in order.
+  std::vector<std::string> ops;
+  for (const json& line : run.Journal()) ops.push_back(line["op"]);
+  const std::vector<std::string> expected = {
+      "Start", "CreateInstance", "GetVersion", "LoadProfile", "DetectDevices", "GetIdentities",
+      "GetIdentityName", "GetIdentityName", "GetAccessLevelName", "GetAccessLevelName", "OpenDevice",
+      "OpenCodeProgramming", "AcquireGroup", "EraseStart", "ErasePoll", "ErasePoll", "Program", "Reset"};
+  ASSERT_GE(ops.size(), expected.size());
+  EXPECT_EQ(std::vector<std::string>(ops.begin(), ops.begin() + expected.size()), expected);
+
+  const json load = run.Last("LoadProfile")["args"]["profile"];
+  EXPECT_EQ(load["vartype"], VT_UI1);
+  EXPECT_EQ(load["lower_bound"], 0);
+  EXPECT_EQ(load["count"], 93544);
+  EXPECT_EQ(load["sha256"], Sha256Hex(profile.data(), profile.size()));
+  EXPECT_EQ(run.File(load["file"]), profile);
+
+  const json get = run.Last("GetIdentities")["args"];
+  EXPECT_EQ(get, (json{{"scope", 0xA55A}, {"qualifier", 0x8001}, {"a", 0}, {"b", 0}, {"c", 1}}));
+  const std::vector<json> names = run.Lines("GetIdentityName");
+  EXPECT_EQ(names[0]["args"], (json{{"kind", 0x8001}, {"number", 0x7FFE}}));
+  EXPECT_EQ(names[1]["args"], (json{{"kind", 2}, {"number", 0xFFFF}}));
+  EXPECT_EQ(run.Lines("GetAccessLevelName")[1]["args"]["level"], 3);
+
+  const json open = run.Last("OpenDevice")["args"];
+  EXPECT_EQ(open, (json{{"locator", 0xFEDCBA98u}, {"endpoint_first", 0x89ABCDEFu}, {"endpoint_second", 0xFEDC}}));
+  const json open_code = run.Last("OpenCodeProgramming")["args"];
+  EXPECT_EQ(open_code["scope"], 0xA55A);
+  EXPECT_EQ(open_code["identity"], 0x7FFE);
+
+  const json acquire = run.Last("AcquireGroup")["args"];
+  EXPECT_EQ(acquire["group_id"], 0xC0FFEE01u);
+  EXPECT_EQ(acquire["group_uuid"], GuidText(group_uuid));
+  EXPECT_EQ(run.Last("EraseStart")["args"], (json{{"first", 0}, {"second", 0xFFFFFFFFu}}));
+
+  const json program = run.Last("Program")["args"];
+  EXPECT_EQ(program["address"], 0x80000);
+  EXPECT_EQ(program["length"], 142180);
+  EXPECT_EQ(program["code"]["count"], 142180);
+  EXPECT_EQ(program["code"]["lower_bound"], 0);
+  EXPECT_EQ(program["code"]["sha256"], Sha256Hex(code.data(), code.size()));
+  EXPECT_EQ(run.File(program["code"]["file"]), code);
+
+  // Once everything is released the server ends itself, and it wrote
+  // nothing but its journal and the arrays it received.
+  EXPECT_EQ(run.WaitFor("Exit")["reason"], "released");
+  EXPECT_EQ(run.Files(), (std::vector<std::string>{"LoadProfile-1.bin", "Program-1.bin", "bench.json", "journal.jsonl"}));
+}
+
+TEST_F(RoundTripTest, LargeArraysComeBackWhole) {
+  SimRun run(R"({"devices": [{"serial": 1}, {"serial": 2}], "detect_response": {"count": 142180}})");
+  IDeviceServer* server = nullptr;
+  ASSERT_EQ(Create(&server), S_OK);
+  SAFEARRAY* response = nullptr;
+  ASSERT_EQ(server->DetectDevices(&response), S_OK);
+  const Received r = Read(response);
+  SafeArrayDestroy(response);
+  ASSERT_EQ(r.count, 142180);
+  std::vector<uint8_t> expected(142180, 0);
+  BenchDevice d;
+  const Bench bench = ParseBench(R"({"devices": [{"serial": 1}, {"serial": 2}]})");
+  const std::vector<uint8_t> a = EncodeDeviceRecord(bench.devices[0]);
+  const std::vector<uint8_t> b = EncodeDeviceRecord(bench.devices[1]);
+  std::copy(a.begin(), a.end(), expected.begin());
+  std::copy(b.begin(), b.end(), expected.begin() + 1256);
+  EXPECT_EQ(r.bytes, expected);
+  server->Release();
+}
+
+
+// A device that the tool's identity can program, and the interfaces to it.
+const char* kPlainDevice = R"({"serial": 42, "state": 1200, "boot_branch": 1, "boot_version": 3,
+  "identities": [{"kind": 1, "number": 12, "level": 0}, {"kind": 1, "number": 11, "level": 2}]})";
+
+std::string BenchWith(const std::string& rest) {
+  return std::string(R"({"devices": [)") + kPlainDevice + "]" + (rest.empty() ? "" : ", " + rest) + "}";
+}
+
+struct Opened {
+  IDeviceServer* server = nullptr;
+  IDeviceInterface* device = nullptr;
+  ICodeProgramming* programming = nullptr;
+  void Release() {
+    if (programming) programming->Release();
+    if (device) device->Release();
+    if (server) server->Release();
+  }
+};
+
+// Creation, OpenDevice and OpenCodeProgramming for the first default device.
+Opened OpenAll() {
+  Opened o;
+  EXPECT_EQ(Create(&o.server), S_OK);
+  if (!o.server) return o;
+  EXPECT_EQ(o.server->OpenDevice(1, DeviceEndpoint{0x0A000001, 1}, &o.device), S_OK);
+  if (!o.device) return o;
+  EXPECT_EQ(o.device->OpenCodeProgramming(1, 12, &o.programming), S_OK);
+  return o;
+}
+
+TEST_F(RoundTripTest, ArraysComeInTheShapesTheBenchAsksFor) {
+  struct Case {
+    const char* shape;
+    bool null;
+    VARTYPE vartype;
+    LONG lower;
+    LONG count;
+  };
+  const Case cases[] = {
+      {R"({"null": true})", true, VT_EMPTY, 0, 0},
+      {R"({"vartype": "VT_UI2"})", false, VT_UI2, 0, 628},
+      {R"({"count": 1255})", false, VT_UI1, 0, 1255},
+      {R"({"count": 2513})", false, VT_UI1, 0, 2513},
+      {R"({"count": 0})", false, VT_UI1, 0, 0},
+      {R"({"lower_bound": 1})", false, VT_UI1, 1, 1256},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.shape);
+    SimRun run(BenchWith(std::string(R"("detect_response": )") + c.shape));
+    IDeviceServer* server = nullptr;
+    ASSERT_EQ(Create(&server), S_OK);
+    SAFEARRAY* response = reinterpret_cast<SAFEARRAY*>(1);
+    ASSERT_EQ(server->DetectDevices(&response), S_OK);
+    if (c.null) {
+      EXPECT_EQ(response, nullptr);
+    } else {
+      ASSERT_NE(response, nullptr);
+      const Received r = Read(response);
+      SafeArrayDestroy(response);
+      EXPECT_EQ(r.vartype, c.vartype);
+      EXPECT_EQ(r.lower, c.lower);
+      EXPECT_EQ(r.count, c.count);
+    }
+    server->Release();
+  }
+}
+
+TEST_F(RoundTripTest, IdentityListsComeInAnyShape) {
+  // One device per shape, told apart by their identity qualifiers.
+  SimRun run(R"({"devices": [
+    {"identity_qualifier": 1, "identity_list": {"null": true}},
+    {"identity_qualifier": 2, "identities": [{"kind": 1, "number": 5, "level": 0}], "identity_list": {"vartype": "VT_UI1"}},
+    {"identity_qualifier": 3, "identities": [{"kind": 1, "number": 5, "level": 0}, {"kind": 1, "number": 6, "level": 0}],
+     "identity_list": {"count": 4}},
+    {"identity_qualifier": 4, "identity_list": {"elements": [1, 5, 0, 2, 7], "lower_bound": 1}},
+    {"identity_qualifier": 5}
+  ]})");
+  struct Case {
+    USHORT qualifier;
+    bool null;
+    VARTYPE vartype;
+    LONG lower;
+    LONG count;
+  };
+  const Case cases[] = {
+      {1, true, VT_EMPTY, 0, 0}, {2, false, VT_UI1, 0, 6}, {3, false, VT_UI2, 0, 4},
+      {4, false, VT_UI2, 1, 5},  {5, false, VT_UI2, 0, 0},
+  };
+  IDeviceServer* server = nullptr;
+  ASSERT_EQ(Create(&server), S_OK);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.qualifier);
+    SAFEARRAY* list = reinterpret_cast<SAFEARRAY*>(1);
+    ASSERT_EQ(server->GetIdentities(1, c.qualifier, 0, 0, 1, &list), S_OK);
+    if (c.null) {
+      EXPECT_EQ(list, nullptr);
+      continue;
+    }
+    ASSERT_NE(list, nullptr);
+    const Received r = Read(list);
+    SafeArrayDestroy(list);
+    EXPECT_EQ(r.vartype, c.vartype);
+    EXPECT_EQ(r.lower, c.lower);
+    EXPECT_EQ(r.count, c.count);
+  }
+  server->Release();
+}
+
+TEST_F(RoundTripTest, FaultsReplaceAnswersOnTheirCalls) {
+  SimRun run(BenchWith(R"("faults": {
+    "GetVersion": {"hresult": "0x80004005", "call": 2},
+    "DetectDevices": {"hresult": "0x8007000E"},
+    "GetAccessLevelName": {"hresult": 1},
+    "ErasePoll": {"hresult": "0x8000FFFF", "call": 2}
+  }, "status": {"ErasePoll": [17]})"));
+  Opened o = OpenAll();
+  ASSERT_NE(o.programming, nullptr);
+  USHORT major = 0, minor = 0;
+  EXPECT_EQ(o.server->GetVersion(&major, &minor), S_OK);
+  EXPECT_EQ(major, 1);
+  EXPECT_EQ(o.server->GetVersion(&major, &minor), static_cast<HRESULT>(0x80004005));
+  EXPECT_EQ(o.server->GetVersion(&major, &minor), S_OK);
+  EXPECT_EQ(minor, 6);
+  for (int i = 0; i < 2; ++i) {
+    SAFEARRAY* response = reinterpret_cast<SAFEARRAY*>(1);
+    EXPECT_EQ(o.server->DetectDevices(&response), static_cast<HRESULT>(0x8007000E));
+    EXPECT_EQ(response, nullptr);
+  }
+  // A success code still comes with the answer.
+  BSTR name = nullptr;
+  EXPECT_EQ(o.server->GetAccessLevelName(0, &name), S_FALSE);
+  EXPECT_EQ(Text(name), "Access level 0");
+  SysFreeString(name);
+  USHORT status = 0;
+  ULONG group_out = 0;
+  GUID group = {};
+  ASSERT_EQ(o.programming->AcquireGroup(0x101, &group, &group_out, &status), S_OK);
+  ASSERT_EQ(o.programming->EraseStart(0, 0xFFFFFFFF, &status), S_OK);
+  EXPECT_EQ(o.programming->ErasePoll(&status), S_OK);
+  EXPECT_EQ(o.programming->ErasePoll(&status), static_cast<HRESULT>(0x8000FFFF));
+  EXPECT_EQ(o.programming->ErasePoll(&status), S_OK);
+  EXPECT_EQ(status, 17);
+  o.Release();
+  const std::vector<json> versions = run.Lines("GetVersion");
+  ASSERT_EQ(versions.size(), 3u);
+  EXPECT_EQ(versions[1]["hresult"], "0x80004005");
+  EXPECT_EQ(versions[1]["fault"], "hresult");
+  EXPECT_FALSE(versions[0].contains("fault"));
+}
+
+TEST_F(RoundTripTest, OpeningCanSucceedWithoutAReference) {
+  SimRun run(BenchWith(R"("faults": {"OpenDevice": {"no_reference": true, "call": 1},
+                                     "OpenCodeProgramming": {"no_reference": true, "call": 1}})"));
+  IDeviceServer* server = nullptr;
+  ASSERT_EQ(Create(&server), S_OK);
+  IDeviceInterface* device = reinterpret_cast<IDeviceInterface*>(1);
+  EXPECT_EQ(server->OpenDevice(1, DeviceEndpoint{0x0A000001, 1}, &device), S_OK);
+  EXPECT_EQ(device, nullptr);
+  ASSERT_EQ(server->OpenDevice(1, DeviceEndpoint{0x0A000001, 1}, &device), S_OK);
+  ASSERT_NE(device, nullptr);
+  ICodeProgramming* programming = reinterpret_cast<ICodeProgramming*>(1);
+  EXPECT_EQ(device->OpenCodeProgramming(1, 12, &programming), S_OK);
+  EXPECT_EQ(programming, nullptr);
+  ASSERT_EQ(device->OpenCodeProgramming(1, 12, &programming), S_OK);
+  EXPECT_NE(programming, nullptr);
+  programming->Release();
+  device->Release();
+  server->Release();
+}
+
+TEST_F(RoundTripTest, CreationFailsOrGivesNothingAsTheBenchSays) {
+  struct Case {
+    const char* fault;
+    HRESULT expected;
+  };
+  const Case cases[] = {
+      {R"({"no_reference": true})", S_OK},
+      {R"({"hresult": "0x80070005"})", E_ACCESSDENIED},
+      // Ends inside the creation: the call fails on its way back.
+      {R"({"crash": true})", static_cast<HRESULT>(0x800706BE)},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.fault);
+    SimRun run(BenchWith(std::string(R"("faults": {"CreateInstance": )") + c.fault + "}"));
+    IDeviceServer* server = reinterpret_cast<IDeviceServer*>(1);
+    EXPECT_EQ(Create(&server), c.expected);
+    EXPECT_EQ(server, nullptr);
+  }
+  // A bench that cannot be played refuses creation and says why.
+  SimRun run(R"({"devices": [{"serail": 42}]})");
+  IDeviceServer* server = nullptr;
+  EXPECT_EQ(Create(&server), CLASS_E_CLASSNOTAVAILABLE);
+  EXPECT_NE(run.Last("Start")["error"].get<std::string>().find("devices[0].serail: unknown setting"), std::string::npos);
+}
+
+TEST_F(RoundTripTest, ACrashInsideAnOperationFailsThatCallAndLeavesNothingStale) {
+  {
+    SimRun run(BenchWith(R"("faults": {"Program": {"crash": true}}, "status": {"EraseStart": 0})"));
+    Opened o = OpenAll();
+    ASSERT_NE(o.programming, nullptr);
+    USHORT status = 0;
+    ULONG group_out = 0;
+    GUID group = {};
+    ASSERT_EQ(o.programming->AcquireGroup(0x101, &group, &group_out, &status), S_OK);
+    ASSERT_EQ(o.programming->EraseStart(0, 0xFFFFFFFF, &status), S_OK);
+    const std::vector<uint8_t> code = Pattern(142180);
+    SAFEARRAY* array = ByteArray(code);
+    const HRESULT hr = o.programming->Program(0x80000, 142180, array, &status);
+    SafeArrayDestroy(array);
+    EXPECT_EQ(hr, static_cast<HRESULT>(0x800706BE));  // RPC_S_CALL_FAILED
+    EXPECT_LT(o.programming->Reset(&status), 0);
+    USHORT major = 0, minor = 0;
+    EXPECT_LT(o.server->GetVersion(&major, &minor), 0);
+    o.Release();
+    const json crash = run.Last("Program");
+    EXPECT_EQ(crash["crash"], true);
+    EXPECT_EQ(crash["args"]["code"]["count"], 142180);
+    EXPECT_TRUE(run.Last("Reset").is_null());
+  }
+  // The next creation starts a new server as if nothing happened.
+  SimRun run(BenchWith(""));
+  IDeviceServer* server = nullptr;
+  ASSERT_EQ(Create(&server), S_OK);
+  USHORT major = 0, minor = 0;
+  EXPECT_EQ(server->GetVersion(&major, &minor), S_OK);
+  server->Release();
+}
+
+TEST_F(RoundTripTest, EachCreationGetsItsOwnServerAndEnvironment) {
+  DWORD pids[2] = {};
+  for (int i = 0; i < 2; ++i) {
+    SimRun run(R"({"server_version": {"major": 1, "minor": )" + std::to_string(10 + i) + "}}");
+    IDeviceServer* server = nullptr;
+    ASSERT_EQ(Create(&server), S_OK);
+    USHORT major = 0, minor = 0;
+    ASSERT_EQ(server->GetVersion(&major, &minor), S_OK);
+    EXPECT_EQ(minor, 10 + i);
+    server->Release();
+    const json exit = run.WaitFor("Exit");
+    EXPECT_EQ(exit["reason"], "released");
+    pids[i] = exit["pid"];
+  }
+  EXPECT_NE(pids[0], pids[1]);
+}
+
+TEST_F(RoundTripTest, TheSimulatedDeviceRefusesWorkOutOfOrder) {
+  SimRun run(BenchWith(""));
+  Opened o = OpenAll();
+  ASSERT_NE(o.programming, nullptr);
+  USHORT status = 0;
+  ULONG group_out = 0;
+  GUID group = {};
+  const std::vector<uint8_t> code = Pattern(64);
+  SAFEARRAY* array = ByteArray(code);
+  EXPECT_EQ(o.programming->EraseStart(0, 0xFFFFFFFF, &status), S_OK);
+  EXPECT_EQ(status, 0x0103);  // no group held
+  EXPECT_EQ(o.programming->AcquireGroup(0x102, &group, &group_out, &status), S_OK);
+  EXPECT_EQ(status, 0x0102);  // another device's group
+  EXPECT_EQ(o.programming->AcquireGroup(0x101, &group, &group_out, &status), S_OK);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(o.programming->Program(0x80000, 64, array, &status), S_OK);
+  EXPECT_EQ(status, 0x0104);  // not erased
+  EXPECT_EQ(o.programming->EraseStart(0, 0xFFFFFFFF, &status), S_OK);
+  EXPECT_EQ(status, 17);
+  EXPECT_EQ(o.programming->ErasePoll(&status), S_OK);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(o.programming->Program(0x80000, 65, array, &status), E_INVALIDARG);
+  EXPECT_EQ(o.programming->Program(0x80004, 64, array, &status), S_OK);
+  EXPECT_EQ(status, 0x0106);
+  EXPECT_EQ(o.programming->Program(0x80000, 64, array, &status), S_OK);
+  EXPECT_EQ(status, 0);
+  SafeArrayDestroy(array);
+
+  ICodeProgramming* other = reinterpret_cast<ICodeProgramming*>(1);
+  EXPECT_EQ(o.device->OpenCodeProgramming(1, 11, &other), E_ACCESSDENIED);  // level 2
+  EXPECT_EQ(o.device->OpenCodeProgramming(2, 12, &other), E_ACCESSDENIED);  // another scope
+  EXPECT_EQ(other, nullptr);
+  IDeviceInterface* missing = reinterpret_cast<IDeviceInterface*>(1);
+  EXPECT_EQ(o.server->OpenDevice(1, DeviceEndpoint{0x0A000001, 2}, &missing), HRESULT_FROM_WIN32(ERROR_NOT_FOUND));
+  EXPECT_EQ(missing, nullptr);
+  // A slot the tool never calls answers E_NOTIMPL, and the journal says
+  // which slot was reached.
+  EXPECT_EQ(o.server->Unused4(), E_NOTIMPL);
+  EXPECT_EQ(o.device->Unused26(), E_NOTIMPL);
+  EXPECT_EQ(o.programming->Unused1(), E_NOTIMPL);
+  o.Release();
+  EXPECT_FALSE(run.Last("IDeviceServer.Unused4").is_null());
+  EXPECT_FALSE(run.Last("IDeviceInterface.Unused26").is_null());
+  EXPECT_FALSE(run.Last("ICodeProgramming.Unused1").is_null());
+}
+
+TEST_F(RoundTripTest, OperationsTakeTheTimeTheBenchGives) {
+  SimRun run(BenchWith(R"("delay_ms": {"ErasePoll": 400}, "status": {"ErasePoll": [17, 0]})"));
+  Opened o = OpenAll();
+  ASSERT_NE(o.programming, nullptr);
+  USHORT status = 0;
+  ULONG group_out = 0;
+  GUID group = {};
+  ASSERT_EQ(o.programming->AcquireGroup(0x101, &group, &group_out, &status), S_OK);
+  ASSERT_EQ(o.programming->EraseStart(0, 0xFFFFFFFF, &status), S_OK);
+  const auto start = std::chrono::steady_clock::now();
+  do {
+    ASSERT_EQ(o.programming->ErasePoll(&status), S_OK);
+  } while (status == 17);
+  const auto took = std::chrono::steady_clock::now() - start;
+  EXPECT_GE(took, std::chrono::milliseconds(790));
+  EXPECT_LT(took, std::chrono::milliseconds(3000));
+  o.Release();
+}
+
+}  // namespace
