@@ -25,6 +25,58 @@ _CONTROL = re.compile(r"\x1b\[[0-9;?]*[ -/]*[@-~]|\x1b\][^\x07\x1b]*(\x07|\x1b\\
 _FORWARD = re.compile(r"\x1b\[(\d*)C")
 
 
+# What every run shows, and the texts tests wait for.
+BANNER = "k27prog - K27 firmware programmer"
+PROMPT = "Please enter the serial number of the device you wish to program : "
+PRESS_SPACE = "Press space to exit"
+SERVER_ERROR = "ERROR COMMUNICATING WITH SERVER"
+
+
+def _crc_table():
+    table = []
+    for i in range(256):
+        c = i << 24
+        for _ in range(8):
+            c = ((c << 1) ^ 0x04C11DB7) if c & 0x80000000 else (c << 1)
+            c &= 0xFFFFFFFF
+        table.append(c)
+    return table
+
+
+_TABLE = _crc_table()
+
+
+def block_crc(data):
+    """The block checksum's CRC-32 (MSB first, all ones in and out), written
+    independently of the tool's own."""
+    c = 0xFFFFFFFF
+    for b in data:
+        c = ((c << 8) & 0xFFFFFFFF) ^ _TABLE[(c >> 24) ^ b]
+    return c ^ 0xFFFFFFFF
+
+
+def seal(block, start=0, length=None):
+    """Stores in the last word of block[start:start+length] the checksum of
+    the bytes before it."""
+    if length is None:
+        length = len(block) - start
+    crc = block_crc(block[start:start + length - 4])
+    block[start + length - 4:start + length] = crc.to_bytes(4, "big")
+
+
+def lines(text):
+    return [line for line in text.split("\n") if line != ""]
+
+
+def calls(result):
+    """The server operations in the order the simulator saw them."""
+    return [e["op"] for e in result.journal if e["op"] not in ("Start", "Exit")]
+
+
+def entry(result, op, index=0):
+    return [e for e in result.journal if e["op"] == op][index]
+
+
 def tool_exe():
     return os.path.join(BUILD, "src", "run", "k27prog.exe")
 

@@ -8,8 +8,8 @@ import tempfile
 import unittest
 import zlib
 
-from k27e2e import run_tool, tool_exe
-from test_validation import BANNER, PRESS_SPACE, k27image
+from k27e2e import BANNER, PRESS_SPACE, run_tool, tool_exe
+from test_validation import k27image
 
 
 def _stored(data):

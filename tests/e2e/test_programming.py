@@ -10,39 +10,14 @@ import time
 import unittest
 import zlib
 
-from k27e2e import REPO, run_tool
+from k27e2e import PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, block_crc, calls, entry, lines, run_tool
 
-PROMPT = "Please enter the serial number of the device you wish to program : "
-PRESS_SPACE = "Press space to exit"
 CODE_SIZE = 142180
-SERVER_ERROR = "ERROR COMMUNICATING WITH SERVER"
 
 
 def shipped_code_block():
     with open(os.path.join(REPO, "resources", "k27image.zlib"), "rb") as f:
         return zlib.decompress(f.read())
-
-
-def _crc_table():
-    table = []
-    for i in range(256):
-        c = i << 24
-        for _ in range(8):
-            c = ((c << 1) ^ 0x04C11DB7) if c & 0x80000000 else (c << 1)
-            c &= 0xFFFFFFFF
-        table.append(c)
-    return table
-
-
-_TABLE = _crc_table()
-
-
-def block_crc(data):
-    """The CRC-32 (MSB first, all ones in and out) of the bytes."""
-    c = 0xFFFFFFFF
-    for b in data:
-        c = ((c << 8) & 0xFFFFFFFF) ^ _TABLE[(c >> 24) ^ b]
-    return c ^ 0xFFFFFFFF
 
 
 def device(**fields):
@@ -72,20 +47,6 @@ def bench(status=None, faults=None, delay_ms=None, **device_fields):
     if delay_ms:
         b["delay_ms"] = delay_ms
     return b
-
-
-def lines(text):
-    return [line for line in text.split("\n") if line != ""]
-
-
-def calls(result):
-    """The server operations in the order the simulator saw them."""
-    return [entry["op"] for entry in result.journal if entry["op"] not in ("Start", "Exit")]
-
-
-def entry(result, op, index=0):
-    found = [e for e in result.journal if e["op"] == op]
-    return found[index]
 
 
 PROGRAMMING_OPS = {"AcquireGroup", "EraseStart", "ErasePoll", "Program", "Reset"}

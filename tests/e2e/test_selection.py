@@ -11,12 +11,9 @@ import struct
 import unittest
 import zlib
 
-from k27e2e import REPO, run_tool
+from k27e2e import PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, calls, entry, lines, run_tool
 
-PROMPT = "Please enter the serial number of the device you wish to program : "
-PRESS_SPACE = "Press space to exit"
 RELEASE = "Ready to program K27 firmware release 1.1.5(1)"
-SERVER_ERROR = "ERROR COMMUNICATING WITH SERVER"
 INVALID = "DEVICE DETECT RESPONSE INVALID"
 NOT_LISTED = "THAT SERIAL NUMBER IS NOT IN THE LIST OF DEVICES FOUND"
 NO_IDENTITY = "NO IDENTITY WITH SUFFICIENT ACCESS FOUND"
@@ -52,18 +49,6 @@ def bench(devices=None, **top):
     }
     b.update(top)
     return b
-
-
-def lines(text):
-    return [line for line in text.split("\n") if line != ""]
-
-
-def calls(result):
-    return [e["op"] for e in result.journal if e["op"] not in ("Start", "Exit")]
-
-
-def entry(result, op, index=0):
-    return [e for e in result.journal if e["op"] == op][index]
 
 
 def typing(serial):

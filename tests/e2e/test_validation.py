@@ -9,10 +9,8 @@ import tempfile
 import unittest
 import zlib
 
-from k27e2e import BUILD, run_tool, tool_exe, wine_env
+from k27e2e import BANNER, BUILD, PRESS_SPACE, run_tool, seal, tool_exe, wine_env
 
-BANNER = "k27prog - K27 firmware programmer"
-PRESS_SPACE = "Press space to exit"
 CODE_BASE = 0x80000
 
 
@@ -25,31 +23,6 @@ def k27image(*args):
     done = subprocess.run(["wine", image_tool()] + list(args), env=wine_env(), stdin=subprocess.DEVNULL,
                           stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
     return done.returncode, done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
-
-
-def _crc_table():
-    table = []
-    for i in range(256):
-        c = i << 24
-        for _ in range(8):
-            c = ((c << 1) ^ 0x04C11DB7) if c & 0x80000000 else (c << 1)
-            c &= 0xFFFFFFFF
-        table.append(c)
-    return table
-
-
-_TABLE = _crc_table()
-
-
-def seal(block, start=0, length=None):
-    """Stores in the last word of block[start:start+length] the checksum of
-    the bytes before it."""
-    if length is None:
-        length = len(block) - start
-    c = 0xFFFFFFFF
-    for b in block[start:start + length - 4]:
-        c = ((c << 8) & 0xFFFFFFFF) ^ _TABLE[(c >> 24) ^ b]
-    block[start + length - 4:start + length] = (c ^ 0xFFFFFFFF).to_bytes(4, "big")
 
 
 def profile_offset(code):
