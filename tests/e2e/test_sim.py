@@ -1,0 +1,198 @@
+"""The bench simulator as the tool meets it: the default bench, a server
+that dies inside an operation, no server registered at all, and
+scripts/bench."""
+
+import json
+import os
+import pty
+import re
+import select
+import subprocess
+import tempfile
+import time
+import unittest
+
+from k27e2e import BUILD, PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, calls, clean, entry, lines, run_tool, wine_env
+
+SERVER_CLSID = "{AF3D8AC6-A1AA-48D0-BB1D-65009ECCBA99}"
+TYPE_42 = (PROMPT, "42\r")
+SPACE = (PRESS_SPACE, " ")
+
+
+def ready_device(**fields):
+    d = {"serial": 42, "state": 1200, "boot_branch": 1, "boot_version": 3, "label": "Bench",
+         "identities": [{"kind": 1, "number": 12, "level": 0, "name": "Production engineer"}]}
+    d.update(fields)
+    return d
+
+
+def wait_for_exit_line(result, timeout=5.0):
+    """The simulator's last line, once it has ended itself."""
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        with open(result.journal_path) as f:
+            entries = [json.loads(line) for line in f if line.strip()]
+        ends = [e for e in entries if e["op"] == "Exit"]
+        if ends:
+            return ends[-1]
+        time.sleep(0.1)
+    return None
+
+
+def run_in_terminal(argv, answers, timeout=120):
+    """Runs a command in a fresh pseudo-terminal, typing each answer once
+    its text shows; returns (screen text, exit status)."""
+    env = dict(os.environ, K27_BUILD_DIR=BUILD, TERM="dumb")
+    env.pop("K27SIM_BENCH", None)
+    env.pop("K27SIM_JOURNAL", None)
+    pid, fd = pty.fork()
+    if pid == 0:
+        os.chdir(REPO)
+        os.execvpe(argv[0], argv, env)
+    raw = b""
+    pending = list(answers)
+    deadline = time.monotonic() + timeout
+    try:
+        while time.monotonic() < deadline:
+            ready, _, _ = select.select([fd], [], [], 0.2)
+            if ready:
+                try:
+                    chunk = os.read(fd, 65536)
+                except OSError:
+                    chunk = b""
+                if not chunk:
+                    break
+                raw += chunk
+            if pending and pending[0][0] in clean(raw):
+                time.sleep(0.2)
+                os.write(fd, pending.pop(0)[1].encode())
+    finally:
+        os.close(fd)
+    _, status = os.waitpid(pid, 0)
+    return clean(raw), os.waitstatus_to_exitcode(status)
+
+
+class DefaultBenchTest(unittest.TestCase):
+    def test_demo_run_programs_the_bench_unit(self):
+        cwd_before = sorted(os.listdir(os.getcwd()))
+        r = run_tool(keys=[TYPE_42, SPACE])
+        self.assertEqual(r.status, 0, r.transcript)
+        shown = lines(r.transcript)
+        found = [line for line in shown if line.startswith("Found : ")]
+        self.assertEqual(found, [
+            "Found : K27#0042 (Bench) BootV1.3 CodeV2.1.7",
+            "Found : K27#0057 (Line 2) BootV1.1",
+            "Found : K27#0108 (Returns shelf) BootV1.2 NOT READY FOR CODE PROGRAMMING",
+            "Found : K31#0007 (Lab) BootV3.0 CodeV4.2.0",
+            "Found : K27#1234 (Rig B) BootV1.0 CodeV1.9.2",
+        ])
+        self.assertIn("Access as Line operator : Read only", shown)
+        self.assertIn("Access as Production engineer : Code programming", shown)
+        # Erase and programming take real time, and the console shows it.
+        erase = re.search(r"Code flash erase \.\.\. erasing \.\.\. complete \((\d+\.\d{3})secs\)", r.transcript)
+        program = re.search(r"Code flash program \.\.\. complete \((\d+\.\d{3})secs\)", r.transcript)
+        self.assertIsNotNone(erase, r.transcript)
+        self.assertIsNotNone(program, r.transcript)
+        self.assertGreater(float(erase.group(1)), 1.0)
+        self.assertGreater(float(program.group(1)), 1.0)
+        self.assertIn("PROGRAMMING SUCCESSFUL", shown)
+
+        self.assertIsNone(entry(r, "Start")["bench"])
+        self.assertEqual(entry(r, "OpenDevice")["args"]["locator"], 1)
+        self.assertEqual(entry(r, "OpenCodeProgramming")["args"]["identity"], 12)
+        self.assertEqual(calls(r).count("ErasePoll"), 4)
+        exit_line = wait_for_exit_line(r)
+        self.assertIsNotNone(exit_line)
+        self.assertEqual(exit_line["reason"], "released")
+
+        # Nothing written but the journal and the arrays beside it.
+        self.assertEqual(sorted(os.listdir(os.path.dirname(r.journal_dir))), ["journal"])
+        self.assertEqual(sorted(os.listdir(r.journal_dir)), ["LoadProfile-1.bin", "Program-1.bin", "journal.jsonl"])
+        self.assertEqual(sorted(os.listdir(os.getcwd())), cwd_before)
+        program_args = entry(r, "Program")["args"]
+        with open(os.path.join(r.journal_dir, program_args["code"]["file"]), "rb") as f:
+            self.assertEqual(len(f.read()), program_args["length"])
+
+    def test_without_a_journal_nothing_is_written(self):
+        work = tempfile.mkdtemp(prefix="k27e2e-nojournal-")
+        path = os.path.join(work, "bench.json")
+        with open(path, "w") as f:
+            json.dump({"devices": [ready_device()]}, f)
+        cwd_before = sorted(os.listdir(os.getcwd()))
+        r = run_tool(bench=path, journal=False, keys=[TYPE_42, SPACE])
+        self.assertEqual(r.status, 0, r.transcript)
+        self.assertEqual(os.listdir(work), ["bench.json"])
+        self.assertEqual(sorted(os.listdir(os.getcwd())), cwd_before)
+
+
+class ServerFailureTest(unittest.TestCase):
+    def test_a_server_that_dies_inside_an_operation_fails_that_call(self):
+        cases = [
+            ("GetVersion", [SPACE], "Ready to program"),
+            ("DetectDevices", [SPACE], "Ready to program"),
+            ("EraseStart", [TYPE_42, SPACE], "Code flash erase ... "),
+            ("Program", [TYPE_42, SPACE], "Code flash program ... "),
+        ]
+        for op, keys, before in cases:
+            with self.subTest(op=op):
+                r = run_tool(bench={"devices": [ready_device()], "faults": {op: {"crash": True}}}, keys=keys)
+                self.assertEqual(r.status, 1, r.transcript)
+                self.assertIn(SERVER_ERROR, r.transcript)
+                self.assertLess(r.transcript.index(before), r.transcript.index(SERVER_ERROR))
+                self.assertEqual(calls(r)[-1], op)
+                self.assertTrue(entry(r, op, -1)["crash"])
+
+    def test_with_no_simulator_registered_creation_fails(self):
+        env = wine_env()
+        stamp = os.path.join(BUILD, "wine", "k27-registered")
+        try:
+            if os.path.exists(stamp):
+                os.remove(stamp)
+            subprocess.run(["wine", "reg", "delete", "HKCR\\CLSID\\" + SERVER_CLSID, "/f"], env=env,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                           check=True, timeout=60)
+            r = run_tool(keys=[SPACE])
+            self.assertEqual(r.status, 1, r.transcript)
+            self.assertEqual(lines(r.transcript)[-2:], [SERVER_ERROR, PRESS_SPACE])
+            self.assertEqual(r.journal, [])  # no simulator ever started
+        finally:
+            subprocess.run([os.path.join(REPO, "scripts", "register"), BUILD], stdin=subprocess.DEVNULL,
+                           check=True, timeout=120)
+        # Registered again, the same run gets its server.
+        r = run_tool(keys=[TYPE_42, SPACE])
+        self.assertEqual(r.status, 0, r.transcript)
+
+
+class BenchScriptTest(unittest.TestCase):
+    def test_runs_the_tool_against_the_bench_file_with_its_journal(self):
+        work = tempfile.mkdtemp(prefix="k27e2e-bench-")
+        path = os.path.join(work, "reset refused.json")
+        with open(path, "w") as f:
+            json.dump({"devices": [ready_device(serial=77)], "status": {"Reset": 5}}, f)
+        journal = os.path.join(work, "run", "journal.jsonl")
+        screen, status = run_in_terminal(
+            [os.path.join(REPO, "scripts", "bench"), path, "--journal", journal, "--no-build"],
+            [(PROMPT, "77\r"), (PRESS_SPACE, " ")])
+        self.assertEqual(status, 1, screen)
+        self.assertIn("Found : K27#0077 (Bench) BootV1.3 CodeV0.0.0", screen)
+        self.assertIn("Reset request ... RESET REJECTED", screen)
+        self.assertIn("(k27prog exited with status 1)", screen)
+        with open(journal) as f:
+            entries = [json.loads(line) for line in f if line.strip()]
+        self.assertEqual(entries[0]["op"], "Start")
+        self.assertTrue(entries[0]["bench"].endswith("reset refused.json"))
+        self.assertEqual([e for e in entries if e["op"] == "Reset"][0]["out"]["status"], 5)
+
+    def test_refuses_a_bench_it_cannot_play(self):
+        work = tempfile.mkdtemp(prefix="k27e2e-bench-")
+        path = os.path.join(work, "bad.json")
+        with open(path, "w") as f:
+            json.dump({"devices": [{"serail": 42}]}, f)
+        screen, status = run_in_terminal([os.path.join(REPO, "scripts", "bench"), path, "--no-build"], [])
+        self.assertEqual(status, 2, screen)
+        self.assertIn("devices[0].serail: unknown setting", screen)
+        self.assertNotIn("k27prog", screen)
+
+
+if __name__ == "__main__":
+    unittest.main()
