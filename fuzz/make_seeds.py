@@ -66,10 +66,57 @@ def image_seeds():
     write("image_fuzzer", "too-small.zlib", zlib.compress(bytes(4000), 9))
     # Stored, not compressed: inflates to less than it holds.
     write("image_fuzzer", "stored.zlib", zlib.compress(bytes(rng.getrandbits(8) for _ in range(1500)), 0))
+    # One seed for each check, failing it and passing every check before it.
+    def broken(name, code_edit=None, profile_edit=None, size=None, reseal_profile=True, reseal_code=True):
+        code = bytearray(small_image())
+        if profile_edit:
+            profile = bytearray(code[1024:1536])
+            profile_edit(profile)
+            if reseal_profile:
+                seal(profile)
+            code[1024:1536] = profile
+        if code_edit:
+            code_edit(code)
+        if size is not None:
+            del code[size:]
+            struct.pack_into(">I", code, 8, 0x80000 + size - 1)
+        if reseal_code and len(code) % 4 == 0:
+            seal(code)
+        write("image_fuzzer", "check-" + name + ".zlib", zlib.compress(bytes(code), 9))
+
+    def put(fmt, offset, *values):
+        return lambda block: struct.pack_into(fmt, block, offset, *values)
+
+    broken("code-size", size=4095)
+    broken("code-crc", code_edit=put(">B", 200, 1), reseal_code=False)
+    broken("code-magic", code_edit=put(">H", 0, 0xC0DF))
+    broken("code-type", code_edit=put(">H", 2, 3))
+    broken("code-target", code_edit=put("4s", 16, b"K27X"))
+    broken("code-start", code_edit=put(">I", 4, 0x7FFFC))
+    broken("code-end", code_edit=put(">I", 8, 0x80000 + 4096))
+    broken("code-x-version", code_edit=put(">B", 50, 2))
+    broken("code-y-version", code_edit=put(">B", 51, 3))
+    broken("store-start", code_edit=put(">I", 84, 0x7FFFF))
+    broken("store-size", code_edit=put(">I", 88, 4096 - 1024 + 4))
+    broken("profile-size", code_edit=put(">I", 88, 510))
+    broken("profile-crc", profile_edit=put(">B", 100, 1), reseal_profile=False)
+    broken("profile-magic", profile_edit=put(">H", 0, 0xC0DF))
+    broken("profile-type", profile_edit=put(">H", 2, 1))
+    broken("profile-target", profile_edit=put("4s", 16, b"k27\0"))
+    broken("profile-start", profile_edit=put(">I", 4, 1))
+    broken("profile-end", profile_edit=put(">I", 8, 512))
+    broken("profile-x-version", profile_edit=put(">B", 50, 0))
+    broken("profile-y-version", profile_edit=put(">B", 51, 1))
+    broken("branch", profile_edit=put(">H", 52, 0x0101))
+    broken("version", profile_edit=put(">H", 54, 2))
+    broken("revision", profile_edit=put(">H", 56, 4))
+    broken("from-revision", profile_edit=put(">H", 58, 6))
     # A stream the decompressor rejects: its Adler-32 is wrong.
     bad = bytearray(zlib.compress(small_image(), 9))
     bad[-1] ^= 1
     write("image_fuzzer", "bad-adler.zlib", bytes(bad))
+    # Bytes after the end of a sound stream.
+    write("image_fuzzer", "trailing-bytes.zlib", zlib.compress(small_image(), 9) + b"\0")
 
 
 def device_record(state=1200, family=b"K27", serial=42, label=b"Bench", boot=(1, 3), code=(2, 1, 7)):
