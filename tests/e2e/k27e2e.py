@@ -64,6 +64,20 @@ def seal(block, start=0, length=None):
     block[start + length - 4:start + length] = crc.to_bytes(4, "big")
 
 
+def device(**fields):
+    """A K27 unit ready for code programming, with one identity that may
+    program it; `fields` override."""
+    d = {
+        "locator": 1, "endpoint_first": 167772417, "endpoint_second": 5001, "group_id": 513,
+        "family": "K27", "boot_branch": 1, "boot_version": 3, "state": 1200, "serial": 42,
+        "identity_scope": 1, "identity_qualifier": 42, "code_version": [2, 1, 7], "label": "Bench",
+        "identities": [{"kind": 1, "number": 12, "level": 0, "name": "Production engineer"}],
+        "access_levels": {"0": "Code programming"},
+    }
+    d.update(fields)
+    return d
+
+
 def lines(text):
     return [line for line in text.split("\n") if line != ""]
 

@@ -10,7 +10,7 @@ import time
 import unittest
 import zlib
 
-from k27e2e import PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, block_crc, calls, entry, lines, run_tool
+from k27e2e import PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, block_crc, calls, device, entry, lines, run_tool
 
 CODE_SIZE = 142180
 
@@ -18,20 +18,6 @@ CODE_SIZE = 142180
 def shipped_code_block():
     with open(os.path.join(REPO, "resources", "k27image.zlib"), "rb") as f:
         return zlib.decompress(f.read())
-
-
-def device(**fields):
-    """A K27 unit ready for code programming, with one identity that may
-    program it; `fields` override."""
-    d = {
-        "locator": 1, "endpoint_first": 167772417, "endpoint_second": 5001, "group_id": 513,
-        "family": "K27", "boot_branch": 1, "boot_version": 3, "state": 1200, "serial": 42,
-        "identity_scope": 1, "identity_qualifier": 42, "code_version": [2, 1, 7], "label": "Bench",
-        "identities": [{"kind": 1, "number": 12, "level": 0, "name": "Production engineer"}],
-        "access_levels": {"0": "Code programming"},
-    }
-    d.update(fields)
-    return d
 
 
 def bench(status=None, faults=None, delay_ms=None, **device_fields):

@@ -11,7 +11,7 @@ import struct
 import unittest
 import zlib
 
-from k27e2e import PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, calls, entry, lines, run_tool
+from k27e2e import PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, calls, device, entry, lines, run_tool
 
 RELEASE = "Ready to program K27 firmware release 1.1.5(1)"
 INVALID = "DEVICE DETECT RESPONSE INVALID"
@@ -27,18 +27,6 @@ def profile_block():
     start, size = struct.unpack(">II", code[84:92])
     offset = start - 0x80000
     return code[offset:offset + size]
-
-
-def device(**fields):
-    d = {
-        "locator": 1, "endpoint_first": 167772417, "endpoint_second": 5001, "group_id": 513,
-        "family": "K27", "boot_branch": 1, "boot_version": 3, "state": 1200, "serial": 42,
-        "identity_scope": 1, "identity_qualifier": 42, "code_version": [2, 1, 7], "label": "Bench",
-        "identities": [{"kind": 1, "number": 12, "level": 0, "name": "Production engineer"}],
-        "access_levels": {"0": "Code programming"},
-    }
-    d.update(fields)
-    return d
 
 
 def bench(devices=None, **top):
