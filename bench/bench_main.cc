@@ -2,6 +2,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <map>
 #include <string>
@@ -11,25 +13,39 @@
 
 namespace {
 
-// Keeps each benchmark's CPU time per iteration (the fastest of its
-// repetitions) while printing as usual. CPU time, not wall time: on a
-// shared machine the wall clock counts other processes' turns too.
+// Keeps each benchmark's CPU time per iteration while printing as usual:
+// the median of its repetitions when there are several, else its one run.
+// CPU time, not wall time: on a shared machine the wall clock counts other
+// processes' turns too.
 class RatioReporter : public benchmark::ConsoleReporter {
  public:
+  explicit RatioReporter(OutputOptions options) : ConsoleReporter(options) {}
+
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
-      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+      if (run.error_occurred) continue;
+      const bool median = run.run_type == Run::RT_Aggregate && run.aggregate_name == "median";
+      if (run.run_type != Run::RT_Iteration && !median) continue;
       const double seconds = run.GetAdjustedCPUTime() / benchmark::GetTimeUnitMultiplier(run.time_unit);
-      auto [at, fresh] = seconds_.emplace(run.benchmark_name(), seconds);
-      if (!fresh && seconds < at->second) at->second = seconds;
+      Kept& kept = kept_[run.run_name.str()];
+      if (median || !kept.median) kept.seconds = seconds;
+      kept.median = kept.median || median;
     }
   }
 
-  const std::map<std::string, double>& seconds() const { return seconds_; }
+  // Seconds per iteration, or 0 when the benchmark did not run.
+  double Seconds(const std::string& name) const {
+    auto at = kept_.find(name);
+    return at == kept_.end() ? 0 : at->second.seconds;
+  }
 
  private:
-  std::map<std::string, double> seconds_;
+  struct Kept {
+    double seconds = 0;
+    bool median = false;
+  };
+  std::map<std::string, Kept> kept_;
 };
 
 struct Pair {
@@ -51,22 +67,22 @@ int main(int argc, char** argv) {
   RegisterChecksumBenchmarks();
   RegisterInflateBenchmarks();
   RegisterValidateBenchmarks();
-  RatioReporter reporter;
+  RatioReporter reporter(isatty(fileno(stdout)) ? benchmark::ConsoleReporter::OO_Defaults
+                                                : benchmark::ConsoleReporter::OO_Tabular);
   benchmark::RunSpecifiedBenchmarks(&reporter);
   benchmark::Shutdown();
 
   // Time of the tool's operation over the reference's, over the same bytes.
-  printf("\n%-14s %-14s %-8s %12s %12s %8s\n", "operation", "reference", "image", "tool MB/s", "zlib MB/s",
-         "ratio");
-  const auto& seconds = reporter.seconds();
+  printf("\n%-14s %-14s %-8s %12s %12s %10s\n", "operation", "reference", "image", "tool MB/s", "zlib MB/s",
+         "tool/zlib");
   for (const Pair& pair : kPairs) {
     for (const BenchImage& image : BenchImages()) {
-      auto tool = seconds.find(std::string(pair.tool) + "/" + image.name);
-      auto reference = seconds.find(std::string(pair.reference) + "/" + image.name);
-      if (tool == seconds.end() || reference == seconds.end()) continue;
+      const double tool = reporter.Seconds(std::string(pair.tool) + "/" + image.name);
+      const double reference = reporter.Seconds(std::string(pair.reference) + "/" + image.name);
+      if (tool <= 0 || reference <= 0) continue;
       const double mb = image.code.size() / 1e6;
-      printf("%-14s %-14s %-8s %12.1f %12.1f %7.2fx\n", pair.tool, pair.reference, image.name.c_str(),
-             mb / tool->second, mb / reference->second, tool->second / reference->second);
+      printf("%-14s %-14s %-8s %12.1f %12.1f %9.2fx\n", pair.tool, pair.reference, image.name.c_str(),
+             mb / tool, mb / reference, tool / reference);
     }
   }
   return 0;
