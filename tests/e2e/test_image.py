@@ -1,112 +1,228 @@
-"""The embedded image's own guards, on the real k27prog.exe: copies of the
-tool carrying another resource, or none, end with the guard's message and
-status 1, and never start the device server."""
+"""The firmware image the real k27prog.exe carries: the shipped resource is
+made again byte for byte by k27image, and copies of the tool whose image
+resource is replaced or removed end at the image's own guards, with the
+message, the space-key wait and the exit status, and never start the
+device server."""
 
+import hashlib
+import json
 import os
 import shutil
+import subprocess
 import tempfile
 import unittest
 import zlib
 
-from k27e2e import BANNER, PRESS_SPACE, run_tool, tool_exe
-from test_validation import k27image
+from k27e2e import BANNER, BUILD, PRESS_SPACE, REPO, run_tool, seal, tool_exe, wine_env
+
+SHIPPED = os.path.join(REPO, "resources", "k27image.zlib")
+CODE_BASE = 0x80000
 
 
-def _stored(data):
-    c = zlib.compressobj(level=0)
-    return c.compress(data) + c.flush()
+def image_tool():
+    return os.path.join(BUILD, "tools", "k27image.exe")
 
 
-def stream_of_size(total):
-    """A stream of exactly `total` bytes that inflates to fewer bytes."""
-    # Stored blocks cost 11 bytes of framing for a short input.
-    data = bytes((i * 7) & 0xFF for i in range(total - 11))
-    stream = _stored(data)
-    assert len(stream) == total, len(stream)
-    return stream
+def k27image(*args):
+    """Runs the image tool under Wine; returns (status, standard error)."""
+    done = subprocess.run(["wine", image_tool()] + list(args), env=wine_env(), stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    return done.returncode, done.stderr.decode("utf-8", "replace")
 
 
-def compressible_stream_of_size(total):
-    """A stream of exactly `total` bytes that inflates to far more."""
-    # Grows a pseudo-random run until the deflated stream is the size asked;
-    # each added byte adds at most one byte of output.
-    state = 12345
-    data = bytearray(b"\0" * 4096)
-    while True:
-        stream = zlib.compress(bytes(data), 9)
-        if len(stream) == total:
-            return stream
-        if len(stream) > total:
-            data = data[:-1]
-            del data[0]
-            data.extend(b"\0")
-            continue
-        state = (state * 1103515245 + 12345) & 0x7FFFFFFF
-        data.append(state >> 23)
+class _Bits:
+    """Deflate's bit order: fields least significant bit first, Huffman
+    codes most significant bit first."""
+
+    def __init__(self):
+        self.out = bytearray()
+        self.current = 0
+        self.used = 0
+
+    def bit(self, b):
+        self.current |= b << self.used
+        self.used += 1
+        if self.used == 8:
+            self.out.append(self.current)
+            self.current = self.used = 0
+
+    def field(self, value, n):
+        for i in range(n):
+            self.bit((value >> i) & 1)
+
+    def code(self, value, n):
+        for i in reversed(range(n)):
+            self.bit((value >> i) & 1)
+
+    def finish(self):
+        if self.used:
+            self.out.append(self.current)
+        return bytes(self.out)
 
 
-# (name, resource bytes or None for no resource, message)
-def cases(shipped):
-    return [
-        ("no resource", None, "CODE RESOURCE NOT FOUND"),
-        ("1023 bytes", compressible_stream_of_size(1023), "CODE RESOURCE TOO SMALL"),
-        ("1024 bytes that do not expand", stream_of_size(1024), "CODE DECOMPRESSION DIDN'T!!!"),
-        ("cut off mid-stream", shipped[:len(shipped) // 2], "CODE DECOMPRESSION FAILED"),
-        ("Adler-32 damaged", shipped[:-1] + bytes([shipped[-1] ^ 1]), "CODE DECOMPRESSION FAILED"),
-        ("bytes after the stream", shipped + b"\0" * 16, "CODE DECOMPRESSION FAILED"),
-    ]
+def stored_then_runs(stored, runs):
+    """A zlib stream of exactly known sizes: `stored` as one stored block,
+    then a final fixed-code block with one copy of the last byte (distance 1)
+    per run, each 3 to 10 bytes long. With two runs the stream is
+    len(stored) + 16 bytes. Returns (stream, inflated)."""
+    n = len(stored)
+    out = bytearray(b"\x78\x01\x00")
+    out += n.to_bytes(2, "little") + (n ^ 0xFFFF).to_bytes(2, "little") + stored
+    data = bytearray(stored)
+    bits = _Bits()
+    bits.field(1, 1)  # final
+    bits.field(1, 2)  # fixed codes
+    for run in runs:
+        bits.code(1 + run - 3, 7)  # length symbols 257.. have 7-bit codes 1..
+        bits.code(0, 5)            # distance 1
+        data += bytes([data[-1]]) * run
+    bits.code(0, 7)  # end of block
+    out += bits.finish() + zlib.adler32(bytes(data)).to_bytes(4, "big")
+    return bytes(out), bytes(data)
 
 
-class EmbeddedImageTest(unittest.TestCase):
+def pattern(n, seed=7):
+    x, out = seed, bytearray()
+    for _ in range(n):
+        x = (x * 1103515245 + 12345) & 0xFFFFFFFF
+        out.append(x >> 24)
+    return bytes(out)
+
+
+def shown_lines(transcript):
+    # Wine may speak for itself on standard error; that is not the tool's.
+    return [line for line in transcript.split("\n") if line and not line.startswith("wine: ")]
+
+
+class ImageTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="k27image-")
-        path = os.path.join(cls.work, "shipped.zlib")
-        if k27image("shipped", path)[0] != 0:
-            raise RuntimeError("k27image shipped failed")
-        with open(path, "rb") as f:
+        with open(SHIPPED, "rb") as f:
             cls.shipped = f.read()
 
     @classmethod
     def tearDownClass(cls):
         shutil.rmtree(cls.work, ignore_errors=True)
 
-    def make_tool(self, name, resource):
-        stem = os.path.join(self.work, name.replace(" ", "_").replace("-", "_"))
-        if resource is None:
-            self.assertEqual(k27image("embed", "--remove", tool_exe(), stem + ".exe")[0], 0)
-        else:
-            with open(stem + ".zlib", "wb") as f:
-                f.write(resource)
-            self.assertEqual(k27image("embed", tool_exe(), stem + ".zlib", stem + ".exe")[0], 0)
-        return stem + ".exe"
+    def path(self, name):
+        return os.path.join(self.work, name)
 
-    def test_guards_end_the_run_before_the_server(self):
-        self.assertEqual(len(self.shipped), 127633)
-        self.assertEqual(len(zlib.decompress(self.shipped)), 142180)
-        for name, resource, message in cases(self.shipped):
+    def write(self, name, data):
+        with open(self.path(name), "wb") as f:
+            f.write(data)
+        return self.path(name)
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def tool_with(self, name, resource):
+        """A copy of the tool carrying `resource` as its image, or none."""
+        exe = self.path(name + ".exe")
+        if resource is None:
+            status, err = k27image("embed", "--remove", tool_exe(), exe)
+        else:
+            status, err = k27image("embed", tool_exe(), self.write(name + ".zlib", resource), exe)
+        self.assertEqual(status, 0, err)
+        return exe
+
+    def test_shipped_resource_is_made_again_byte_for_byte(self):
+        status, err = k27image("shipped", self.path("shipped.zlib"))
+        self.assertEqual(status, 0, err)
+        made = self.read("shipped.zlib")
+        self.assertEqual(len(made), 127633)
+        self.assertEqual(made[:2], b"\x78\x9c")
+        self.assertTrue(made == self.shipped, "resources/k27image.zlib is not what k27image shipped makes")
+        # One stream, nothing after it, inflating to the code block.
+        inflater = zlib.decompressobj()
+        code = inflater.decompress(made) + inflater.flush()
+        self.assertTrue(inflater.eof)
+        self.assertEqual(inflater.unused_data, b"")
+        self.assertEqual(len(code), 142180)
+
+    def test_pack_makes_the_resource_of_any_code_block(self):
+        # The shipped code block, packed as a release would be, is the shipped resource.
+        code = zlib.decompress(self.shipped)
+        status, err = k27image("pack", self.write("code.bin", code), self.path("packed.zlib"))
+        self.assertEqual(status, 0, err)
+        self.assertTrue(self.read("packed.zlib") == self.shipped)
+
+        other = (pattern(3000) + bytes(5000)) * 2
+        status, err = k27image("pack", self.write("other.bin", other), self.path("other.zlib"))
+        self.assertEqual(status, 0, err)
+        self.assertEqual(zlib.decompress(self.read("other.zlib")), other)
+
+        # Blocks whose resource the tool would refuse are not packed.
+        for name, block in [("tiny", bytes(4000)), ("incompressible", pattern(4000))]:
             with self.subTest(name):
-                if resource is not None and name.startswith("10"):
-                    self.assertEqual(len(resource), int(name.split()[0]))
-                exe = self.make_tool(name, resource)
+                out = self.path(name + ".zlib")
+                status, err = k27image("pack", self.write(name + ".bin", block), out)
+                self.assertEqual(status, 1, err)
+                self.assertIn("k27image: ", err)
+                self.assertFalse(os.path.exists(out))
+
+    def test_image_guards_end_the_run_before_the_server(self):
+        stored = pattern(1008)
+        equal, _ = stored_then_runs(stored, [8, 8])
+        fewer, _ = stored_then_runs(stored, [8, 7])
+        one_more, one_more_code = stored_then_runs(stored, [8, 9])
+        too_small, _ = stored_then_runs(stored[:1007], [8, 9])
+        self.assertEqual((len(equal), len(fewer), len(one_more), len(too_small)), (1024, 1024, 1024, 1023))
+        self.assertEqual(len(one_more_code), 1025)
+        middle = len(self.shipped) // 2
+        flipped = bytearray(self.shipped)
+        flipped[middle] ^= 0x10
+        adler = bytearray(self.shipped)
+        adler[-1] ^= 1
+        bad_header = bytearray(self.shipped)
+        bad_header[1] ^= 1
+        cases = [
+            ("removed", None, "CODE RESOURCE NOT FOUND"),
+            ("1023 bytes", too_small, "CODE RESOURCE TOO SMALL"),
+            ("inflates to fewer", fewer, "CODE DECOMPRESSION DIDN'T!!!"),
+            ("inflates to as many", equal, "CODE DECOMPRESSION DIDN'T!!!"),
+            # 1024 bytes inflating to 1025 passes every image guard; the
+            # block's validation is what refuses it.
+            ("1024 bytes, one more", one_more, "CODE BLOCK SIZE NOT A MULTIPLE OF 4"),
+            ("byte flipped", bytes(flipped), "CODE DECOMPRESSION FAILED"),
+            ("bad header", bytes(bad_header), "CODE DECOMPRESSION FAILED"),
+            ("Adler-32 damaged", bytes(adler), "CODE DECOMPRESSION FAILED"),
+            ("cut short", self.shipped[:middle], "CODE DECOMPRESSION FAILED"),
+            ("byte after the stream", self.shipped + b"\x00", "CODE DECOMPRESSION FAILED"),
+            ("a second stream after it", self.shipped + equal, "CODE DECOMPRESSION FAILED"),
+        ]
+        for name, resource, message in cases:
+            with self.subTest(name):
+                exe = self.tool_with(name.replace(" ", "_"), resource)
                 r = run_tool(exe=exe, keys=[(PRESS_SPACE, " ")], timeout=60)
-                shown = [line for line in r.transcript.split("\n") if line and not line.startswith("wine: ")]
-                self.assertEqual(shown, [BANNER, message, PRESS_SPACE], r.transcript)
+                self.assertEqual(shown_lines(r.transcript), [BANNER, message, PRESS_SPACE], r.transcript)
                 self.assertEqual(r.status, 1)
                 self.assertEqual(r.journal, [], "the device server was started")
 
-    def test_a_resource_of_1024_bytes_passes_the_size_guard(self):
-        # Compressible: it expands, so it gets past both size guards and is
-        # refused only by the image checks.
-        exe = self.make_tool("1024 compressible", compressible_stream_of_size(1024))
-        r = run_tool(exe=exe, keys=[(PRESS_SPACE, " ")], timeout=60)
-        shown = [line for line in r.transcript.split("\n") if line and not line.startswith("wine: ")]
-        self.assertEqual(shown[0], BANNER)
-        self.assertNotIn("CODE RESOURCE TOO SMALL", r.transcript)
-        self.assertNotIn("CODE DECOMPRESSION", r.transcript)
-        self.assertEqual(shown[-1], PRESS_SPACE)
+    def test_replaced_image_is_the_one_loaded(self):
+        # Release 1.1.6, profile 2: both headers changed and both checksums
+        # made anew, so the release line tells which image the copy runs.
+        code = bytearray(zlib.decompress(self.shipped))
+        start = int.from_bytes(code[84:88], "big") - CODE_BASE
+        size = int.from_bytes(code[88:92], "big")
+        code[78:80] = (6).to_bytes(2, "big")
+        code[start + 56:start + 58] = (6).to_bytes(2, "big")
+        code[start + 60:start + 62] = (2).to_bytes(2, "big")
+        seal(code, start, size)
+        seal(code)
+        profile = bytes(code[start:start + size])
+        exe = self.tool_with("release_1_1_6", zlib.compress(bytes(code), 6))
+        # A bench with no devices: the profile is uploaded, then the run ends.
+        bench = {"server_version": {"major": 1, "minor": 7}, "devices": []}
+        r = run_tool(exe=exe, bench=bench, keys=[(PRESS_SPACE, " ")], timeout=60)
+        self.assertEqual(shown_lines(r.transcript),
+                         [BANNER, "Ready to program K27 firmware release 1.1.6(2)", "NO DEVICES FOUND", PRESS_SPACE],
+                         r.transcript)
         self.assertEqual(r.status, 1)
-        self.assertEqual(r.journal, [])
+        digest = hashlib.sha256(profile).hexdigest()
+        self.assertTrue(any(digest in json.dumps(line) for line in r.journal),
+                        "the server was not handed the new image's profile block")
 
 
 if __name__ == "__main__":
