@@ -4,7 +4,7 @@
 
 #include "com_object.h"
 #include "device_interface.h"
-#include "host_path.h"
+#include "wide_text.h"
 #include "k27server.h"
 #include "response.h"
 #include "safe_arrays.h"

@@ -4,7 +4,7 @@
 
 #include <algorithm>
 
-#include "host_path.h"
+#include "wide_text.h"
 
 namespace {
 

@@ -23,7 +23,7 @@
 #include "k27server.h"
 #include "bench.h"
 #include "com_text.h"
-#include "host_path.h"
+#include "wide_text.h"
 #include "sha256.h"
 
 namespace {
@@ -33,8 +33,35 @@ namespace fs = std::filesystem;
 
 const CLSID kClsid = {0xAF3D8AC6, 0xA1AA, 0x48D0, {0xBB, 0x1D, 0x65, 0x00, 0x9E, 0xCC, 0xBA, 0x99}};
 
+// The folder of this test program, where k27sim.exe is built too.
+std::wstring ProgramFolder() {
+  wchar_t path[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
+  std::wstring folder(path, length);
+  return folder.substr(0, folder.find_last_of(L"\\/"));
+}
+
+// Runs k27sim.exe with the arguments and returns its exit status.
+DWORD RunSimulator(const std::wstring& args) {
+  std::wstring line = L"\"" + ProgramFolder() + L"\\k27sim.exe\" " + args;
+  STARTUPINFOW startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessW(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process)) {
+    ADD_FAILURE() << "cannot start k27sim.exe: " << GetLastError();
+    return 255;
+  }
+  WaitForSingleObject(process.hProcess, 60000);
+  DWORD status = 255;
+  GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hThread);
+  CloseHandle(process.hProcess);
+  return status;
+}
+
 // One server's world: a fresh folder with the bench file and the journal,
-// named to the servers this process starts from now on.
+// registered with the simulator, so that the servers COM starts from now
+// on play that bench and journal there.
 class SimRun {
  public:
   explicit SimRun(const std::string& bench) {
@@ -44,15 +71,18 @@ class SimRun {
     fs::remove_all(dir_);
     fs::create_directories(dir_);
     std::ofstream(dir_ / "bench.json") << bench;
-    SetEnvironmentVariableW(L"K27SIM_BENCH", (dir_ / "bench.json").wstring().c_str());
-    SetEnvironmentVariableW(L"K27SIM_JOURNAL", (dir_ / "journal.jsonl").wstring().c_str());
+    EXPECT_EQ(RunSimulator(L"/RegServer /bench \"" + (dir_ / "bench.json").wstring() + L"\" /journal \"" +
+                           (dir_ / "journal.jsonl").wstring() + L"\""),
+              0u);
   }
   ~SimRun() {
-    SetEnvironmentVariableW(L"K27SIM_BENCH", nullptr);
-    SetEnvironmentVariableW(L"K27SIM_JOURNAL", nullptr);
     std::error_code ignored;
     fs::remove_all(dir_, ignored);
   }
+
+  // Writes over the bench file after registration (registration refuses a
+  // bench it cannot play).
+  void ReplaceBench(const std::string& bench) const { std::ofstream(dir_ / "bench.json") << bench; }
 
   std::vector<json> Journal() const {
     std::vector<json> lines;
@@ -261,11 +291,13 @@ TEST_F(RoundTripTest, EveryOperationCarriesItsValuesBothWays) {
   std::vector<std::string> ops;
   for (const json& line : run.Journal()) ops.push_back(line["op"]);
   const std::vector<std::string> expected = {
-      "Start", "CreateInstance", "GetVersion", "LoadProfile", "DetectDevices", "GetIdentities",
+      "Start", "Client", "CreateInstance", "GetVersion", "LoadProfile", "DetectDevices", "GetIdentities",
       "GetIdentityName", "GetIdentityName", "GetAccessLevelName", "GetAccessLevelName", "OpenDevice",
       "OpenCodeProgramming", "AcquireGroup", "EraseStart", "ErasePoll", "ErasePoll", "Program", "Reset"};
   ASSERT_GE(ops.size(), expected.size());
   EXPECT_EQ(std::vector<std::string>(ops.begin(), ops.begin() + expected.size()), expected);
+  // The server learnt its client from the first call, not from who started it.
+  EXPECT_EQ(run.Last("Client")["client_pid"], GetCurrentProcessId());
 
   const json load = run.Last("LoadProfile")["args"]["profile"];
   EXPECT_EQ(load["vartype"], VT_UI1);
@@ -516,7 +548,8 @@ TEST_F(RoundTripTest, CreationFailsOrGivesNothingAsTheBenchSays) {
     EXPECT_EQ(server, nullptr);
   }
   // A bench that cannot be played refuses creation and says why.
-  SimRun run(R"({"devices": [{"serail": 42}]})");
+  SimRun run(BenchWith(""));
+  run.ReplaceBench(R"({"devices": [{"serail": 42}]})");
   IDeviceServer* server = nullptr;
   EXPECT_EQ(Create(&server), CLASS_E_CLASSNOTAVAILABLE);
   EXPECT_NE(run.Last("Start")["error"].get<std::string>().find("devices[0].serail: unknown setting"), std::string::npos);

@@ -3,7 +3,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "host_path.h"
+#include "bench_file.h"
+#include "client_watch.h"
+#include "wide_text.h"
 #include "journal.h"
 
 namespace {
@@ -18,22 +20,6 @@ CRITICAL_SECTION* CallLock() {
 volatile LONG g_objects = 0;
 volatile LONG g_created = 0;
 
-bool ReadWholeFile(const std::wstring& path, std::string& text) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  LARGE_INTEGER size;
-  bool ok = GetFileSizeEx(file, &size) && size.QuadPart < (64 << 20);
-  if (ok) {
-    text.resize(static_cast<size_t>(size.QuadPart));
-    DWORD read = 0;
-    ok = text.empty() || (ReadFile(file, text.data(), static_cast<DWORD>(text.size()), &read, nullptr) &&
-                          read == text.size());
-  }
-  CloseHandle(file);
-  return ok;
-}
-
 }  // namespace
 
 ServerState& State() {
@@ -41,13 +27,12 @@ ServerState& State() {
   return state;
 }
 
-void LoadBench() {
+void LoadBench(const std::wstring& named) {
   ServerState& s = State();
-  const std::wstring named = EnvironmentValue(L"K27SIM_BENCH");
   std::string text;
   if (named.empty()) {
     text = DefaultBenchText();
-  } else if (!ReadWholeFile(HostPath(named), text)) {
+  } else if (!ReadWholeFile(named, text)) {
     s.bench_error = "cannot read bench file " + Utf8(named);
     return;
   }
@@ -77,6 +62,7 @@ bool AnyObjectCreated() { return g_created != 0; }
 
 Call::Call(Op op, nlohmann::json args) : op_(op), args_(std::move(args)) {
   EnterCriticalSection(CallLock());
+  NoteCallingClient();
   action_ = State().plan.Next(op);
   if (action_.delay_ms) Sleep(action_.delay_ms);
   if (action_.kind == CallAction::Kind::kCrash) {

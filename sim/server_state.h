@@ -25,9 +25,10 @@ struct ServerState {
 
 ServerState& State();
 
-// Loads the bench named by K27SIM_BENCH, or the built-in one; a bench that
-// cannot be read is remembered as an error and creation then fails.
-void LoadBench();
+// Loads the bench file (a full Windows path), or the built-in bench when
+// none is named; a bench that cannot be read is remembered as an error and
+// creation then fails.
+void LoadBench(const std::wstring& path);
 
 // COM objects alive, and class-factory locks. The server ends itself once
 // all are gone after the first creation.

@@ -84,7 +84,7 @@ def lines(text):
 
 def calls(result):
     """The server operations in the order the simulator saw them."""
-    return [e["op"] for e in result.journal if e["op"] not in ("Start", "Exit")]
+    return [e["op"] for e in result.journal if e["op"] not in ("Start", "Client", "Exit")]
 
 
 def entry(result, op, index=0):
@@ -93,6 +93,10 @@ def entry(result, op, index=0):
 
 def tool_exe():
     return os.path.join(BUILD, "src", "run", "k27prog.exe")
+
+
+def sim_exe():
+    return os.path.join(BUILD, "sim", "k27sim.exe")
 
 
 def wine_env(extra=None):
@@ -108,6 +112,43 @@ def wine_env(extra=None):
     if extra:
         env.update(extra)
     return env
+
+
+def windows_paths(*paths, env=None):
+    """The Windows paths under which the prefix's programs see Unix paths."""
+    out = subprocess.run(["winepath", "-w"] + list(paths), env=env or wine_env(), stdin=subprocess.DEVNULL,
+                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=True, timeout=60)
+    found = out.stdout.decode("utf-8").splitlines()
+    if len(found) != len(paths):
+        raise RuntimeError("winepath gave %r for %r" % (found, paths))
+    return found
+
+
+def simulator(*args, sim=None, env=None, check=True):
+    """Runs k27sim.exe with the arguments, as a person would from a shell;
+    returns (exit status, what it printed, standard output and error
+    together)."""
+    proc = subprocess.run(["wine", sim or sim_exe()] + list(args), env=env or wine_env(),
+                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
+                          timeout=120)
+    text = proc.stdout.decode("utf-8", errors="replace").replace("\r\n", "\n")
+    if check and proc.returncode != 0:
+        raise RuntimeError("k27sim %s: status %d: %s" % (" ".join(args), proc.returncode, text))
+    return proc.returncode, text
+
+
+def register_simulator(bench=None, journal=None, sim=None, env=None):
+    """Registers the simulator in the prefix, machine-wide, with the bench
+    and journal files (Unix paths) it is to play and write; None: the
+    built-in bench, no journal."""
+    args = ["/RegServer"]
+    named = [p for p in (bench, journal) if p]
+    converted = dict(zip(named, windows_paths(*named, env=env))) if named else {}
+    if bench:
+        args += ["/bench", converted[bench]]
+    if journal:
+        args += ["/journal", converted[journal]]
+    return simulator(*args, sim=sim, env=env)
 
 
 def clean(raw):
@@ -194,27 +235,34 @@ def _set_controlling_tty():
 
 
 def run_tool(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
-             env=None, journal=True, args=()):
-    """Runs the tool once. `keys` is a list of (wait-for-text, text-to-type)
-    pairs; a wait of None types at once. With `stdout_path`, standard output
-    goes to that file and the waits look at the file: it only holds what the
-    tool has flushed (its prompt) until the process ends. Returns a Result."""
+             env=None, journal=True, args=(), register=True):
+    """Runs the tool once, after registering the simulator with `bench` (a
+    dict, a file, or None for the built-in bench) and, unless `journal` is
+    False, a fresh journal. `keys` is a list of (wait-for-text,
+    text-to-type) pairs; a wait of None types at once, a text of None only
+    waits. `register=False` leaves the registration as it stands. With `stdout_path`,
+    standard output goes to that file and the waits look at the file: it
+    only holds what the tool has flushed (its prompt) until the process
+    ends. `env` adds to the tool's environment. Returns a Result."""
     exe = exe or tool_exe()
     work = tempfile.mkdtemp(prefix="k27e2e-")
     extra = {}
+    bench_path = None
     if isinstance(bench, dict):
         bench_path = os.path.join(work, "bench.json")
         with open(bench_path, "w") as f:
             json.dump(bench, f)
-        extra["K27SIM_BENCH"] = bench_path
     elif bench:
-        extra["K27SIM_BENCH"] = os.path.abspath(bench)
+        bench_path = os.path.abspath(bench)
     result = Result()
     if journal:
         result.journal_dir = os.path.join(work, "journal")
         os.makedirs(result.journal_dir)
         result.journal_path = os.path.join(result.journal_dir, "journal.jsonl")
-        extra["K27SIM_JOURNAL"] = result.journal_path
+    # The bench and the journal travel in the simulator's registration, as
+    # on a Windows PC, never in the tool's environment.
+    if register:
+        register_simulator(bench_path, result.journal_path)
     if env:
         extra.update(env)
 
@@ -242,6 +290,8 @@ def run_tool(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
                     break
                 offset = found
             # A short pause, as a person leaves, so the console is reading.
+            if typed is None:
+                continue
             time.sleep(0.2)
             os.write(master, typed.encode("utf-8"))
         try:

@@ -7,14 +7,13 @@ import os
 import pty
 import re
 import select
-import subprocess
 import tempfile
 import time
 import unittest
 
-from k27e2e import BUILD, PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, calls, clean, entry, lines, run_tool, wine_env
+from k27e2e import (BUILD, PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, calls, clean, entry, lines, register_simulator, run_tool,
+                    simulator)
 
-SERVER_CLSID = "{AF3D8AC6-A1AA-48D0-BB1D-65009ECCBA99}"
 TYPE_42 = (PROMPT, "42\r")
 SPACE = (PRESS_SPACE, " ")
 
@@ -43,8 +42,6 @@ def run_in_terminal(argv, answers, timeout=120):
     """Runs a command in a fresh pseudo-terminal, typing each answer once
     its text shows; returns (screen text, exit status)."""
     env = dict(os.environ, K27_BUILD_DIR=BUILD, TERM="dumb")
-    env.pop("K27SIM_BENCH", None)
-    env.pop("K27SIM_JOURNAL", None)
     pid, fd = pty.fork()
     if pid == 0:
         os.chdir(REPO)
@@ -80,11 +77,11 @@ class DefaultBenchTest(unittest.TestCase):
         shown = lines(r.transcript)
         found = [line for line in shown if line.startswith("Found : ")]
         self.assertEqual(found, [
-            "Found : K27#0042 (Bench) BootV1.3 CodeV2.1.7",
-            "Found : K27#0057 (Line 2) BootV1.1",
-            "Found : K27#0108 (Returns shelf) BootV1.2 NOT READY FOR CODE PROGRAMMING",
-            "Found : K31#0007 (Lab) BootV3.0 CodeV4.2.0",
-            "Found : K27#1234 (Rig B) BootV1.0 CodeV1.9.2",
+            "Found : K27#0042 (Simulated bench) BootV1.3 CodeV2.1.7",
+            "Found : K27#0057 (Simulated line 2) BootV1.1",
+            "Found : K27#0108 (Simulated returns shelf) BootV1.2 NOT READY FOR CODE PROGRAMMING",
+            "Found : K31#0007 (Simulated lab) BootV3.0 CodeV4.2.0",
+            "Found : K27#1234 (Simulated rig B) BootV1.0 CodeV1.9.2",
         ])
         self.assertIn("Access as Line operator : Read only", shown)
         self.assertIn("Access as Production engineer : Code programming", shown)
@@ -143,24 +140,31 @@ class ServerFailureTest(unittest.TestCase):
                 self.assertTrue(entry(r, op, -1)["crash"])
 
     def test_with_no_simulator_registered_creation_fails(self):
-        env = wine_env()
-        stamp = os.path.join(BUILD, "wine", "k27-registered")
         try:
-            if os.path.exists(stamp):
-                os.remove(stamp)
-            subprocess.run(["wine", "reg", "delete", "HKCR\\CLSID\\" + SERVER_CLSID, "/f"], env=env,
-                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                           check=True, timeout=60)
-            r = run_tool(keys=[SPACE])
+            status, said = simulator("/UnregServer")
+            self.assertEqual(said, "k27sim: unregistered the bench simulator for every user of this PC\n")
+            r = run_tool(keys=[SPACE], register=False)
             self.assertEqual(r.status, 1, r.transcript)
             self.assertEqual(lines(r.transcript)[-2:], [SERVER_ERROR, PRESS_SPACE])
             self.assertEqual(r.journal, [])  # no simulator ever started
         finally:
-            subprocess.run([os.path.join(REPO, "scripts", "register"), BUILD], stdin=subprocess.DEVNULL,
-                           check=True, timeout=120)
+            register_simulator()
         # Registered again, the same run gets its server.
         r = run_tool(keys=[TYPE_42, SPACE])
         self.assertEqual(r.status, 0, r.transcript)
+
+    def test_the_server_ends_when_its_client_is_gone(self):
+        # The client is killed while it waits for the operator: the server
+        # learnt the client's process from its calls, and ends with it.
+        r = run_tool(bench={"devices": [ready_device()]}, keys=[(PROMPT, None)], timeout=15)
+        self.assertIsNone(r.status)  # killed at the time-out
+        self.assertIn(PROMPT, r.transcript)
+        exit_line = wait_for_exit_line(r, timeout=10)
+        self.assertIsNotNone(exit_line, r.journal)
+        self.assertEqual(exit_line["reason"], "client gone")
+        client = entry(r, "Client")
+        self.assertIsInstance(client["client_pid"], int)
+        self.assertNotEqual(client["client_pid"], entry(r, "Start")["pid"])
 
 
 class BenchScriptTest(unittest.TestCase):

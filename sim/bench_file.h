@@ -1,0 +1,20 @@
+#ifndef K27_SIM_BENCH_FILE_H_
+#define K27_SIM_BENCH_FILE_H_
+
+// Bench files on disk.
+
+#include <string>
+
+// The whole file; false when it cannot be read (or is over 64 MB).
+bool ReadWholeFile(const std::wstring& path, std::string& text);
+
+struct BenchVerdict {
+  bool ok = false;
+  // "FILE: a bench of N device(s), server version X.Y", or what is wrong.
+  std::string line;
+};
+
+// What -check says of a bench file (and what registration refuses).
+BenchVerdict CheckBenchFile(const std::wstring& path);
+
+#endif  // K27_SIM_BENCH_FILE_H_

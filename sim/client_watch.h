@@ -1,0 +1,21 @@
+#ifndef K27_SIM_CLIENT_WATCH_H_
+#define K27_SIM_CLIENT_WATCH_H_
+
+// The client's process, learnt from the calls it makes. On Windows the COM
+// launch service starts a local server, not the client, so the parent
+// process says nothing about who the client is; the local RPC call under
+// each COM call does: it carries the calling process's id.
+
+#include <windows.h>
+
+// From inside a call: learns the calling process, once. Where the platform
+// cannot tell, the server goes on without it (it still ends when its
+// objects are released, or when it was never used).
+void NoteCallingClient();
+
+// Set once the client process is known.
+HANDLE ClientKnownEvent();
+// A handle that is signalled when the client process ends; null until known.
+HANDLE ClientProcess();
+
+#endif  // K27_SIM_CLIENT_WATCH_H_

@@ -1,0 +1,139 @@
+#include "register_command.h"
+
+#include <windows.h>
+
+#include <string>
+
+#include "bench_file.h"
+#include "classes_root_win.h"
+#include "registration.h"
+#include "switch_output.h"
+#include "wide_text.h"
+
+namespace {
+
+std::string ScopeWords(RegistrationScope scope) {
+  return scope == RegistrationScope::kMachine ? "every user of this PC" : "this user";
+}
+
+std::string ErrorText(long error) {
+  wchar_t* text = nullptr;
+  FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
+                 static_cast<DWORD>(error), 0, reinterpret_cast<LPWSTR>(&text), 0, nullptr);
+  std::string message = text ? Utf8(text) : std::string();
+  if (text) LocalFree(text);
+  while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == '.')) {
+    message.pop_back();
+  }
+  return (message.empty() ? "error" : message) + " (" + std::to_string(error) + ")";
+}
+
+std::wstring ThisProgram() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+std::wstring FullPath(const std::wstring& path) {
+  const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return path;
+  std::wstring full(size, L'\0');
+  const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+  full.resize(length < size ? length : 0);
+  return full;
+}
+
+std::wstring Folder(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+bool IsFolder(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool IsFile(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+int Refuse(const std::string& why) {
+  WriteLine(OutputStream::kErr, "k27sim: not registered: " + why);
+  return 1;
+}
+
+// A registration of another program where COM would look for the device
+// server, for any user and in either registry view.
+std::wstring ForeignAnywhere() {
+  for (RegistrationScope scope : {RegistrationScope::kMachine, RegistrationScope::kUser}) {
+    for (bool view_32bit : {false, true}) {
+      if (auto described = ForeignRegistration(*OpenClassesRoot(scope, view_32bit))) return *described;
+    }
+  }
+  return {};
+}
+
+}  // namespace
+
+int RunRegistration(const SimCommand& command) {
+  RegistrationPaths paths;
+  paths.exe = ThisProgram();
+  paths.proxy = Folder(paths.exe) + L"\\" + kProxyFileName;
+  if (!IsFile(paths.proxy)) return Refuse(Utf8(paths.proxy) + " is missing: k27ps.dll must sit beside k27sim.exe");
+  if (!command.bench.empty()) {
+    paths.bench = FullPath(command.bench);
+    const BenchVerdict verdict = CheckBenchFile(paths.bench);
+    if (!verdict.ok) return Refuse(verdict.line);
+  }
+  if (!command.journal.empty()) {
+    paths.journal = FullPath(command.journal);
+    if (IsFolder(paths.journal)) return Refuse(Utf8(paths.journal) + " is a folder, not a journal file");
+    if (!IsFolder(Folder(paths.journal))) return Refuse("the journal's folder " + Utf8(Folder(paths.journal)) +
+                                                        " does not exist");
+  }
+  const std::wstring foreign = ForeignAnywhere();
+  if (!foreign.empty() && !command.force) {
+    return Refuse(Utf8(foreign) +
+                  ". The bench simulator must never stand in for a device server on a PC that programs real "
+                  "devices (/force replaces it all the same)");
+  }
+  std::unique_ptr<ClassesRoot> root = OpenClassesRoot(command.scope);
+  if (const long error = WriteRegistration(*root, paths)) {
+    std::string why = "cannot write " + Utf8(root->Name()) + ": " + ErrorText(error);
+    if (error == ERROR_ACCESS_DENIED && command.scope == RegistrationScope::kMachine) {
+      why += "; run it as administrator, or use /RegServerPerUser";
+    }
+    return Refuse(why);
+  }
+  std::string line = "k27sim: registered " + Utf8(paths.exe) + " for " + ScopeWords(command.scope) +
+                     " (bench: " + (paths.bench.empty() ? std::string("built-in") : Utf8(paths.bench)) +
+                     ", journal: " + (paths.journal.empty() ? std::string("none") : Utf8(paths.journal)) + ")";
+  if (!foreign.empty()) line += "; forced over " + Utf8(foreign) + ", which /UnregServer puts back";
+  WriteLine(OutputStream::kOut, line);
+  return 0;
+}
+
+int RunUnregistration(const SimCommand& command) {
+  std::unique_ptr<ClassesRoot> root = OpenClassesRoot(command.scope);
+  const Removal removal = RemoveRegistration(*root);
+  std::string line;
+  if (removal.error) {
+    line = "k27sim: could not unregister the bench simulator for " + ScopeWords(command.scope) + ": " +
+           ErrorText(removal.error);
+  } else if (removal.removed) {
+    line = "k27sim: unregistered the bench simulator for " + ScopeWords(command.scope);
+  } else {
+    line = "k27sim: no bench simulator was registered for " + ScopeWords(command.scope);
+  }
+  for (const std::wstring& other : removal.left_alone) line += "; left alone: " + Utf8(other);
+  WriteLine(removal.error ? OutputStream::kErr : OutputStream::kOut, line);
+  return removal.error ? 1 : 0;
+}

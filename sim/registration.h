@@ -1,0 +1,90 @@
+#ifndef K27_SIM_REGISTRATION_H_
+#define K27_SIM_REGISTRATION_H_
+
+// The simulator's registration as a COM local server, and the rules that
+// keep it from ever passing for the vendor's device server: it refuses to
+// register over a registration that is not a simulator's (unless forced,
+// and then it keeps what it displaced), and it removes only what a simulator
+// wrote, putting back anything it displaced.
+//
+// What is written, under a root of classes (HKLM\Software\Classes for every
+// user, HKCU\Software\Classes for one):
+//   CLSID\{server class}                      (default) = kClassDescription
+//   CLSID\{server class}\LocalServer32        (default) = "EXE" [/bench "B"] [/journal "J"]
+//   Interface\{iid}                           (default) = interface name      (each of three)
+//   Interface\{iid}\NumMethods                (default) = its method count
+//   Interface\{iid}\ProxyStubClsid32          (default) = {proxy class}
+//   CLSID\{proxy class}                       (default) = "PSFactoryBuffer"
+//   CLSID\{proxy class}\InProcServer32        (default) = full path of k27ps.dll
+//                                             ThreadingModel = "Both"
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+// A registry value: its type and its bytes, as the registry keeps them.
+struct RegValue {
+  uint32_t type = 1;  // REG_SZ
+  std::vector<uint8_t> data;
+  bool operator==(const RegValue&) const = default;
+};
+RegValue StringValue(const std::wstring& text);
+// The text of a REG_SZ or REG_EXPAND_SZ value, without its terminator.
+std::optional<std::wstring> ValueText(const RegValue& value);
+
+// One root of classes, in one registry view. Key paths are relative to it,
+// separated by backslashes. Writes create the keys they need. Errors are
+// Win32 error codes, 0 for success.
+class ClassesRoot {
+ public:
+  virtual ~ClassesRoot() = default;
+  virtual std::wstring Name() const = 0;  // "HKLM\Software\Classes", for messages
+  virtual bool KeyExists(const std::wstring& key) = 0;
+  virtual std::optional<RegValue> Read(const std::wstring& key, const std::wstring& name) = 0;
+  virtual long Write(const std::wstring& key, const std::wstring& name, const RegValue& value) = 0;
+  virtual long DeleteValue(const std::wstring& key, const std::wstring& name) = 0;
+  // True when the key holds no value and no subkey.
+  virtual bool KeyIsEmpty(const std::wstring& key) = 0;
+  virtual long DeleteEmptyKey(const std::wstring& key) = 0;
+};
+
+constexpr wchar_t kServerClassText[] = L"{AF3D8AC6-A1AA-48D0-BB1D-65009ECCBA99}";
+constexpr wchar_t kProxyClassText[] = L"{5C7535A9-DB5A-4E1A-AAAA-6FB3215EE182}";
+constexpr wchar_t kClassDescription[] = L"K27 bench simulator (k27sim), not a device server";
+constexpr wchar_t kServerFileName[] = L"k27sim.exe";
+constexpr wchar_t kProxyFileName[] = L"k27ps.dll";
+
+// The value name under which a forced registration keeps the value it
+// replaced, so that unregistering can put it back.
+std::wstring DisplacedName(const std::wstring& name);
+
+struct RegistrationPaths {
+  std::wstring exe;    // full path of k27sim.exe
+  std::wstring proxy;  // full path of k27ps.dll
+  std::wstring bench;  // full path, or empty for the built-in bench
+  std::wstring journal;
+};
+
+// A registration in the root that is not a simulator's, described for the
+// operator ("the device server's class ... is registered to ..."); nothing
+// when the root holds none.
+std::optional<std::wstring> ForeignRegistration(ClassesRoot& root);
+
+// Writes the registration. Over a foreign one (only when forced) each value
+// replaced is kept under DisplacedName first. Returns 0 or the first error;
+// on an error what was written so far is removed again.
+long WriteRegistration(ClassesRoot& root, const RegistrationPaths& paths);
+
+struct Removal {
+  long error = 0;
+  bool removed = false;                 // a simulator's registration was there and is gone
+  std::vector<std::wstring> left_alone;  // foreign registrations, untouched
+};
+
+// Removes a simulator's registration: values a simulator wrote (or puts back
+// what it displaced), then the keys it leaves empty. Foreign keys are left
+// alone, named in the result.
+Removal RemoveRegistration(ClassesRoot& root);
+
+#endif  // K27_SIM_REGISTRATION_H_

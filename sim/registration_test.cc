@@ -1,0 +1,252 @@
+// The interfaces' C form, whose vtable structures give their method counts.
+#define CINTERFACE
+#include "registration.h"
+
+#include <gtest/gtest.h>
+
+#include <cwctype>
+#include <map>
+#include <string>
+
+#include "k27server.h"
+
+// Values as gtest shows them: type and text.
+void PrintTo(const RegValue& value, std::ostream* out) {
+  const std::wstring text = ValueText(value).value_or(L"(binary)");
+  *out << "type " << value.type << " \"" << std::string(text.begin(), text.end()) << "\"";
+}
+
+namespace {
+
+std::wstring Lower(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
+
+// A root of classes in memory. Keys and value names are not case-sensitive,
+// as in the registry; a write may be made to fail, for the undo.
+class FakeRoot : public ClassesRoot {
+ public:
+  using Values = std::map<std::wstring, RegValue>;
+  std::map<std::wstring, Values> keys;
+  int fail_at = -1;  // the write that fails, counted from 0; -1: none
+  int writes = 0;
+
+  std::wstring Name() const override { return L"HKLM\\Software\\Classes"; }
+  bool KeyExists(const std::wstring& key) override { return keys.count(Lower(key)) != 0; }
+  std::optional<RegValue> Read(const std::wstring& key, const std::wstring& name) override {
+    auto k = keys.find(Lower(key));
+    if (k == keys.end()) return std::nullopt;
+    auto v = k->second.find(Lower(name));
+    if (v == k->second.end()) return std::nullopt;
+    return v->second;
+  }
+  long Write(const std::wstring& key, const std::wstring& name, const RegValue& value) override {
+    if (writes++ == fail_at) return 5;  // ERROR_ACCESS_DENIED
+    const std::wstring lower = Lower(key);
+    for (size_t at = lower.find(L'\\'); at != std::wstring::npos; at = lower.find(L'\\', at + 1)) {
+      keys[lower.substr(0, at)];
+    }
+    keys[lower][Lower(name)] = value;
+    return 0;
+  }
+  long DeleteValue(const std::wstring& key, const std::wstring& name) override {
+    auto k = keys.find(Lower(key));
+    if (k == keys.end() || !k->second.erase(Lower(name))) return 2;
+    return 0;
+  }
+  bool KeyIsEmpty(const std::wstring& key) override {
+    const std::wstring lower = Lower(key);
+    auto k = keys.find(lower);
+    if (k == keys.end() || !k->second.empty()) return false;
+    auto next = keys.upper_bound(lower);
+    return next == keys.end() || next->first.rfind(lower + L"\\", 0) != 0;
+  }
+  long DeleteEmptyKey(const std::wstring& key) override {
+    if (!KeyIsEmpty(key)) return 5;
+    keys.erase(Lower(key));
+    return 0;
+  }
+
+  std::wstring Text(const std::wstring& key, const std::wstring& name = L"") {
+    std::optional<RegValue> v = Read(key, name);
+    return v ? ValueText(*v).value_or(L"?") : L"(none)";
+  }
+};
+
+const std::wstring kServer = std::wstring(L"CLSID\\") + kServerClassText;
+const std::wstring kProxy = std::wstring(L"CLSID\\") + kProxyClassText;
+const std::wstring kDeviceServerKey = L"Interface\\{7ADC3EE4-226F-4F84-82F7-20444C1F8C16}";
+
+RegistrationPaths Paths(const std::wstring& bench = L"", const std::wstring& journal = L"") {
+  return {L"C:\\K27 kit\\bench-kit\\k27sim.exe", L"C:\\K27 kit\\bench-kit\\k27ps.dll", bench, journal};
+}
+
+// What a PC holds before the kit arrives: other classes and interfaces.
+FakeRoot OtherClasses() {
+  FakeRoot root;
+  root.Write(L"CLSID\\{00000000-1111-2222-3333-444444444444}\\LocalServer32", L"", StringValue(L"C:\\other.exe"));
+  root.Write(L"Interface\\{00000000-1111-2222-3333-555555555555}\\ProxyStubClsid32", L"",
+             StringValue(L"{00020424-0000-0000-C000-000000000046}"));
+  return root;
+}
+
+// The vendor's device server, registered by its installer.
+FakeRoot VendorServer() {
+  FakeRoot root = OtherClasses();
+  root.Write(kServer, L"", StringValue(L"Device server"));
+  RegValue expand = StringValue(L"%ProgramFiles%\\Vendor\\devserver.exe");
+  expand.type = 2;  // REG_EXPAND_SZ
+  root.Write(kServer + L"\\LocalServer32", L"", expand);
+  root.Write(kServer + L"\\LocalServer32", L"ServerExecutable", StringValue(L"devserver.exe"));
+  root.Write(kDeviceServerKey, L"", StringValue(L"IDeviceServer"));
+  root.Write(kDeviceServerKey + L"\\ProxyStubClsid32", L"", StringValue(L"{11111111-2222-3333-4444-555555555555}"));
+  root.Write(kDeviceServerKey + L"\\NumMethods", L"", StringValue(L"16"));
+  return root;
+}
+
+TEST(RegistrationTest, WritesTheDocumentedKeysAndRemovesExactlyThem) {
+  FakeRoot root = OtherClasses();
+  const auto before = root.keys;
+  EXPECT_FALSE(ForeignRegistration(root));
+  ASSERT_EQ(WriteRegistration(root, Paths(L"C:\\b.json", L"C:\\run\\journal.jsonl")), 0);
+  EXPECT_FALSE(ForeignRegistration(root));  // a simulator's own is not foreign
+
+  EXPECT_EQ(root.Text(kServer), kClassDescription);
+  EXPECT_EQ(root.Text(kServer + L"\\LocalServer32"),
+            L"\"C:\\K27 kit\\bench-kit\\k27sim.exe\" /bench C:\\b.json /journal C:\\run\\journal.jsonl");
+  struct Interface {
+    const wchar_t* iid;
+    const wchar_t* name;
+    size_t methods;
+  } interfaces[] = {
+      // The counts come from the interfaces' own vtables.
+      {L"{7ADC3EE4-226F-4F84-82F7-20444C1F8C16}", L"IDeviceServer", sizeof(IDeviceServerVtbl) / sizeof(void*)},
+      {L"{5B1F0C2A-8E47-4C39-9D61-2A7E4F3B8C05}", L"IDeviceInterface",
+       sizeof(IDeviceInterfaceVtbl) / sizeof(void*)},
+      {L"{C4E9A7D3-1B62-4F08-A5C7-93D2E6F10B4A}", L"ICodeProgramming",
+       sizeof(ICodeProgrammingVtbl) / sizeof(void*)},
+  };
+  for (const Interface& i : interfaces) {
+    const std::wstring key = std::wstring(L"Interface\\") + i.iid;
+    EXPECT_EQ(root.Text(key), i.name);
+    EXPECT_EQ(root.Text(key + L"\\NumMethods"), std::to_wstring(i.methods));
+    EXPECT_EQ(root.Text(key + L"\\ProxyStubClsid32"), kProxyClassText);
+  }
+  EXPECT_EQ(root.Text(kProxy), L"PSFactoryBuffer");
+  EXPECT_EQ(root.Text(kProxy + L"\\InProcServer32"), L"C:\\K27 kit\\bench-kit\\k27ps.dll");
+  EXPECT_EQ(root.Text(kProxy + L"\\InProcServer32", L"ThreadingModel"), L"Both");
+  // Nothing but the documented keys (and their parents) was added.
+  EXPECT_EQ(root.keys.size(), before.size() + 2 + 3 * 3 + 2);
+
+  const Removal removal = RemoveRegistration(root);
+  EXPECT_EQ(removal.error, 0);
+  EXPECT_TRUE(removal.removed);
+  EXPECT_TRUE(removal.left_alone.empty());
+  EXPECT_EQ(root.keys, before);
+}
+
+TEST(RegistrationTest, InAnEmptyRootTheParentsGoToo) {
+  FakeRoot root;  // a user's classes before any per-user registration
+  ASSERT_EQ(WriteRegistration(root, Paths()), 0);
+  EXPECT_EQ(root.Text(kServer + L"\\LocalServer32"), L"\"C:\\K27 kit\\bench-kit\\k27sim.exe\"");
+  EXPECT_TRUE(RemoveRegistration(root).removed);
+  EXPECT_TRUE(root.keys.empty());
+  // Nothing there: nothing removed, nothing refused.
+  const Removal again = RemoveRegistration(root);
+  EXPECT_FALSE(again.removed);
+  EXPECT_EQ(again.error, 0);
+}
+
+TEST(RegistrationTest, RegisteringAgainReplacesASimulatorsRegistration) {
+  FakeRoot root = OtherClasses();
+  const auto before = root.keys;
+  // An older kit in another folder, registered with a bench.
+  RegistrationPaths old = Paths(L"C:\\old.json");
+  old.exe = L"C:\\OLD KIT\\K27SIM.EXE";
+  ASSERT_EQ(WriteRegistration(root, old), 0);
+  EXPECT_FALSE(ForeignRegistration(root));
+  ASSERT_EQ(WriteRegistration(root, Paths()), 0);
+  EXPECT_EQ(root.Text(kServer + L"\\LocalServer32"), L"\"C:\\K27 kit\\bench-kit\\k27sim.exe\"");
+  EXPECT_EQ(root.Text(kServer + L"\\LocalServer32", DisplacedName(L"")), L"(none)");
+  EXPECT_TRUE(RemoveRegistration(root).removed);
+  EXPECT_EQ(root.keys, before);
+}
+
+TEST(RegistrationTest, ForeignRegistrationsAreNamedAndNeverRemoved) {
+  struct Row {
+    const char* what;
+    std::wstring key, name, value;
+    std::wstring described;  // part of the description
+  } rows[] = {
+      {"another local server", kServer + L"\\LocalServer32", L"", L"C:\\Vendor\\devserver.exe /x",
+       L"the device server's class {AF3D8AC6-A1AA-48D0-BB1D-65009ECCBA99} is registered to C:\\Vendor\\devserver.exe /x "
+       L"in HKLM\\Software\\Classes"},
+      {"an in-process server", kServer + L"\\InprocServer32", L"", L"C:\\Vendor\\dev.dll", L"C:\\Vendor\\dev.dll"},
+      {"a server named like the simulator but not it", kServer + L"\\LocalServer32", L"",
+       L"\"C:\\x\\k27sim.exe.old\\devserver.exe\"", L"devserver.exe"},
+      {"another proxy for IDeviceServer", kDeviceServerKey + L"\\ProxyStubClsid32", L"",
+       L"{00020424-0000-0000-C000-000000000046}",
+       L"the IDeviceServer interface {7ADC3EE4-226F-4F84-82F7-20444C1F8C16} is marshalled by "
+       L"{00020424-0000-0000-C000-000000000046}"},
+      {"another proxy for ICodeProgramming", L"Interface\\{C4E9A7D3-1B62-4F08-A5C7-93D2E6F10B4A}\\ProxyStubClsid32",
+       L"", L"{99999999-0000-0000-0000-000000000000}", L"ICodeProgramming"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    FakeRoot root = OtherClasses();
+    root.Write(row.key, row.name, StringValue(row.value));
+    const auto before = root.keys;
+    const std::optional<std::wstring> foreign = ForeignRegistration(root);
+    ASSERT_TRUE(foreign);
+    EXPECT_NE(foreign->find(row.described), std::wstring::npos) << std::string(foreign->begin(), foreign->end());
+    const Removal removal = RemoveRegistration(root);
+    EXPECT_EQ(removal.error, 0);
+    EXPECT_FALSE(removal.removed);
+    ASSERT_EQ(removal.left_alone.size(), 1u);
+    EXPECT_EQ(removal.left_alone[0], *foreign);
+    EXPECT_EQ(root.keys, before);
+  }
+}
+
+TEST(RegistrationTest, AForcedRegistrationPutsBackWhatItDisplaced) {
+  FakeRoot root = VendorServer();
+  const auto before = root.keys;
+  ASSERT_TRUE(ForeignRegistration(root));
+  ASSERT_EQ(WriteRegistration(root, Paths(L"C:\\b.json")), 0);
+  // The simulator holds the class now, and the vendor's values are kept.
+  EXPECT_FALSE(ForeignRegistration(root));
+  EXPECT_EQ(root.Text(kServer + L"\\LocalServer32"), L"\"C:\\K27 kit\\bench-kit\\k27sim.exe\" /bench C:\\b.json");
+  std::optional<RegValue> kept = root.Read(kServer + L"\\LocalServer32", DisplacedName(L""));
+  ASSERT_TRUE(kept);
+  EXPECT_EQ(kept->type, 2u);
+  EXPECT_EQ(root.Text(kDeviceServerKey + L"\\ProxyStubClsid32"), kProxyClassText);
+  // Registering again (another bench) keeps the first displaced value.
+  ASSERT_EQ(WriteRegistration(root, Paths(L"C:\\other.json")), 0);
+  EXPECT_EQ(root.Read(kServer + L"\\LocalServer32", DisplacedName(L"")), kept);
+
+  const Removal removal = RemoveRegistration(root);
+  EXPECT_TRUE(removal.removed);
+  EXPECT_EQ(root.keys, before);  // the vendor's server is back, type and all
+  EXPECT_TRUE(ForeignRegistration(root));
+}
+
+TEST(RegistrationTest, AFailedWriteLeavesTheRootAsItWas) {
+  for (const bool vendor : {false, true}) {
+    for (int fail_after = 0; fail_after < 24; ++fail_after) {
+      SCOPED_TRACE(testing::Message() << "vendor " << vendor << ", failing write " << fail_after + 1);
+      FakeRoot root = vendor ? VendorServer() : OtherClasses();
+      const auto before = root.keys;
+      root.fail_at = root.writes + fail_after;
+      const long error = WriteRegistration(root, Paths(L"C:\\b.json"));
+      if (error == 0) {
+        EXPECT_GE(fail_after, 14);  // every write went through
+        continue;
+      }
+      EXPECT_EQ(error, 5);
+      EXPECT_EQ(root.keys, before);
+    }
+  }
+}
+
+}  // namespace
