@@ -4,9 +4,12 @@ terminal showed, the exit status and the bench simulator's journal."""
 
 import json
 import os
+import pty
 import re
 import select
+import shutil
 import signal
+import struct
 import subprocess
 import tempfile
 import threading
@@ -99,10 +102,12 @@ def sim_exe():
     return os.path.join(BUILD, "sim", "k27sim.exe")
 
 
-def wine_env(extra=None):
+def wine_env(extra=None, prefix=None):
+    """The environment of a Windows program in the build's prefix, or in
+    `prefix`."""
     env = dict(os.environ)
     env.update({
-        "WINEPREFIX": os.path.join(BUILD, "wine"),
+        "WINEPREFIX": prefix or os.path.join(BUILD, "wine"),
         "WINEARCH": "win64",
         "WINEDEBUG": "-all",
         "WINEDLLOVERRIDES": "mscoree,mshtml=",
@@ -114,9 +119,9 @@ def wine_env(extra=None):
     return env
 
 
-def windows_paths(*paths, env=None):
+def windows_paths(*paths, prefix=None):
     """The Windows paths under which the prefix's programs see Unix paths."""
-    out = subprocess.run(["winepath", "-w"] + list(paths), env=env or wine_env(), stdin=subprocess.DEVNULL,
+    out = subprocess.run(["winepath", "-w"] + list(paths), env=wine_env(prefix=prefix), stdin=subprocess.DEVNULL,
                          stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, check=True, timeout=60)
     found = out.stdout.decode("utf-8").splitlines()
     if len(found) != len(paths):
@@ -124,11 +129,11 @@ def windows_paths(*paths, env=None):
     return found
 
 
-def simulator(*args, sim=None, env=None, check=True):
+def simulator(*args, sim=None, prefix=None, check=True):
     """Runs k27sim.exe with the arguments, as a person would from a shell;
     returns (exit status, what it printed, standard output and error
     together)."""
-    proc = subprocess.run(["wine", sim or sim_exe()] + list(args), env=env or wine_env(),
+    proc = subprocess.run(["wine", sim or sim_exe()] + list(args), env=wine_env(prefix=prefix),
                           stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
                           timeout=120)
     text = proc.stdout.decode("utf-8", errors="replace").replace("\r\n", "\n")
@@ -137,18 +142,18 @@ def simulator(*args, sim=None, env=None, check=True):
     return proc.returncode, text
 
 
-def register_simulator(bench=None, journal=None, sim=None, env=None):
+def register_simulator(bench=None, journal=None, sim=None, prefix=None):
     """Registers the simulator in the prefix, machine-wide, with the bench
     and journal files (Unix paths) it is to play and write; None: the
     built-in bench, no journal."""
     args = ["/RegServer"]
     named = [p for p in (bench, journal) if p]
-    converted = dict(zip(named, windows_paths(*named, env=env))) if named else {}
+    converted = dict(zip(named, windows_paths(*named, prefix=prefix))) if named else {}
     if bench:
         args += ["/bench", converted[bench]]
     if journal:
         args += ["/journal", converted[journal]]
-    return simulator(*args, sim=sim, env=env)
+    return simulator(*args, sim=sim, prefix=prefix)
 
 
 def clean(raw):
@@ -235,7 +240,7 @@ def _set_controlling_tty():
 
 
 def run_tool(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
-             env=None, journal=True, args=(), register=True):
+             env=None, journal=True, args=(), register=True, prefix=None):
     """Runs the tool once, after registering the simulator with `bench` (a
     dict, a file, or None for the built-in bench) and, unless `journal` is
     False, a fresh journal. `keys` is a list of (wait-for-text,
@@ -255,14 +260,17 @@ def run_tool(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
     elif bench:
         bench_path = os.path.abspath(bench)
     result = Result()
-    if journal:
+    if isinstance(journal, str):
+        result.journal_path = journal
+        result.journal_dir = os.path.dirname(journal)
+    elif journal:
         result.journal_dir = os.path.join(work, "journal")
         os.makedirs(result.journal_dir)
         result.journal_path = os.path.join(result.journal_dir, "journal.jsonl")
     # The bench and the journal travel in the simulator's registration, as
     # on a Windows PC, never in the tool's environment.
     if register:
-        register_simulator(bench_path, result.journal_path)
+        register_simulator(bench_path, result.journal_path, prefix=prefix)
     if env:
         extra.update(env)
 
@@ -273,7 +281,7 @@ def run_tool(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
     out = open(stdout_path, "wb") if stdout_path else slave
     started = time.monotonic()
     proc = subprocess.Popen(["wine", exe] + list(args), stdin=slave, stdout=out, stderr=slave,
-                            env=wine_env(extra), start_new_session=True,
+                            env=wine_env(extra, prefix), start_new_session=True,
                             preexec_fn=_set_controlling_tty, close_fds=True)
     os.close(slave)
     if stdout_path:
@@ -326,3 +334,88 @@ def run_tool(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
                 if line:
                     result.journal.append(json.loads(line))
     return result
+
+
+def run_in_terminal(argv, answers, timeout=120, env=None, cwd=REPO):
+    """Runs a command in a fresh pseudo-terminal, typing each answer once
+    its text shows; returns (screen text, exit status)."""
+    env = dict(env or os.environ, K27_BUILD_DIR=BUILD, TERM="dumb")
+    pid, fd = pty.fork()
+    if pid == 0:
+        # A terminal wide enough that the console wraps none of the lines.
+        fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 400, 0, 0))
+        os.chdir(cwd)
+        os.execvpe(argv[0], argv, env)
+    raw = b""
+    pending = list(answers)
+    deadline = time.monotonic() + timeout
+    try:
+        while time.monotonic() < deadline:
+            ready, _, _ = select.select([fd], [], [], 0.2)
+            if ready:
+                try:
+                    chunk = os.read(fd, 65536)
+                except OSError:
+                    chunk = b""
+                if not chunk:
+                    break
+                raw += chunk
+            if pending and pending[0][0] in clean(raw):
+                time.sleep(0.2)
+                os.write(fd, pending.pop(0)[1].encode())
+    finally:
+        os.close(fd)
+    _, status = os.waitpid(pid, 0)
+    return clean(raw), os.waitstatus_to_exitcode(status)
+
+
+def _quiet(argv, env, timeout=120):
+    """Runs a Wine command with nothing of this process's own streams, so
+    that no Wine helper holds on to a test runner's pipe."""
+    return subprocess.run(argv, env=env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                          stderr=subprocess.DEVNULL, timeout=timeout, close_fds=True)
+
+
+class FreshPrefix:
+    """A Wine prefix made afresh, as a PC that has never seen the kit, with a
+    wineserver of its own; `close` stops it and removes the prefix."""
+
+    def __init__(self):
+        self.path = tempfile.mkdtemp(prefix="k27e2e-prefix-")
+        env = self.env()
+        _quiet(["wineboot", "-i"], env, timeout=300)
+        _quiet(["wineserver", "-w"], env)
+        # Started and primed outside the test runner's pipes.
+        _quiet(["wineserver", "-p"], env)
+        _quiet(["wine", "cmd", "/c", "exit"], env)
+
+    def env(self, extra=None):
+        return wine_env(extra, prefix=self.path)
+
+    def drive_c(self, *parts):
+        return os.path.join(self.path, "drive_c", *parts)
+
+    def close(self):
+        _quiet(["wineserver", "-k"], self.env())
+        shutil.rmtree(self.path, ignore_errors=True)
+
+
+def reg_export(key, prefix=None):
+    """The registry key and everything under it, as `reg export` writes it
+    (a dict of key paths to their values' lines), or {} when it is absent."""
+    out = os.path.join(tempfile.mkdtemp(prefix="k27e2e-reg-"), "export.reg")
+    _quiet(["wine", "reg", "export", key, out, "/y"], wine_env(prefix=prefix))
+    if not os.path.exists(out):
+        return {}
+    with open(out, "rb") as f:
+        data = f.read()
+    text = data.decode("utf-16") if data[:2] == b"\xff\xfe" else data.decode("utf-8")
+    keys = {}
+    current = None
+    for line in text.replace("\r\n", "\n").split("\n"):
+        if line.startswith("[") and line.endswith("]"):
+            current = line[1:-1]
+            keys[current] = []
+        elif current is not None and line.strip():
+            keys[current].append(line)
+    return keys

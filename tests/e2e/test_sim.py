@@ -4,15 +4,13 @@ scripts/bench."""
 
 import json
 import os
-import pty
 import re
-import select
 import tempfile
 import time
 import unittest
 
-from k27e2e import (BUILD, PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, calls, clean, entry, lines, register_simulator, run_tool,
-                    simulator)
+from k27e2e import (PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, calls, entry, lines, register_simulator,
+                    run_in_terminal, run_tool, simulator)
 
 TYPE_42 = (PROMPT, "42\r")
 SPACE = (PRESS_SPACE, " ")
@@ -36,37 +34,6 @@ def wait_for_exit_line(result, timeout=5.0):
             return ends[-1]
         time.sleep(0.1)
     return None
-
-
-def run_in_terminal(argv, answers, timeout=120):
-    """Runs a command in a fresh pseudo-terminal, typing each answer once
-    its text shows; returns (screen text, exit status)."""
-    env = dict(os.environ, K27_BUILD_DIR=BUILD, TERM="dumb")
-    pid, fd = pty.fork()
-    if pid == 0:
-        os.chdir(REPO)
-        os.execvpe(argv[0], argv, env)
-    raw = b""
-    pending = list(answers)
-    deadline = time.monotonic() + timeout
-    try:
-        while time.monotonic() < deadline:
-            ready, _, _ = select.select([fd], [], [], 0.2)
-            if ready:
-                try:
-                    chunk = os.read(fd, 65536)
-                except OSError:
-                    chunk = b""
-                if not chunk:
-                    break
-                raw += chunk
-            if pending and pending[0][0] in clean(raw):
-                time.sleep(0.2)
-                os.write(fd, pending.pop(0)[1].encode())
-    finally:
-        os.close(fd)
-    _, status = os.waitpid(pid, 0)
-    return clean(raw), os.waitstatus_to_exitcode(status)
 
 
 class DefaultBenchTest(unittest.TestCase):

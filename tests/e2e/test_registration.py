@@ -1,0 +1,275 @@
+"""The bench simulator's own registration, in a Wine prefix made afresh as a
+PC that has never seen the kit: the bench and the journal travel in the
+registration and nowhere else, unregistering leaves the classes as they
+were, a foreign device server is never replaced unless forced, the switches
+print where they were run from, and the Windows recipe of docs/bench.md runs
+as written."""
+
+import json
+import os
+import re
+import shutil
+import subprocess
+import tempfile
+import unittest
+
+from k27e2e import (BANNER, PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, FreshPrefix, device, lines, reg_export,
+                    run_in_terminal, run_tool, sim_exe, simulator, tool_exe, windows_paths)
+
+MACHINE = r"HKEY_LOCAL_MACHINE\Software\Classes"
+USER = r"HKEY_CURRENT_USER\Software\Classes"
+SERVER_CLSID = "{AF3D8AC6-A1AA-48D0-BB1D-65009ECCBA99}"
+PROXY_CLSID = "{5C7535A9-DB5A-4E1A-AAAA-6FB3215EE182}"
+INTERFACES = ["{7ADC3EE4-226F-4F84-82F7-20444C1F8C16}", "{5B1F0C2A-8E47-4C39-9D61-2A7E4F3B8C05}",
+              "{C4E9A7D3-1B62-4F08-A5C7-93D2E6F10B4A}"]
+SPACE = (PRESS_SPACE, " ")
+
+
+def documented_keys(root):
+    keys = [r"CLSID\%s" % SERVER_CLSID, r"CLSID\%s\LocalServer32" % SERVER_CLSID,
+            r"CLSID\%s" % PROXY_CLSID, r"CLSID\%s\InProcServer32" % PROXY_CLSID]
+    for iid in INTERFACES:
+        keys += [r"Interface\%s" % iid, r"Interface\%s\NumMethods" % iid, r"Interface\%s\ProxyStubClsid32" % iid]
+    return {root + "\\" + k for k in keys}
+
+
+def windows_recipe():
+    """The command lines that docs/bench.md gives for Windows."""
+    with open(os.path.join(REPO, "docs", "bench.md")) as f:
+        text = f.read()
+    block = text.split("<!-- windows-recipe", 1)[1].split("-->", 1)[1]
+    found = []
+    for line in block.lstrip("\n").split("\n"):
+        if not line.startswith("    "):
+            if found:
+                break
+            continue
+        found.append(line[4:])
+    return found
+
+
+class FreshPrefixTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        # Nothing of the simulator may come from the environment.
+        for name in ("K27SIM_BENCH", "K27SIM_JOURNAL"):
+            os.environ.pop(name, None)
+        cls.prefix = FreshPrefix()
+        cls.work = tempfile.mkdtemp(prefix="k27e2e-registration-")
+
+    @classmethod
+    def tearDownClass(cls):
+        cls.prefix.close()
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def sim(self, *args, check=True):
+        return simulator(*args, prefix=self.prefix.path, check=check)
+
+    def export(self, key):
+        keys = reg_export(key, self.prefix.path)
+        # A fresh prefix has no user classes until something writes one; the
+        # empty root that stays is no registration (Windows always has it).
+        if keys.get(key) == []:
+            del keys[key]
+        return keys
+
+    def bench_file(self, name, **fields):
+        path = os.path.join(self.work, name)
+        with open(path, "w") as f:
+            json.dump({"devices": [device(**fields)]}, f)
+        return path
+
+    def win(self, *paths):
+        return windows_paths(*paths, prefix=self.prefix.path)
+
+    def test_bench_and_journal_travel_in_the_registration(self):
+        bench_b = self.bench_file("bench-b.json", serial=77, label="Bench B")
+        bench_a = self.bench_file("bench-a.json", serial=55, label="Bench A")
+        runs = os.path.join(self.work, "runs")
+        os.makedirs(runs)
+        journal = os.path.join(runs, "journal.jsonl")
+        other_journal = os.path.join(self.work, "other.jsonl")
+        win_b, win_a, win_journal, win_other, win_sim = self.win(bench_b, bench_a, journal, other_journal, sim_exe())
+        before = self.export(MACHINE)
+
+        status, said = self.sim("/RegServer", "/bench", win_b, "/journal", win_journal)
+        self.assertEqual(said, "k27sim: registered %s for every user of this PC (bench: %s, journal: %s)\n"
+                         % (win_sim, win_b, win_journal))
+        # The tool's environment holds nothing of the simulator's.
+        r = run_tool(register=False, journal=journal, prefix=self.prefix.path, keys=[(PROMPT, "77\r"), SPACE])
+        self.assertEqual(r.status, 0, r.transcript)
+        self.assertIn("Found : K27#0077 (Bench B) BootV1.3 CodeV2.1.7", r.transcript)
+        self.assertEqual(lines(r.transcript)[-2:], ["PROGRAMMING SUCCESSFUL", PRESS_SPACE])
+        starts = [e for e in r.journal if e["op"] == "Start"]
+        self.assertEqual([s["bench"] for s in starts], [win_b])
+
+        # Another bench and journal in the tool's environment change nothing.
+        r = run_tool(register=False, journal=journal, prefix=self.prefix.path, keys=[(PROMPT, "77\r"), SPACE],
+                     env={"K27SIM_BENCH": win_a, "K27SIM_JOURNAL": win_other})
+        self.assertEqual(r.status, 0, r.transcript)
+        self.assertIn("Found : K27#0077 (Bench B)", r.transcript)
+        self.assertNotIn("Bench A", r.transcript)
+        self.assertEqual([e["bench"] for e in r.journal if e["op"] == "Start"], [win_b, win_b])
+        self.assertFalse(os.path.exists(other_journal))
+
+        status, said = self.sim("/UnregServer")
+        self.assertEqual(said, "k27sim: unregistered the bench simulator for every user of this PC\n")
+        self.assertEqual(self.export(MACHINE), before)
+        r = run_tool(register=False, journal=False, prefix=self.prefix.path, keys=[SPACE])
+        self.assertEqual(r.status, 1, r.transcript)
+        self.assertEqual(lines(r.transcript)[-2:], [SERVER_ERROR, PRESS_SPACE])
+
+    def test_per_user_registration_writes_the_users_classes_only(self):
+        bench = self.bench_file("bench-user.json", serial=88)
+        win_bench, win_sim, win_proxy = self.win(bench, sim_exe(), os.path.join(os.path.dirname(sim_exe()),
+                                                                                 "k27ps.dll"))
+        machine = self.export(MACHINE)
+        user = self.export(USER)
+
+        status, said = self.sim("-regserverperuser", "-bench", win_bench)
+        self.assertEqual(said, "k27sim: registered %s for this user (bench: %s, journal: none)\n" % (win_sim, win_bench))
+        after = self.export(USER)
+        self.assertEqual({k: v for k, v in user.items() if after.get(k) != v}, {})  # nothing changed
+        added = set(after) - set(user)
+        parents = {USER + "\\CLSID", USER + "\\Interface"} - set(user)
+        self.assertEqual(added, documented_keys(USER) | parents)
+
+        def escaped(text):
+            return text.replace("\\", "\\\\").replace('"', '\\"')
+        server = after[USER + "\\CLSID\\%s\\LocalServer32" % SERVER_CLSID]
+        self.assertEqual(server, ['@="%s"' % escaped('"%s" /bench %s' % (win_sim, win_bench))])
+        self.assertEqual(after[USER + "\\CLSID\\%s\\InProcServer32" % PROXY_CLSID],
+                         ['@="%s"' % escaped(win_proxy), '"ThreadingModel"="Both"'])
+        self.assertEqual(after[USER + "\\Interface\\%s\\NumMethods" % INTERFACES[0]], ['@="16"'])
+        self.assertEqual(after[USER + "\\Interface\\%s\\ProxyStubClsid32" % INTERFACES[2]], ['@="%s"' % PROXY_CLSID])
+        self.assertEqual(self.export(MACHINE), machine)
+
+        status, said = self.sim("/UnregServerPerUser")
+        self.assertEqual(said, "k27sim: unregistered the bench simulator for this user\n")
+        self.assertEqual(self.export(USER), user)
+        self.assertEqual(self.export(MACHINE), machine)
+
+    def test_a_foreign_device_server_is_never_replaced_unless_forced(self):
+        env = self.prefix.env()
+        vendor_key = MACHINE + "\\CLSID\\" + SERVER_CLSID
+        original = self.export(MACHINE)
+
+        def reg(*args):
+            subprocess.run(["wine", "reg"] + list(args), env=env, stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, timeout=60)
+        # The vendor's installer registered its device server.
+        reg("add", vendor_key, "/ve", "/d", "Device server", "/f")
+        reg("add", vendor_key + "\\LocalServer32", "/ve", "/d", r'"C:\Program Files\Vendor\devserver.exe"', "/f")
+        try:
+            vendor = self.export(MACHINE)
+            user = self.export(USER)
+            for switch in ("/RegServer", "/RegServerPerUser"):
+                status, said = self.sim(switch, check=False)
+                self.assertEqual(status, 1, said)
+                self.assertRegex(said, r'^k27sim: not registered: the device server\'s class %s is registered to '
+                                 r'"C:\\Program Files\\Vendor\\devserver.exe" in HKLM\\Software\\Classes'
+                                 % re.escape(SERVER_CLSID))
+                self.assertEqual(self.export(MACHINE), vendor)
+                self.assertEqual(self.export(USER), user)
+
+            status, said = self.sim("/UnregServer")
+            self.assertIn("k27sim: no bench simulator was registered for every user of this PC; left alone: "
+                          "the device server's class", said)
+            self.assertEqual(self.export(MACHINE), vendor)
+
+            bench = self.bench_file("bench-forced.json", serial=66)
+            status, said = self.sim("/RegServer", "/bench", self.win(bench)[0], "/force")
+            self.assertIn("; forced over the device server's class", said)
+            r = run_tool(register=False, journal=False, prefix=self.prefix.path, keys=[(PROMPT, "66\r"), SPACE])
+            self.assertEqual(r.status, 0, r.transcript)
+            self.assertIn("Found : K27#0066", r.transcript)
+
+            status, said = self.sim("/UnregServer")
+            self.assertEqual(said, "k27sim: unregistered the bench simulator for every user of this PC\n")
+            self.assertEqual(self.export(MACHINE), vendor)  # the vendor's registration is back
+        finally:
+            reg("delete", vendor_key, "/f")
+        self.assertEqual(self.export(MACHINE), original)
+
+    def test_switches_print_where_they_were_run_from(self):
+        dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", sim_exe()], stdout=subprocess.PIPE, check=True)
+        self.assertRegex(dump.stdout.decode(), r"Subsystem\s+00000002\s+\(Windows GUI\)")
+        kit = self.prefix.drive_c("kit")
+        os.makedirs(kit, exist_ok=True)
+        shutil.copy(sim_exe(), kit)
+        with open(os.path.join(kit, "good.json"), "w") as f:
+            json.dump({"devices": [device()]}, f)
+        with open(os.path.join(kit, "bad.json"), "w") as f:
+            json.dump({"devices": [{"serail": 1}]}, f)
+        rows = [
+            (r"C:\kit\k27sim.exe -check C:\kit\good.json", 0,
+             "C:\\kit\\good.json: a bench of 1 device(s), server version 1.6\n"),
+            (r"C:\kit\k27sim.exe /check C:\kit\bad.json", 1,
+             "C:\\kit\\bad.json: devices[0].serail: unknown setting\n"),
+            (r"C:\kit\k27sim.exe -print-default-bench", 0, None),
+        ]
+        for command, expected_status, expected in rows:
+            with self.subTest(command=command):
+                out = os.path.join(kit, "out.txt")
+                done = subprocess.run(["wine", "cmd", "/c", command + r" > C:\kit\out.txt"], env=self.prefix.env(),
+                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                      stderr=subprocess.DEVNULL, timeout=60)
+                self.assertEqual(done.returncode, expected_status)
+                with open(out, "rb") as f:
+                    text = f.read().decode("utf-8")
+                self.assertNotIn("\n", text.replace("\r\n", ""))  # Windows line ends throughout
+                text = text.replace("\r\n", "\n")
+                if expected is None:
+                    bench = json.loads(text)
+                    self.assertEqual(bench["devices"][0]["label"], "Simulated bench")
+                else:
+                    self.assertEqual(text, expected)
+
+    def test_the_windows_recipe_runs_as_written(self):
+        recipe = windows_recipe()
+        self.assertIn("k27prog.exe", recipe)
+        # The kit as docs/bench.md lays it out in C:\K27.
+        top = self.prefix.drive_c("K27")
+        os.makedirs(os.path.join(top, "bench-kit"), exist_ok=True)
+        shutil.copy(tool_exe(), top)
+        for name in ("k27sim.exe", "k27ps.dll"):
+            shutil.copy(os.path.join(os.path.dirname(sim_exe()), name), os.path.join(top, "bench-kit"))
+        with open(os.path.join(top, "bench.json"), "w") as f:
+            json.dump({"devices": [device(label="Rehearsal bench")]}, f)
+        machine = self.export(MACHINE)
+        user = self.export(USER)
+
+        def run(lines_, answers):
+            with open(os.path.join(top, "recipe.cmd"), "w", newline="\r\n") as f:
+                f.write("\n".join(lines_) + "\n")
+            return run_in_terminal(["wine", "cmd", "/c", r"C:\K27\recipe.cmd"], answers, env=self.prefix.env())
+
+        # As written: per user. Wine's COM does not look at per-user classes,
+        # so the tool finds no server here, where Windows would find it.
+        screen, status = run(recipe, [SPACE])
+        self.assertEqual(status, 0, screen)
+        self.assertIn(r"k27sim: registered C:\K27\bench-kit\k27sim.exe for this user "
+                      r"(bench: C:\K27\bench.json, journal: C:\K27\runs\journal.jsonl)", screen)
+        self.assertIn(BANNER, screen)
+        self.assertIn("k27sim: unregistered the bench simulator for this user", screen)
+        self.assertEqual(self.export(USER), user)
+        self.assertEqual(self.export(MACHINE), machine)
+
+        # The same lines with administrator rights: for every user.
+        machine_wide = [line.replace("/RegServerPerUser", "/RegServer").replace("/UnregServerPerUser", "/UnregServer")
+                        for line in recipe]
+        self.assertNotEqual(machine_wide, recipe)
+        screen, status = run(machine_wide, [(PROMPT, "42\r"), SPACE])
+        self.assertEqual(status, 0, screen)
+        self.assertIn(r"k27sim: registered C:\K27\bench-kit\k27sim.exe for every user of this PC "
+                      r"(bench: C:\K27\bench.json, journal: C:\K27\runs\journal.jsonl)", screen)
+        self.assertIn("Found : K27#0042 (Rehearsal bench) BootV1.3 CodeV2.1.7", screen)
+        self.assertIn("PROGRAMMING SUCCESSFUL", screen)
+        self.assertRegex(screen, r'\n\{"args":\{"address":524288,"code":\{"count":142180,[^\n]*"op":"Program"')
+        self.assertIn("k27sim: unregistered the bench simulator for every user of this PC", screen)
+        self.assertTrue(os.path.exists(os.path.join(top, "runs", "Program-1.bin")))
+        self.assertEqual(self.export(MACHINE), machine)
+
+
+if __name__ == "__main__":
+    unittest.main()
