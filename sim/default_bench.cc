@@ -35,7 +35,7 @@ std::string_view DefaultBenchText() {
     {
       "locator": 3, "endpoint_first": 167772419, "endpoint_second": 5001, "group_id": 515,
       "family": "K27", "boot_branch": 1, "boot_version": 2, "state": 950, "serial": 108,
-      "identity_scope": 1, "identity_qualifier": 108, "code_version": [2, 0, 4], "label": "Simulated returns shelf",
+      "identity_scope": 1, "identity_qualifier": 108, "code_version": [2, 0, 4], "label": "Simulated shelf",
       "identities": [
         {"kind": 1, "number": 12, "level": 0, "name": "Production engineer"}
       ],

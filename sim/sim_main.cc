@@ -103,16 +103,9 @@ int main() {
       WriteLine(OutputStream::kOut, verdict.line);
       return verdict.ok ? 0 : 1;
     }
-    case SimMode::kPrintDefaultBench: {
-      // Windows line ends, as a text file on Windows has them.
-      std::string text;
-      for (char c : DefaultBenchText()) {
-        if (c == '\n') text += '\r';
-        text += c;
-      }
-      WriteText(OutputStream::kOut, text);
+    case SimMode::kPrintDefaultBench:
+      WriteText(OutputStream::kOut, DefaultBenchText());
       return 0;
-    }
     case SimMode::kUsage:
       break;
   }

@@ -39,13 +39,18 @@ HANDLE StreamHandle(OutputStream stream) {
 
 }  // namespace
 
-void WriteText(OutputStream stream, std::string_view utf8) {
+void WriteText(OutputStream stream, std::string_view text) {
   HANDLE handle = StreamHandle(stream);
-  if (!Usable(handle) || utf8.empty()) return;
+  if (!Usable(handle) || text.empty()) return;
+  std::string utf8;
+  for (char c : text) {
+    if (c == '\n') utf8 += '\r';
+    utf8 += c;
+  }
   DWORD mode = 0;
   if (GetConsoleMode(handle, &mode)) {
     // A console shows the characters themselves, whatever its code page.
-    const std::wstring wide = Wide(std::string(utf8));
+    const std::wstring wide = Wide(utf8);
     DWORD wrote = 0;
     WriteConsoleW(handle, wide.data(), static_cast<DWORD>(wide.size()), &wrote, nullptr);
     return;
@@ -62,6 +67,6 @@ void WriteText(OutputStream stream, std::string_view utf8) {
 
 void WriteLine(OutputStream stream, std::string_view utf8) {
   std::string line(utf8);
-  line += "\r\n";
+  line += '\n';
   WriteText(stream, line);
 }

@@ -10,9 +10,9 @@
 
 enum class OutputStream { kOut, kErr };
 
-// UTF-8 text, written as it is (its line ends included: "\r\n" for Windows).
+// UTF-8 text; each "\n" goes out as Windows' "\r\n".
 void WriteText(OutputStream stream, std::string_view utf8);
-// One line: the text and "\r\n".
+// One line: the text and its line end.
 void WriteLine(OutputStream stream, std::string_view utf8);
 
 #endif  // K27_SIM_SWITCH_OUTPUT_H_

@@ -275,6 +275,8 @@ def run_tool(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
         extra.update(env)
 
     master, slave = os.openpty()
+    # A terminal wide enough that the console wraps none of the lines.
+    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 400, 0, 0))
     attrs = termios.tcgetattr(slave)
     attrs[3] |= termios.ECHO  # the operator's echo, as a terminal gives it
     termios.tcsetattr(slave, termios.TCSANOW, attrs)

@@ -207,23 +207,46 @@ class FreshPrefixTest(unittest.TestCase):
             (r"C:\kit\k27sim.exe /check C:\kit\bad.json", 1,
              "C:\\kit\\bad.json: devices[0].serail: unknown setting\n"),
             (r"C:\kit\k27sim.exe -print-default-bench", 0, None),
+            (r"C:\kit\k27sim.exe /RegServerPerUser", 1,
+             "k27sim: not registered: C:\\kit\\k27ps.dll is missing: k27ps.dll must sit beside k27sim.exe\n"),
+            ("copy k27ps.dll", None, None),
+            # Registration refuses what would only fail later, and says why.
+            (r"C:\kit\k27sim.exe /RegServerPerUser /bench C:\kit\bad.json", 1,
+             "k27sim: not registered: C:\\kit\\bad.json: devices[0].serail: unknown setting\n"),
+            (r"C:\kit\k27sim.exe /RegServerPerUser /journal C:\nowhere\journal.jsonl", 1,
+             "k27sim: not registered: the journal's folder C:\\nowhere does not exist\n"),
+            (r"C:\kit\k27sim.exe /RegServerPerUser /journal C:\kit", 1,
+             "k27sim: not registered: C:\\kit is a folder, not a journal file\n"),
+            (r"C:\kit\k27sim.exe /UnregServer /force", 2, None),
+            # Relative paths are made absolute: the server starts elsewhere.
+            (r"cd /d C:\kit && k27sim.exe -RegServerPerUser -bench good.json -journal j.jsonl", 0,
+             "k27sim: registered C:\\kit\\k27sim.exe for this user (bench: C:\\kit\\good.json, "
+             "journal: C:\\kit\\j.jsonl)\n"),
+            (r"C:\kit\k27sim.exe /UnregServerPerUser", 0, "k27sim: unregistered the bench simulator for this user\n"),
         ]
+        user = self.export(USER)
         for command, expected_status, expected in rows:
+            if command == "copy k27ps.dll":
+                shutil.copy(os.path.join(os.path.dirname(sim_exe()), "k27ps.dll"), kit)
+                continue
             with self.subTest(command=command):
                 out = os.path.join(kit, "out.txt")
-                done = subprocess.run(["wine", "cmd", "/c", command + r" > C:\kit\out.txt"], env=self.prefix.env(),
-                                      stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                done = subprocess.run(["wine", "cmd", "/c", command + r" > C:\kit\out.txt 2>&1"],
+                                      env=self.prefix.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
                                       stderr=subprocess.DEVNULL, timeout=60)
                 self.assertEqual(done.returncode, expected_status)
                 with open(out, "rb") as f:
                     text = f.read().decode("utf-8")
                 self.assertNotIn("\n", text.replace("\r\n", ""))  # Windows line ends throughout
                 text = text.replace("\r\n", "\n")
-                if expected is None:
+                if command.endswith("-print-default-bench"):
                     bench = json.loads(text)
                     self.assertEqual(bench["devices"][0]["label"], "Simulated bench")
+                elif expected is None:
+                    self.assertIn("usage: k27sim", text)
                 else:
                     self.assertEqual(text, expected)
+        self.assertEqual(self.export(USER), user)
 
     def test_the_windows_recipe_runs_as_written(self):
         recipe = windows_recipe()

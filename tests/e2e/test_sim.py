@@ -46,7 +46,7 @@ class DefaultBenchTest(unittest.TestCase):
         self.assertEqual(found, [
             "Found : K27#0042 (Simulated bench) BootV1.3 CodeV2.1.7",
             "Found : K27#0057 (Simulated line 2) BootV1.1",
-            "Found : K27#0108 (Simulated returns shelf) BootV1.2 NOT READY FOR CODE PROGRAMMING",
+            "Found : K27#0108 (Simulated shelf) BootV1.2 NOT READY FOR CODE PROGRAMMING",
             "Found : K31#0007 (Simulated lab) BootV3.0 CodeV4.2.0",
             "Found : K27#1234 (Simulated rig B) BootV1.0 CodeV1.9.2",
         ])
