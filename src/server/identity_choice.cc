@@ -1,5 +1,7 @@
 #include "server/identity_choice.h"
 
+#include <cwchar>
+
 #include "image/byte_order.h"
 
 IdentityTriple ReadIdentityTriple(const uint8_t* elements, size_t index) {
@@ -11,4 +13,13 @@ void ConsiderIdentity(IdentityChoice& choice, const IdentityTriple& triple) {
   if (triple.level != kSufficientAccessLevel) return;
   if (triple.number == 0 || !choice.chosen) choice.identity = triple.number;
   choice.chosen = true;
+}
+
+std::wstring IdentityLine(const wchar_t* identity_name, const wchar_t* level_name) {
+  std::wstring line = L"Access as ";
+  if (identity_name) line += identity_name;
+  line += L" : ";
+  if (level_name) line += level_name;
+  line += L"\n";
+  return line;
 }
