@@ -5,10 +5,13 @@ or on the console of a pseudo-terminal (the names' own characters).
 
 What Wine's console in a pseudo-terminal does with the wide line: it wraps
 at the console's width (80 columns unless the terminal says otherwise),
-writing each wrapped row as a line of its own, and sends the characters as
-UTF-8. A character beyond U+FFFF reaches the terminal as two U+FFFD (Wine
-converts each half of the pair on its own), so the console runs here keep to
-the 16-bit range; the redirected runs carry such characters too."""
+writing each wrapped row as a line of its own; where one write of the line
+ends and the next begins it goes back to the row's start (a carriage return)
+and writes the whole row again; it erases a row's trailing blanks rather than
+writing them; and it sends the characters as UTF-8. A character beyond U+FFFF
+reaches the terminal as two U+FFFD (Wine converts each half of the pair on
+its own), so the console runs here keep to the 16-bit range; the redirected
+runs carry such characters too."""
 
 import os
 import tempfile
@@ -80,9 +83,12 @@ class ConsoleTest(unittest.TestCase):
     def test_long_and_foreign_names_on_the_console(self):
         name = letters(2000)
         level = "Ing\u00e9nieur \u20ac \u03a9 \u65e5\u672c"
+        # Past the 8,192 UTF-16 units the tool writes to a console at a time.
+        longer = "".join(reversed(letters(10000)))
         identities = [
             {"kind": 1, "number": 12, "level": 0, "name": name},
             {"kind": 2, "number": 5, "level": 2, "name": "\u00c9quipe de nuit"},
+            {"kind": 2, "number": 6, "level": 2, "name": longer},
         ]
         levels = {"0": level, "2": "Read only"}
         r = run_tool(bench=bench(identities, levels), keys=[(PROMPT, "42\r"), (PRESS_SPACE, " ")], timeout=60)
@@ -91,6 +97,7 @@ class ConsoleTest(unittest.TestCase):
         # 2,016 characters: 26 rows of the console.
         self.assertEqual(console_line(shown, "Access as " + name[:10]), "Access as " + name + " : " + level)
         self.assertIn("Access as \u00c9quipe de nuit : Read only", shown)
+        self.assertEqual(console_line(shown, "Access as " + longer[:10]), "Access as " + longer + " : Read only")
         self.assertEqual(shown[-2:], [SUCCESS, PRESS_SPACE], r.transcript)
         # Nothing lost or replaced anywhere on the console.
         self.assertNotIn("\ufffd", r.transcript)
