@@ -78,7 +78,8 @@ uint16_t ChooseIdentity(const uint8_t* elements, size_t count, NamePool& names) 
 }
 
 // The UTF-8 the console must show for a name in UTF-16: a surrogate pair is
-// one character, a surrogate without its partner is U+FFFD.
+// one character, a surrogate without its partner is U+FFFD. Written apart
+// from the tool's own encoder, so that a fault there shows.
 void AppendExpectedUtf8(std::string& out, const std::u16string& units) {
   for (size_t i = 0; i < units.size(); ++i) {
     uint32_t c = units[i];

@@ -4,6 +4,18 @@
 #include <cstdio>
 #include <string>
 
+#include "run/utf8.h"
+
+void StdoutSink::Write(std::string_view text) { fwrite(text.data(), 1, text.size(), stdout); }
+
+void StdoutSink::WriteWide(std::wstring_view text) {
+  std::string bytes;
+  AppendUtf8(bytes, text);
+  fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+void StdoutSink::Flush() { fflush(stdout); }
+
 namespace {
 ConsoleSink* g_sink = nullptr;  // null: the build's own
 

@@ -27,12 +27,20 @@ class ConsoleSink {
   virtual void Flush() = 0;
 };
 
+// Standard output as a byte stream through the C run-time: narrow text as it
+// is, wide text as UTF-8.
+class StdoutSink : public ConsoleSink {
+ public:
+  void Write(std::string_view text) override;
+  void WriteWide(std::wstring_view text) override;
+  void Flush() override;
+};
+
 // Installs a sink (tests); null restores standard output. Returns the old one.
 ConsoleSink* SetConsoleSink(ConsoleSink* sink);
 
-// Supplied by the build: standard output on the platform the tool runs on.
-// Narrow text goes through the C run-time's stdout; how wide text is written
-// is the platform's (console_win.cc, console_native.cc).
+// Supplied by the build: standard output on the platform the tool runs on
+// (console_win.cc, console_native.cc).
 ConsoleSink* DefaultConsoleSink();
 
 #endif  // K27_RUN_CONSOLE_H_

@@ -10,10 +10,8 @@
 #include <windows.h>
 
 #include <cstdio>
-#include <string>
 
 #include "run/console.h"
-#include "run/utf8.h"
 
 namespace {
 
@@ -45,20 +43,16 @@ void WriteToConsole(HANDLE console, std::wstring_view text) {
   }
 }
 
-class WindowsConsoleSink : public ConsoleSink {
+class WindowsConsoleSink : public StdoutSink {
  public:
-  void Write(std::string_view text) override { fwrite(text.data(), 1, text.size(), stdout); }
   void WriteWide(std::wstring_view text) override {
     if (HANDLE console = StdoutConsole()) {
       fflush(stdout);  // what the C run-time still holds comes first
       WriteToConsole(console, text);
-      return;
+    } else {
+      StdoutSink::WriteWide(text);
     }
-    std::string bytes;
-    AppendUtf8(bytes, text);
-    fwrite(bytes.data(), 1, bytes.size(), stdout);
   }
-  void Flush() override { fflush(stdout); }
 };
 
 }  // namespace
