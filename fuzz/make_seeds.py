@@ -182,10 +182,12 @@ def identity_seeds():
     seed("not-triples", identity_list([(1, 5, 0)]) + b"\1\0\2\0", "X", "Y")
     seed("wide-names", identity_list([(1, 9, 0)]), "Bedienerin \u00e9\u4e2d", "\uffff")
     # Lines about the size of a small formatting buffer and well past it.
+    # Seeds stay a few KiB: the largest seed sets how long the fuzzer's first
+    # inputs are, and long ones make it slow (a 200 KiB seed, 40 times). The
+    # runs may grow a name to half a million characters; lines of 70,000 and
+    # 100,000 characters are the unit tests'.
     seed("long-names", identity_list([(1, 1, 2), (1, 2, 0), (1, 3, 0), (1, 4, 1)]),
-         letters(229), "Full", letters(240), "Full", letters(300), letters(243), "", letters(4000))
-    # One name of 100,000 characters.
-    seed("name-100000", identity_list([(2, 7, 0)]), letters(100000), "Code programming")
+         letters(229), "Full", letters(240), "Full", letters(300), letters(243), "", letters(1000))
     # Beyond ASCII: Latin-1, the rest of the 16-bit range, pairs of
     # surrogates, and surrogates without their partner, short and long.
     triples = identity_list([(1, 1, 0), (1, 2, 1), (1, 3, 2), (1, 4, 0), (1, 5, 0)])
