@@ -1,7 +1,5 @@
 #include "server/identity_choice.h"
 
-#include <cwchar>
-
 #include "image/byte_order.h"
 
 IdentityTriple ReadIdentityTriple(const uint8_t* elements, size_t index) {
