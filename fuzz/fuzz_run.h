@@ -9,6 +9,7 @@
 // exactly once, with one message of the tool's table and that message's
 // status, then "Press space to exit", and nothing after it.
 
+#include <cstdio>
 #include <functional>
 #include <string>
 
@@ -25,9 +26,17 @@ class RecordingConsole;
 // The console of the run in progress (for checks made while it runs).
 const RecordingConsole& FuzzConsole();
 
+// The format checks of the printf that the build links: mingw's own (which
+// knows %zu) on Windows.
+#ifdef __MINGW_PRINTF_FORMAT
+#define K27_FUZZ_PRINTF __MINGW_PRINTF_FORMAT
+#else
+#define K27_FUZZ_PRINTF printf
+#endif
+
 // Stops the fuzzer with a report (a crash to libFuzzer, which keeps the
 // input) when an invariant does not hold.
-[[noreturn]] void FuzzFailure(const char* format, ...) __attribute__((format(printf, 1, 2)));
+[[noreturn]] void FuzzFailure(const char* format, ...) __attribute__((format(K27_FUZZ_PRINTF, 1, 2)));
 
 #define FUZZ_REQUIRE(condition, ...)         \
   do {                                       \

@@ -5,11 +5,14 @@
 // Input: two bytes (little-endian) give the list's length in bytes, then
 // the list's 16-bit elements, then the names in UTF-16, each ending in a
 // zero unit; the server's names are taken from there in the order asked
-// for, and once they run out the server gives no name at all.
+// for, and once they run out the server gives no name at all. A name is as
+// long as the input lets it be (scripts/test-native lets one reach
+// several hundred thousand characters).
 
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,23 +26,40 @@ namespace {
 struct NamePool {
   const uint8_t* at;
   const uint8_t* end;
-  // The next name, or null once the pool is used up.
-  std::unique_ptr<std::wstring> Next() {
-    if (end - at < 2) return nullptr;
-    auto name = std::make_unique<std::wstring>();
+  // The next name's UTF-16 units, or none once the pool is used up.
+  std::optional<std::u16string> Next() {
+    if (end - at < 2) return std::nullopt;
+    std::u16string name;
     for (; end - at >= 2; at += 2) {
-      const wchar_t unit = static_cast<wchar_t>(at[0] | (at[1] << 8));
+      const char16_t unit = static_cast<char16_t>(at[0] | (at[1] << 8));
       if (unit == 0) {
         at += 2;
         break;
       }
-      name->push_back(unit);
+      name.push_back(unit);
     }
     return name;
   }
 };
 
-const wchar_t* Printable(const std::unique_ptr<std::wstring>& name) { return name ? name->c_str() : L""; }
+// The name as the platform's wide text holds the server's UTF-16: as it is
+// where wchar_t is 16 bits; one element per character where it is 32, a
+// surrogate without its partner kept as its own value.
+std::unique_ptr<std::wstring> AsWide(const std::optional<std::u16string>& units) {
+  if (!units) return nullptr;
+  auto name = std::make_unique<std::wstring>();
+  for (size_t i = 0; i < units->size(); ++i) {
+    char32_t c = (*units)[i];
+    if (sizeof(wchar_t) == 4 && c >= 0xD800 && c <= 0xDBFF && i + 1 < units->size() &&
+        (*units)[i + 1] >= 0xDC00 && (*units)[i + 1] <= 0xDFFF) {
+      c = 0x10000 + ((c - 0xD800) << 10) + ((*units)[++i] - 0xDC00);
+    }
+    name->push_back(static_cast<wchar_t>(c));
+  }
+  return name;
+}
+
+const wchar_t* Text(const std::unique_ptr<std::wstring>& name) { return name ? name->c_str() : nullptr; }
 
 // The stage's work over the list's elements once the array is checked and
 // locked, with names from the pool where the server's calls would be.
@@ -48,26 +68,37 @@ uint16_t ChooseIdentity(const uint8_t* elements, size_t count, NamePool& names) 
   IdentityChoice choice;
   for (size_t i = 0; i < count / kIdentityTripleElements; ++i) {
     const IdentityTriple triple = ReadIdentityTriple(elements, i);
-    std::unique_ptr<std::wstring> identity_name = names.Next();
-    std::unique_ptr<std::wstring> level_name = names.Next();
-    PrintWideFormat(L"Access as %ls : %ls\n", Printable(identity_name), Printable(level_name));
+    std::unique_ptr<std::wstring> identity_name = AsWide(names.Next());
+    std::unique_ptr<std::wstring> level_name = AsWide(names.Next());
+    PrintWideText(IdentityLine(Text(identity_name), Text(level_name)));
     ConsiderIdentity(choice, triple);
   }
   if (!choice.chosen) FatalExit(1, "NO IDENTITY WITH SUFFICIENT ACCESS FOUND");
   return choice.identity;
 }
 
-// UTF-8, as the recording console keeps wide text.
-void AppendUtf8(std::string& out, const std::wstring& text) {
-  for (wchar_t w : text) {
-    const uint32_t c = static_cast<uint32_t>(w);
+// The UTF-8 the console must show for a name in UTF-16: a surrogate pair is
+// one character, a surrogate without its partner is U+FFFD. Written apart
+// from the tool's own encoder, so that a fault there shows.
+void AppendExpectedUtf8(std::string& out, const std::u16string& units) {
+  for (size_t i = 0; i < units.size(); ++i) {
+    uint32_t c = units[i];
+    if (c >= 0xD800 && c <= 0xDFFF) {
+      const bool paired = c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF;
+      c = paired ? 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00) : 0xFFFD;
+    }
     if (c < 0x80) {
       out += static_cast<char>(c);
     } else if (c < 0x800) {
       out += static_cast<char>(0xC0 | (c >> 6));
       out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
+    } else if (c < 0x10000) {
       out += static_cast<char>(0xE0 | (c >> 12));
+      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
+      out += static_cast<char>(0x80 | (c & 0x3F));
+    } else {
+      out += static_cast<char>(0xF0 | (c >> 18));
+      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
       out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
       out += static_cast<char>(0x80 | (c & 0x3F));
     }
@@ -104,11 +135,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const uint8_t* t = data + 2 + 6 * i;
       const uint16_t number = static_cast<uint16_t>(t[2] | (t[3] << 8));
       const uint16_t level = static_cast<uint16_t>(t[4] | (t[5] << 8));
-      std::unique_ptr<std::wstring> who = pool.Next(), how = pool.Next();
+      const std::optional<std::u16string> who = pool.Next(), how = pool.Next();
       shown += "Access as ";
-      AppendUtf8(shown, who ? *who : L"");
+      AppendExpectedUtf8(shown, who.value_or(u""));
       shown += " : ";
-      AppendUtf8(shown, how ? *how : L"");
+      AppendExpectedUtf8(shown, how.value_or(u""));
       shown += "\n";
       if (level == 0) {
         // Identity 0 wherever it stands, else the first with access.

@@ -10,17 +10,12 @@
 #include "image/embedded_image.h"
 #include "image/inflate.h"
 #include "image/validate_image.h"
-#include "image_mutator.h"
 #include "image_oracle.h"
 #include "run/fatal_exit.h"
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   BuildChecksumTable();
   return 0;
-}
-
-extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max_size, unsigned seed) {
-  return MutateCompressedImage(data, size, max_size, seed);
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {

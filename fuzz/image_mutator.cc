@@ -212,3 +212,9 @@ size_t MutateCompressedImage(uint8_t* data, size_t size, size_t max_size, unsign
   std::memcpy(data, out.data(), packed);
   return packed;
 }
+
+// libFuzzer's hook, here rather than in the target so that the target also
+// builds without zlib (the Windows replay).
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max_size, unsigned seed) {
+  return MutateCompressedImage(data, size, max_size, seed);
+}

@@ -161,6 +161,16 @@ def names(*texts):
     return b"".join(t.encode("utf-16-le") + b"\0\0" for t in texts)
 
 
+def letters(count):
+    """A name of `count` characters that shows where it was cut."""
+    return "".join(chr(ord("a") + i % 26) if i % 10 else str(i // 10 % 10) for i in range(count))
+
+
+def units(*texts):
+    """Names given as UTF-16 units, which need not be well formed."""
+    return b"".join(struct.pack("<%dH" % len(t), *t) + b"\0\0" for t in texts)
+
+
 def identity_seeds():
     # Two bytes give the list's length in bytes; the names follow it.
     def seed(name, elements, *texts):
@@ -171,6 +181,21 @@ def identity_seeds():
     seed("empty", b"")
     seed("not-triples", identity_list([(1, 5, 0)]) + b"\1\0\2\0", "X", "Y")
     seed("wide-names", identity_list([(1, 9, 0)]), "Bedienerin \u00e9\u4e2d", "\uffff")
+    # Lines about the size of a small formatting buffer and well past it.
+    # Seeds stay a few KiB: the largest seed sets how long the fuzzer's first
+    # inputs are, and long ones make it slow (a 200 KiB seed, 40 times). The
+    # runs may grow a name to half a million characters; lines of 70,000 and
+    # 100,000 characters are the unit tests'.
+    seed("long-names", identity_list([(1, 1, 2), (1, 2, 0), (1, 3, 0), (1, 4, 1)]),
+         letters(229), "Full", letters(240), "Full", letters(300), letters(243), "", letters(1000))
+    # Beyond ASCII: Latin-1, the rest of the 16-bit range, pairs of
+    # surrogates, and surrogates without their partner, short and long.
+    triples = identity_list([(1, 1, 0), (1, 2, 1), (1, 3, 2), (1, 4, 0), (1, 5, 0)])
+    write("identity_list_fuzzer", "foreign-names",
+          struct.pack("<H", len(triples)) + triples
+          + names("Ing\u00e9nieur \u00e0", "\u20ac \u03a9 \u65e5\u672c", "\U0001F600", "\u4e2d" * 300)
+          + units([0xD800, ord("x")], [0xDC00], [ord("y"), 0xDBFF], [0xDE00, 0xD83D])
+          + names("\U0001F600" * 300, "\uffff\u0080\u07ff\u0800"))
 
 
 if __name__ == "__main__":

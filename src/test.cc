@@ -1,25 +1,13 @@
 #include "test.h"
 
+#include "run/utf8.h"
+
 RecordingConsole::RecordingConsole() : previous_(SetConsoleSink(this)) {}
 RecordingConsole::~RecordingConsole() { SetConsoleSink(previous_); }
 
 void RecordingConsole::Write(std::string_view t) { text.append(t); }
 
-void RecordingConsole::WriteWide(std::wstring_view t) {
-  for (wchar_t wc : t) {
-    unsigned long c = static_cast<unsigned long>(wc);
-    if (c < 0x80) {
-      text.push_back(static_cast<char>(c));
-    } else if (c < 0x800) {
-      text.push_back(static_cast<char>(0xC0 | (c >> 6)));
-      text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    } else {
-      text.push_back(static_cast<char>(0xE0 | ((c >> 12) & 0x0F)));
-      text.push_back(static_cast<char>(0x80 | ((c >> 6) & 0x3F)));
-      text.push_back(static_cast<char>(0x80 | (c & 0x3F)));
-    }
-  }
-}
+void RecordingConsole::WriteWide(std::wstring_view t) { AppendUtf8(text, t); }
 
 void RecordingConsole::Flush() {
   flushes.push_back(text.size());

@@ -12,7 +12,7 @@
 #include "run/console.h"
 #include "run/fatal_exit.h"
 
-// Records every text; wide text as UTF-8. Flushes are kept as the offsets
+// Records every text; wide text as UTF-8 (as a redirected stream gets it). Flushes are kept as the offsets
 // in the transcript at which they happened.
 class RecordingConsole : public ConsoleSink {
  public:

@@ -2,62 +2,37 @@
 
 #include <cstdarg>
 #include <cstdio>
-#include <cwchar>
 #include <string>
 
+#include "run/utf8.h"
+
+void StdoutSink::Write(std::string_view text) { fwrite(text.data(), 1, text.size(), stdout); }
+
+void StdoutSink::WriteWide(std::wstring_view text) {
+  std::string bytes;
+  AppendUtf8(bytes, text);
+  fwrite(bytes.data(), 1, bytes.size(), stdout);
+}
+
+void StdoutSink::Flush() { fflush(stdout); }
+
 namespace {
+ConsoleSink* g_sink = nullptr;  // null: the build's own
 
-class StdoutSink : public ConsoleSink {
- public:
-  void Write(std::string_view text) override {
-    fwrite(text.data(), 1, text.size(), stdout);
-  }
-  void WriteWide(std::wstring_view text) override {
-#ifdef _WIN32
-    // Wide text goes through the C run-time's own conversion, as wprintf's
-    // would, so narrow and wide lines share one stream.
-    for (wchar_t c : text) fputwc(c, stdout);
-#else
-    // A byte-oriented stream takes no wide output here: write UTF-8.
-    for (wchar_t wc : text) {
-      unsigned long c = static_cast<unsigned long>(wc);
-      char out[4];
-      size_t n = 0;
-      if (c < 0x80) {
-        out[n++] = static_cast<char>(c);
-      } else if (c < 0x800) {
-        out[n++] = static_cast<char>(0xC0 | (c >> 6));
-        out[n++] = static_cast<char>(0x80 | (c & 0x3F));
-      } else if (c < 0x10000) {
-        out[n++] = static_cast<char>(0xE0 | (c >> 12));
-        out[n++] = static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-        out[n++] = static_cast<char>(0x80 | (c & 0x3F));
-      } else {
-        out[n++] = '?';
-      }
-      fwrite(out, 1, n, stdout);
-    }
-#endif
-  }
-  void Flush() override { fflush(stdout); }
-};
-
-StdoutSink g_stdout_sink;
-ConsoleSink* g_sink = &g_stdout_sink;
-
+ConsoleSink* Sink() { return g_sink ? g_sink : DefaultConsoleSink(); }
 }  // namespace
 
 ConsoleSink* SetConsoleSink(ConsoleSink* sink) {
-  ConsoleSink* old = g_sink;
-  g_sink = sink ? sink : &g_stdout_sink;
+  ConsoleSink* old = Sink();
+  g_sink = sink;
   return old;
 }
 
-void PrintText(const char* text) { g_sink->Write(text); }
+void PrintText(const char* text) { Sink()->Write(text); }
 
 void PrintLine(const char* text) {
-  g_sink->Write(text);
-  g_sink->Write("\n");
+  Sink()->Write(text);
+  Sink()->Write("\n");
 }
 
 void PrintFormat(const char* format, ...) {
@@ -73,30 +48,15 @@ void PrintFormat(const char* format, ...) {
     return;
   }
   if (static_cast<size_t>(n) < sizeof small) {
-    g_sink->Write(std::string_view(small, n));
+    Sink()->Write(std::string_view(small, n));
   } else {
     std::string big(static_cast<size_t>(n) + 1, '\0');
     vsnprintf(big.data(), big.size(), format, again);
-    g_sink->Write(std::string_view(big.data(), n));
+    Sink()->Write(std::string_view(big.data(), n));
   }
   va_end(again);
 }
 
-void PrintWideFormat(const wchar_t* format, ...) {
-  // Grows until the whole line fits: vswprintf gives no length on overflow.
-  std::wstring buffer(256, L'\0');
-  for (;;) {
-    va_list args;
-    va_start(args, format);
-    int n = vswprintf(buffer.data(), buffer.size(), format, args);
-    va_end(args);
-    if (n >= 0) {
-      g_sink->WriteWide(std::wstring_view(buffer.data(), n));
-      return;
-    }
-    if (buffer.size() > (1u << 20)) return;  // not a formatting we can do
-    buffer.resize(buffer.size() * 4);
-  }
-}
+void PrintWideText(std::wstring_view text) { Sink()->WriteWide(text); }
 
-void FlushOutput() { g_sink->Flush(); }
+void FlushOutput() { Sink()->Flush(); }

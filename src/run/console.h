@@ -12,9 +12,9 @@ void PrintText(const char* text);
 void PrintLine(const char* text);
 // printf-style narrow text.
 void PrintFormat(const char* format, ...) __attribute__((format(printf, 1, 2)));
-// The one wide-character line of the tool: the format uses %ls for wide
-// strings.
-void PrintWideFormat(const wchar_t* format, ...);
+// Wide text with no newline added: the one wide line of the tool, whose
+// names come from the device server, of any length and any characters.
+void PrintWideText(std::wstring_view text);
 // Explicit flush of standard output, before the tool waits on something.
 void FlushOutput();
 
@@ -27,7 +27,20 @@ class ConsoleSink {
   virtual void Flush() = 0;
 };
 
+// Standard output as a byte stream through the C run-time: narrow text as it
+// is, wide text as UTF-8.
+class StdoutSink : public ConsoleSink {
+ public:
+  void Write(std::string_view text) override;
+  void WriteWide(std::wstring_view text) override;
+  void Flush() override;
+};
+
 // Installs a sink (tests); null restores standard output. Returns the old one.
 ConsoleSink* SetConsoleSink(ConsoleSink* sink);
+
+// Supplied by the build: standard output on the platform the tool runs on
+// (console_win.cc, console_native.cc).
+ConsoleSink* DefaultConsoleSink();
 
 #endif  // K27_RUN_CONSOLE_H_

@@ -96,7 +96,7 @@ TEST(ConsoleTest, FormatsAndFlushes) {
   PrintFormat("Ready to program K27 firmware release %d.%d.%d(%d)\n", 1, 1, 5, 65535);
   PrintText("Please enter : ");
   FlushOutput();
-  PrintWideFormat(L"Access as %ls : %ls\n", L"Operator", L"Full \u00e9");
+  PrintWideText(L"Access as Operator : Full \u00e9\n");
   std::string long_text(1000, 'x');
   PrintFormat("%s", long_text.c_str());
   EXPECT_EQ(console.text, "Ready to program K27 firmware release 1.1.5(65535)\nPlease enter : "

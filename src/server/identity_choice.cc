@@ -12,3 +12,12 @@ void ConsiderIdentity(IdentityChoice& choice, const IdentityTriple& triple) {
   if (triple.number == 0 || !choice.chosen) choice.identity = triple.number;
   choice.chosen = true;
 }
+
+std::wstring IdentityLine(const wchar_t* identity_name, const wchar_t* level_name) {
+  std::wstring line = L"Access as ";
+  if (identity_name) line += identity_name;
+  line += L" : ";
+  if (level_name) line += level_name;
+  line += L"\n";
+  return line;
+}

@@ -5,12 +5,6 @@
 #include "server/identity_choice.h"
 #include "server/safe_array.h"
 
-namespace {
-
-const wchar_t* Printable(BSTR name) { return name ? name : L""; }
-
-}  // namespace
-
 uint16_t SelectIdentity(IDeviceServer* server, const DeviceRecord& device) {
   SAFEARRAY* array = nullptr;
   CheckHresult(server->GetIdentities(DeviceIdentityScope(device), DeviceIdentityQualifier(device),
@@ -25,7 +19,7 @@ uint16_t SelectIdentity(IDeviceServer* server, const DeviceRecord& device) {
     CheckHresult(server->GetIdentityName(triple.kind, triple.number, &identity_name));
     BSTR level_name = nullptr;
     CheckHresult(server->GetAccessLevelName(triple.level, &level_name));
-    PrintWideFormat(L"Access as %ls : %ls\n", Printable(identity_name), Printable(level_name));
+    PrintWideText(IdentityLine(identity_name, level_name));
     ConsiderIdentity(choice, triple);
     SysFreeString(level_name);
     SysFreeString(identity_name);

@@ -157,6 +157,62 @@ TEST(SelectIdentityTest, NamesPrintWideAndNullAsEmpty) {
   EXPECT_EQ(outcome.text, "Access as Op\xC3\xA9rateur \xE2\x82\xAC : \nAccess as  : Full\n");
 }
 
+// A name of `count` characters that shows where it was cut, narrow and wide.
+std::string Letters(size_t count) {
+  std::string text;
+  for (size_t i = 0; i < count; ++i) text += i % 10 ? static_cast<char>('a' + i % 26) : static_cast<char>('0' + i / 10 % 10);
+  return text;
+}
+std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+
+std::wstring Repeat(const std::wstring& text, size_t times) {
+  std::wstring out;
+  for (size_t i = 0; i < times; ++i) out += text;
+  return out;
+}
+std::string Repeat(const std::string& text, size_t times) {
+  std::string out;
+  for (size_t i = 0; i < times; ++i) out += text;
+  return out;
+}
+
+TEST(SelectIdentityTest, NamesOfAnyLengthPrintWhole) {
+  // Whatever the server names: around and far beyond the size of a small
+  // formatting buffer, in either name, and beyond ASCII.
+  struct Row {
+    std::wstring identity, level;
+    std::string line;
+  } rows[] = {
+      {L"", L"", "Access as  : \n"},
+      {Wide(Letters(229)), L"Full", "Access as " + Letters(229) + " : Full\n"},
+      {Wide(Letters(240)), L"Full", "Access as " + Letters(240) + " : Full\n"},
+      {Wide(Letters(243)), L"", "Access as " + Letters(243) + " : \n"},
+      {Wide(Letters(300)), Wide(Letters(300)), "Access as " + Letters(300) + " : " + Letters(300) + "\n"},
+      {L"Operator", Wide(Letters(4000)), "Access as Operator : " + Letters(4000) + "\n"},
+      {Wide(Letters(70000)), L"Code programming", "Access as " + Letters(70000) + " : Code programming\n"},
+      {Wide(Letters(100000)), L"x", "Access as " + Letters(100000) + " : x\n"},
+      {Repeat(L"\u65e5", 300), Repeat(L"\U0001F600", 100),
+       "Access as " + Repeat("\xE6\x97\xA5", 300) + " : " + Repeat("\xF0\x9F\x98\x80", 100) + "\n"},
+  };
+  for (const Row& row : rows) {
+    FakeDeviceServer server;
+    server.identities = {1, 5, 0};
+    server.identity_name = [&](unsigned short, unsigned short, BSTR* name) {
+      *name = SysAllocStringLen(row.identity.data(), static_cast<UINT>(row.identity.size()));
+      return S_OK;
+    };
+    server.level_name = [&](unsigned short, BSTR* name) {
+      *name = SysAllocStringLen(row.level.data(), static_cast<UINT>(row.level.size()));
+      return S_OK;
+    };
+    Outcome outcome = RunToExit([&] { SelectIdentity(&server, Chosen()); });
+    EXPECT_FALSE(outcome.ended);
+    ASSERT_EQ(outcome.text.size(), row.line.size()) << row.identity.size() << " + " << row.level.size();
+    EXPECT_TRUE(outcome.text == row.line) << "the line differs; lengths " << row.identity.size() << " + "
+                                          << row.level.size();
+  }
+}
+
 TEST(OpenProgrammingInterfaceTest, OpensTheDeviceThenItsCodeProgrammingAsTheIdentity) {
   TestDevice d;
   d.locator = 0x80000001;

@@ -21,11 +21,11 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 BUILD = os.environ.get("K27_BUILD_DIR", os.path.join(REPO, "build"))
 
-# Terminal control sequences Wine's console may write around the text.
-_CONTROL = re.compile(r"\x1b\[[0-9;?]*[ -/]*[@-~]|\x1b\][^\x07\x1b]*(\x07|\x1b\\)|\x1b[=>()][0-9A-Za-z]?")
-
-
-_FORWARD = re.compile(r"\x1b\[(\d*)C")
+# What Wine's console writes to the terminal: control sequences (CSI with
+# its parameters and final byte, OSC, short ESC sequences), carriage
+# returns, new lines, and runs of text.
+_TOKEN = re.compile(r"\x1b\[([0-9;?]*)[ -/]*([@-~])|\x1b\][^\x07\x1b]*(?:\x07|\x1b\\)|\x1b[=>()][0-9A-Za-z]?"
+                    r"|\r|\n|[^\x1b\r\n]+|\x1b")
 
 
 # What every run shows, and the texts tests wait for.
@@ -157,16 +157,38 @@ def register_simulator(bench=None, journal=None, sim=None, prefix=None):
 
 
 def clean(raw):
-    """The terminal's bytes as text: control sequences gone, CRLF -> LF."""
+    """The terminal's bytes as the text it shows, rows joined with LF: a
+    carriage return goes back to the row's start, where what follows
+    overwrites the row (Wine's console rewrites a row so when a long line
+    arrives in several writes); erase-to-end and cursor-forward act as on a
+    terminal; other control sequences show nothing."""
     text = raw.decode("utf-8", errors="replace")
-    # Wine's console moves the cursor forward over a blank instead of
-    # writing it: at the end of the line that is the same as spaces.
-    text = _FORWARD.sub(lambda m: " " * int(m.group(1) or 1), text)
-    text = _CONTROL.sub("", text)
-    text = text.replace("\r\n", "\n")
-    # A lone CR (carriage return without a new line) only moves the cursor.
-    text = re.sub(r"\r+(?=\n)", "", text).replace("\r", "")
-    return text
+    rows, row, col = [], [], 0
+    for m in _TOKEN.finditer(text):
+        token = m.group(0)
+        if token == "\n":
+            rows.append("".join(row))
+            row, col = [], 0
+        elif token == "\r":
+            col = 0
+        elif token.startswith("\x1b"):
+            params, final = m.group(1), m.group(2)
+            if final == "K" and params in ("", "0"):
+                del row[col:]
+            elif final == "C" and (params == "" or params.isdigit()):
+                # Wine moves the cursor forward over a blank instead of
+                # writing it: past the row's end that is a space.
+                col += int(params or 1)
+                row.extend(" " * (col - len(row)))
+        else:
+            for c in token:
+                if col < len(row):
+                    row[col] = c
+                else:
+                    row.append(c)
+                col += 1
+    rows.append("".join(row))
+    return "\n".join(rows)
 
 
 class Result:

@@ -14,6 +14,12 @@ class CleanTest(unittest.TestCase):
             (b"Code flash erase ... \r\n", "Code flash erase ... \n"),
             (b"\x1b]0;title\x07line\r\n", "line\n"),
             (b"no newline", "no newline"),
+            # A row rewritten after a carriage return, as Wine's console does
+            # between two writes of one long line.
+            (b"abc\x1b[K\x1b[?25h\x1b[?25l\rabcdef\r\r\n", "abcdef\n"),
+            (b"xyz\rA\r\n", "Ayz\n"),
+            (b"abcd\r\x1b[2CZ\x1b[K\r\n", "abZ\n"),
+            ("\u00e9\u65e5\r\n".encode(), "\u00e9\u65e5\n"),
         ]
         for raw, text in rows:
             self.assertEqual(clean(raw), text, raw)
