@@ -28,6 +28,11 @@ _TOKEN = re.compile(r"\x1b\[([0-9;?]*)[ -/]*([@-~])|\x1b\][^\x07\x1b]*(?:\x07|\x
                     r"|\r|\n|[^\x1b\r\n]+|\x1b")
 
 
+# The pseudo-terminal's size: wide enough that the console wraps none of the
+# tool's usual lines (Wine's console wraps at the terminal's width).
+TERMINAL_ROWS = 50
+TERMINAL_COLUMNS = 400
+
 # What every run shows, and the texts tests wait for.
 BANNER = "k27prog - K27 firmware programmer"
 PROMPT = "Please enter the serial number of the device you wish to program : "
@@ -297,8 +302,7 @@ def run_tool(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
         extra.update(env)
 
     master, slave = os.openpty()
-    # A terminal wide enough that the console wraps none of the lines.
-    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 400, 0, 0))
+    fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", TERMINAL_ROWS, TERMINAL_COLUMNS, 0, 0))
     attrs = termios.tcgetattr(slave)
     attrs[3] |= termios.ECHO  # the operator's echo, as a terminal gives it
     termios.tcsetattr(slave, termios.TCSANOW, attrs)
@@ -366,8 +370,7 @@ def run_in_terminal(argv, answers, timeout=120, env=None, cwd=REPO):
     env = dict(env or os.environ, K27_BUILD_DIR=BUILD, TERM="dumb")
     pid, fd = pty.fork()
     if pid == 0:
-        # A terminal wide enough that the console wraps none of the lines.
-        fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", 50, 400, 0, 0))
+        fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", TERMINAL_ROWS, TERMINAL_COLUMNS, 0, 0))
         os.chdir(cwd)
         os.execvpe(argv[0], argv, env)
     raw = b""

@@ -4,7 +4,7 @@ simulator, its standard output redirected to a file (UTF-8, CRLF line ends)
 or on the console of a pseudo-terminal (the names' own characters).
 
 What Wine's console in a pseudo-terminal does with the wide line: it wraps
-at the console's width (80 columns unless the terminal says otherwise),
+at the console's width (the terminal's, TERMINAL_COLUMNS in these runs),
 writing each wrapped row as a line of its own; where one write of the line
 ends and the next begins it goes back to the row's start (a carriage return)
 and writes the whole row again; it erases a row's trailing blanks rather than
@@ -17,9 +17,9 @@ import os
 import tempfile
 import unittest
 
-from k27e2e import PRESS_SPACE, PROMPT, device, entry, lines, run_tool
+from k27e2e import PRESS_SPACE, PROMPT, TERMINAL_COLUMNS, device, entry, lines, run_tool
 
-CONSOLE_WIDTH = 80
+CONSOLE_WIDTH = TERMINAL_COLUMNS
 SUCCESS = "PROGRAMMING SUCCESSFUL"
 
 
@@ -94,7 +94,7 @@ class ConsoleTest(unittest.TestCase):
         r = run_tool(bench=bench(identities, levels), keys=[(PROMPT, "42\r"), (PRESS_SPACE, " ")], timeout=60)
         self.assertEqual(r.status, 0, r.transcript)
         shown = lines(r.transcript)
-        # 2,016 characters: 26 rows of the console.
+        # 2,016 characters: several rows of the console.
         self.assertEqual(console_line(shown, "Access as " + name[:10]), "Access as " + name + " : " + level)
         self.assertIn("Access as \u00c9quipe de nuit : Read only", shown)
         self.assertEqual(console_line(shown, "Access as " + longer[:10]), "Access as " + longer + " : Read only")
