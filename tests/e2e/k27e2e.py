@@ -6,11 +6,13 @@ import json
 import os
 import re
 import select
+import shutil
 import signal
 import subprocess
 import tempfile
 import threading
 import time
+import zipfile
 import fcntl
 import termios
 
@@ -276,3 +278,76 @@ def run_tool(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
                 if line:
                     result.journal.append(json.loads(line))
     return result
+
+
+# --- The release kit, as a Windows user gets it ----------------------------
+
+def release_zip():
+    """The release kit to test: K27_RELEASE_ZIP, or the one scripts/test
+    keeps in BUILD/release (scripts/release --check --out BUILD/release).
+    None when there is none."""
+    named = os.environ.get("K27_RELEASE_ZIP")
+    if named:
+        return named
+    folder = os.path.join(BUILD, "release")
+    found = sorted(f for f in os.listdir(folder) if re.fullmatch(r"k27prog-.*-win64\.zip", f)) \
+        if os.path.isdir(folder) else []
+    return os.path.join(folder, found[-1]) if found else None
+
+
+def unpack_release(zip_path, dest):
+    """Unpacks the kit into `dest` (made afresh) as Windows' Extract All
+    does: every entry, folders made as named, nothing else from the build
+    tree beside it. Returns `dest`."""
+    shutil.rmtree(dest, ignore_errors=True)
+    os.makedirs(dest)
+    with zipfile.ZipFile(zip_path) as z:
+        for name in z.namelist():
+            # The kit's names are plain relative paths; anything else is a fault.
+            if name.startswith("/") or ".." in name.split("/"):
+                raise ValueError("unsafe entry in the kit: %r" % name)
+        z.extractall(dest)
+    return dest
+
+
+class FreshPrefix:
+    """A new Wine prefix of its own at `path`, booted, with a persistent
+    wineserver that is stopped (and the prefix removed) on leaving:
+
+        with FreshPrefix(path) as prefix:
+            prefix.run("cmd", "/c", "k27prog.exe", cwd=kit)
+            run_tool(exe=..., env=prefix.env)
+
+    Nothing of the build's own prefix (no registration) is in it."""
+
+    def __init__(self, path):
+        self.path = os.path.abspath(path)
+        self.env = {"WINEPREFIX": self.path}
+
+    def _quiet(self, args, timeout):
+        return subprocess.run(args, env=wine_env(self.env), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                              stderr=subprocess.DEVNULL, timeout=timeout)
+
+    def __enter__(self):
+        shutil.rmtree(self.path, ignore_errors=True)
+        os.makedirs(self.path)
+        self._quiet(["wineboot", "-i"], 300)
+        self._quiet(["wineserver", "-w"], 300)
+        # Started outside any test runner's pipes; exit status 2 when running.
+        self._quiet(["wineserver", "-p"], 60)
+        self._quiet(["wine", "cmd", "/c", "exit"], 120)
+        if not os.path.exists(os.path.join(self.path, "system.reg")):
+            raise RuntimeError("wineboot made no prefix in %s" % self.path)
+        return self
+
+    def run(self, *args, cwd=None, timeout=120):
+        """`wine ARGS` in this prefix; returns (status, output), the output
+        with CRLF as LF."""
+        done = subprocess.run(["wine"] + list(args), env=wine_env(self.env), cwd=cwd, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout)
+        return done.returncode, done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+
+    def __exit__(self, *exc):
+        self._quiet(["wineserver", "-k"], 60)
+        shutil.rmtree(self.path, ignore_errors=True)
+        return False
