@@ -14,6 +14,7 @@ import subprocess
 import tempfile
 import threading
 import time
+import zipfile
 import fcntl
 import termios
 
@@ -404,17 +405,26 @@ def _quiet(argv, env, timeout=120):
 
 
 class FreshPrefix:
-    """A Wine prefix made afresh, as a PC that has never seen the kit, with a
-    wineserver of its own; `close` stops it and removes the prefix."""
+    """A Wine prefix made afresh, as a PC that has never seen the kit (no
+    registration, nothing of the build's own prefix), with a wineserver of
+    its own; `close` (or leaving a `with`) stops it and removes the prefix.
+    At `path`, or in a new temporary folder."""
 
-    def __init__(self):
-        self.path = tempfile.mkdtemp(prefix="k27e2e-prefix-")
+    def __init__(self, path=None):
+        if path:
+            self.path = os.path.abspath(path)
+            shutil.rmtree(self.path, ignore_errors=True)
+            os.makedirs(self.path)
+        else:
+            self.path = tempfile.mkdtemp(prefix="k27e2e-prefix-")
         env = self.env()
         _quiet(["wineboot", "-i"], env, timeout=300)
-        _quiet(["wineserver", "-w"], env)
+        _quiet(["wineserver", "-w"], env, timeout=300)
         # Started and primed outside the test runner's pipes.
         _quiet(["wineserver", "-p"], env)
         _quiet(["wine", "cmd", "/c", "exit"], env)
+        if not os.path.exists(os.path.join(self.path, "system.reg")):
+            raise RuntimeError("wineboot made no prefix in %s" % self.path)
 
     def env(self, extra=None):
         return wine_env(extra, prefix=self.path)
@@ -422,9 +432,23 @@ class FreshPrefix:
     def drive_c(self, *parts):
         return os.path.join(self.path, "drive_c", *parts)
 
+    def run(self, *args, cwd=None, timeout=120):
+        """`wine ARGS` in this prefix; returns (status, output), the output
+        with CRLF as LF."""
+        done = subprocess.run(["wine"] + list(args), env=self.env(), cwd=cwd, stdin=subprocess.DEVNULL,
+                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout)
+        return done.returncode, done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+
     def close(self):
         _quiet(["wineserver", "-k"], self.env())
         shutil.rmtree(self.path, ignore_errors=True)
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc):
+        self.close()
+        return False
 
 
 def reg_export(key, prefix=None):
@@ -446,3 +470,33 @@ def reg_export(key, prefix=None):
         elif current is not None and line.strip():
             keys[current].append(line)
     return keys
+
+
+# --- The release kit, as a Windows user gets it ----------------------------
+
+def release_zip():
+    """The release kit to test: K27_RELEASE_ZIP, or the one scripts/test
+    keeps in BUILD/release (scripts/release --check --out BUILD/release).
+    None when there is none."""
+    named = os.environ.get("K27_RELEASE_ZIP")
+    if named:
+        return named
+    folder = os.path.join(BUILD, "release")
+    found = sorted(f for f in os.listdir(folder) if re.fullmatch(r"k27prog-.*-win64\.zip", f)) \
+        if os.path.isdir(folder) else []
+    return os.path.join(folder, found[-1]) if found else None
+
+
+def unpack_release(zip_path, dest):
+    """Unpacks the kit into `dest` (made afresh) as Windows' Extract All
+    does: every entry, folders made as named, nothing else from the build
+    tree beside it. Returns `dest`."""
+    shutil.rmtree(dest, ignore_errors=True)
+    os.makedirs(dest)
+    with zipfile.ZipFile(zip_path) as z:
+        for name in z.namelist():
+            # The kit's names are plain relative paths; anything else is a fault.
+            if name.startswith("/") or ".." in name.split("/"):
+                raise ValueError("unsafe entry in the kit: %r" % name)
+        z.extractall(dest)
+    return dest

@@ -200,6 +200,21 @@ class ImageTest(unittest.TestCase):
                 self.assertEqual(r.status, 1)
                 self.assertEqual(r.journal, [], "the device server was started")
 
+    def test_embed_keeps_the_headers_of_an_unstripped_tool_right(self):
+        # The build's tool keeps its debug sections, named through the symbol
+        # table's strings; a copy with an image of another size moves them.
+        def objdump(flag, exe):
+            done = subprocess.run(["x86_64-w64-mingw32-objdump", flag, exe], capture_output=True, text=True)
+            self.assertEqual(done.returncode, 0, done.stderr)
+            return done.stdout
+        self.assertIn(".debug_info", objdump("-h", tool_exe()))
+        for name, resource in [("smaller", stored_then_runs(pattern(1008), [8, 9])[0]),
+                               ("larger", self.shipped + pattern(70000)), ("removed", None)]:
+            with self.subTest(name):
+                exe = self.tool_with("headers_" + name, resource)
+                objdump("-p", exe)
+                self.assertIn(".debug_info", objdump("-h", exe))
+
     def test_replaced_image_is_the_one_loaded(self):
         # Release 1.1.6, profile 2: both headers changed and both checksums
         # made anew, so the release line tells which image the copy runs.

@@ -15,6 +15,7 @@
 #include "image/file_bytes.h"
 #include "image/image_commands.h"
 #include "image/inflate.h"
+#include "image/pe_file.h"
 #include "image/validate_image.h"
 #include "programming/boot_gate.h"
 #include "programming/time_stamp.h"
@@ -178,24 +179,9 @@ void PrintRefusal(const char* where, const Refusal& refusal) {
   std::printf("verdict: refused %s: %s (exit status %d)\n", where, refusal.message.c_str(), refusal.status);
 }
 
-}  // namespace
-
-int InfoCommand(const std::vector<std::string>& args) {
-  const char* kArguments = "[--resource | --code] FILE";
-  if (args.empty() || args.size() > 2) return Usage("info", kArguments);
-  std::string mode = args.size() == 2 ? args[0] : "";
-  if (args.size() == 2 && mode != "--resource" && mode != "--code") return Usage("info", kArguments);
-  if (args.size() == 1 && args[0].starts_with("--")) return Usage("info", kArguments);
-
-  std::vector<uint8_t> file;
-  std::string error;
-  if (!ReadFileBytes(args.back(), file, error)) return Fail(error);
-  // Sizes are 32-bit counts in the tool.
-  if (file.size() > std::numeric_limits<uint32_t>::max()) return Fail(args.back() + ": too large for an image");
-  const bool resource = mode.empty() ? IsZlibHeader(file) : mode == "--resource";
-  std::printf("file: %s, %zu bytes, read as %s\n", args.back().c_str(), file.size(),
-              resource ? "an image resource" : "a plain code block");
-
+// The verdict on image bytes: a resource (one zlib stream) or a plain code
+// block.
+int ReportImage(const std::vector<uint8_t>& file, bool resource) {
   BuildChecksumTable();
   CodeBlock code;
   if (resource) {
@@ -223,4 +209,49 @@ int InfoCommand(const std::vector<std::string>& args) {
   if (!line.empty() && line.back() == '\n') line.pop_back();
   std::printf("verdict: accepted; k27prog prints \"%s\"\n", line.c_str());
   return 0;
+}
+
+// A program: the image resource it carries, found as the tool finds its own.
+int ReportProgram(const std::string& path, const std::vector<uint8_t>& file) {
+  PeHeaders pe;
+  ResourceLookup found;
+  std::string error;
+  if (!ReadPeHeaders(file, pe, error)) return Fail(path + ": not a Windows program (" + error + ")");
+  if (!FindProgramResource(file, pe, kImageResourceType, kImageResourceId, found, error))
+    return Fail(path + ": " + error);
+  if (!found.found) {
+    std::printf("image resource: none of type %s and id %d\n", kImageResourceType, kImageResourceId);
+    PrintRefusal("before the image checks", {"CODE RESOURCE NOT FOUND", 1});
+    return 1;
+  }
+  std::printf("image resource: %s %d, language 0x%04X, %" PRIu32 " bytes at offset %" PRIu32 "\n",
+              kImageResourceType, kImageResourceId, found.language, found.size, found.offset);
+  if (found.languages > 1 && found.language != 0)
+    std::printf("  (one of %zu languages and none neutral: which one k27prog loads depends on the PC's language)\n",
+                found.languages);
+  const auto begin = file.begin() + found.offset;
+  return ReportImage(std::vector<uint8_t>(begin, begin + found.size), true);
+}
+
+}  // namespace
+
+int InfoCommand(const std::vector<std::string>& args) {
+  const char* kArguments = "[--resource | --code | --exe] FILE";
+  if (args.empty() || args.size() > 2) return Usage("info", kArguments);
+  std::string mode = args.size() == 2 ? args[0] : "";
+  if (args.size() == 2 && mode != "--resource" && mode != "--code" && mode != "--exe")
+    return Usage("info", kArguments);
+  if (args.size() == 1 && args[0].starts_with("--")) return Usage("info", kArguments);
+
+  std::vector<uint8_t> file;
+  std::string error;
+  if (!ReadFileBytes(args.back(), file, error)) return Fail(error);
+  // Sizes are 32-bit counts in the tool.
+  if (file.size() > std::numeric_limits<uint32_t>::max()) return Fail(args.back() + ": too large for an image");
+  const bool program = mode == "--exe" || (mode.empty() && IsProgramFile(file));
+  const bool resource = mode.empty() ? IsZlibHeader(file) : mode == "--resource";
+  std::printf("file: %s, %zu bytes, read as %s\n", args.back().c_str(), file.size(),
+              program ? "a program" : resource ? "an image resource" : "a plain code block");
+  if (program) return ReportProgram(args.back(), file);
+  return ReportImage(file, resource);
 }

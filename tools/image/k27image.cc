@@ -21,7 +21,7 @@ const CommandRow kCommands[] = {
     {"shipped", "OUT", ShippedCommand},
     {"pack", "CODEBLOCK OUT", PackCommand},
     {"embed", "EXE RESOURCE OUT_EXE | --remove EXE OUT_EXE", EmbedCommand},
-    {"info", "[--resource | --code] FILE", InfoCommand},
+    {"info", "[--resource | --code | --exe] FILE", InfoCommand},
 };
 
 int ListCommands() {

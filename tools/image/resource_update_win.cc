@@ -5,6 +5,8 @@
 #include <cstring>
 
 #include "image/embedded_image.h"
+#include "image/file_bytes.h"
+#include "image/pe_file.h"
 
 namespace {
 
@@ -123,6 +125,18 @@ bool Rewrite(const std::string& out, const std::vector<ResourceEntry>& entries,
   return ok;
 }
 
+// The resource updater moves the sections after the resources, and with
+// them the symbol table of a program that was not stripped, but leaves the
+// file header's pointer to it: put that right, so that the copy's headers
+// agree with its contents.
+bool KeepSymbolTable(const std::string& exe, const std::string& out, std::string& error) {
+  std::vector<uint8_t> before, after;
+  if (!ReadFileBytes(exe, before, error) || !ReadFileBytes(out, after, error)) return false;
+  const std::vector<uint8_t> written = after;
+  if (!CarrySymbolTable(before, after, error)) return false;
+  return after == written || WriteFileBytes(out, after, error);
+}
+
 }  // namespace
 
 bool WriteWithImageResource(const std::string& exe, const std::vector<uint8_t>* resource,
@@ -137,7 +151,7 @@ bool WriteWithImageResource(const std::string& exe, const std::vector<uint8_t>* 
     error = LastError("copying " + exe);
     return false;
   }
-  if (Rewrite(out, entries, resource, error)) return true;
+  if (Rewrite(out, entries, resource, error) && KeepSymbolTable(exe, out, error)) return true;
   DeleteFileA(out.c_str());
   return false;
 }

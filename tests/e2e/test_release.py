@@ -1,0 +1,253 @@
+"""The Windows release kit (scripts/release), unpacked as a Windows user
+gets it: what it holds, that its programs are stripped, stamped with the
+commit's time and carry the version resource, that its k27image names the
+release its k27prog carries and the check a damaged image fails, that its
+example benches play as its README says, and that its k27prog runs in a
+fresh prefix with nothing from the build tree.
+
+The kit is the one scripts/test keeps (scripts/release --check --out
+BUILD/release) or K27_RELEASE_ZIP. Without one the tests are skipped, unless
+K27_REQUIRE_RELEASE is set (scripts/test sets it)."""
+
+import hashlib
+import os
+import re
+import shutil
+import struct
+import subprocess
+import tempfile
+import time
+import unittest
+import zipfile
+import zlib
+
+from k27e2e import (BANNER, BUILD, PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, FreshPrefix, lines, release_zip,
+                    run_tool, seal, unpack_release, wine_env)
+
+SHIPPED = os.path.join(REPO, "resources", "k27image.zlib")
+RELEASE_LINE = "Ready to program K27 firmware release 1.1.5(1)"
+OBJDUMP = "x86_64-w64-mingw32-objdump"
+TEXT_FILES = ("README.txt", "MANIFEST.txt", "bench-kit/README.txt", "bench-kit/bench.md")
+
+
+def wine(*args, env=None, cwd=None):
+    done = subprocess.run(["wine"] + list(args), env=wine_env(env), cwd=cwd, stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
+    return done.returncode, done.stdout.decode("utf-8", "replace").replace("\r\n", "\n"), \
+        done.stderr.decode("utf-8", "replace")
+
+
+def manifest_fields(text):
+    fields = {}
+    for line in text.split("\n"):
+        m = re.match(r"([A-Z][a-zA-Z ]+):\s+(.*)$", line)
+        if m:
+            fields[m.group(1)] = m.group(2)
+    sums = dict(reversed(m.groups()) for m in re.finditer(r"^([0-9a-f]{64})  (\S+)$", text, re.M))
+    return fields, sums
+
+
+def expected_version(commit):
+    """The version scheme: git describe of the commit (tags v1.2.3), with
+    0.0.0-g<commit> before the first tag."""
+    described = subprocess.run(["git", "-C", REPO, "describe", "--tags", "--match", "v[0-9]*", "--always",
+                                "--abbrev=12", commit], capture_output=True, text=True, check=True).stdout.strip()
+    return described[1:] if described.startswith("v") else "0.0.0-g" + described
+
+
+def pe_header(data):
+    """Time stamp and symbol table pointer of a program."""
+    at = struct.unpack_from("<I", data, 0x3C)[0] + 4
+    _, _, stamp, symbols = struct.unpack_from("<HHII", data, at)
+    return stamp, symbols
+
+
+class ReleaseKitTest(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        cls.zip = release_zip()
+        if not cls.zip or not os.path.exists(cls.zip):
+            if os.environ.get("K27_REQUIRE_RELEASE"):
+                raise RuntimeError("no release kit to test (%s)" % cls.zip)
+            raise unittest.SkipTest("no release kit: run scripts/release --check --out %s/release" % BUILD)
+        cls.work = tempfile.mkdtemp(prefix="k27release-")
+        cls.kit = unpack_release(cls.zip, os.path.join(cls.work, "kit"))
+        with zipfile.ZipFile(cls.zip) as z:
+            cls.entries = z.infolist()
+        with open(os.path.join(cls.kit, "MANIFEST.txt"), "rb") as f:
+            cls.manifest, cls.sums = manifest_fields(f.read().decode("utf-8").replace("\r\n", "\n"))
+        cls.commit = cls.manifest["Commit"]
+        cls.epoch = int(subprocess.run(["git", "-C", REPO, "log", "-1", "--format=%ct", cls.commit],
+                                       capture_output=True, text=True, check=True).stdout)
+
+    @classmethod
+    def tearDownClass(cls):
+        shutil.rmtree(cls.work, ignore_errors=True)
+
+    def path(self, name):
+        return os.path.join(self.kit, *name.split("/"))
+
+    def read(self, name):
+        with open(self.path(name), "rb") as f:
+            return f.read()
+
+    def test_holds_what_a_windows_user_needs_and_its_manifest_is_right(self):
+        names = [e.filename for e in self.entries]
+        self.assertEqual(names, sorted(names))
+        self.assertEqual(set(names), {
+            "k27prog.exe", "k27image.exe", "README.txt", "MANIFEST.txt",
+            "bench-kit/k27sim.exe", "bench-kit/k27ps.dll", "bench-kit/README.txt", "bench-kit/bench.md",
+            "bench-kit/one-device.json", "bench-kit/erase-fails.json", "bench-kit/old-server.json"})
+        self.assertEqual(os.path.basename(self.zip), "k27prog-1.1.5-1-win64.zip")
+        # One fixed time, the commit's in UTC to the zip's two seconds, and
+        # nothing of the machine that built it.
+        t = time.gmtime(self.epoch)
+        when = (t.tm_year, t.tm_mon, t.tm_mday, t.tm_hour, t.tm_min, t.tm_sec - t.tm_sec % 2)
+        for e in self.entries:
+            self.assertEqual((e.date_time, e.extra, e.create_system, e.external_attr), (when, b"", 0, 0x20),
+                             e.filename)
+
+        self.assertEqual(self.manifest["Tool version"], expected_version(self.commit))
+        self.assertEqual(self.manifest["Firmware release"], "1.1.5(1)")
+        with open(SHIPPED, "rb") as f:
+            shipped = f.read()
+        self.assertEqual(self.manifest["Image resource"],
+                         "%d bytes, SHA-256 %s" % (len(shipped), hashlib.sha256(shipped).hexdigest()))
+        code = zlib.decompress(shipped)
+        self.assertEqual(self.manifest["Code block"], "%d bytes, SHA-256 %s" % (len(code), hashlib.sha256(code).hexdigest()))
+        self.assertEqual(set(self.sums), set(names) - {"MANIFEST.txt"})
+        for name, digest in self.sums.items():
+            self.assertEqual(hashlib.sha256(self.read(name)).hexdigest(), digest, name)
+
+        for name in TEXT_FILES + tuple(n for n in names if n.endswith(".json")):
+            data = self.read(name)
+            self.assertEqual(data.count(b"\n"), data.count(b"\r\n"), name + " has a line without CRLF")
+            self.assertTrue(data.endswith(b"\r\n"), name)
+
+    def test_programs_are_stripped_stamped_and_small(self):
+        programs = [e.filename for e in self.entries if e.filename.endswith((".exe", ".dll"))]
+        self.assertEqual(len(programs), 4)
+        for name in programs:
+            with self.subTest(name):
+                stamp, symbols = pe_header(self.read(name))
+                self.assertEqual(stamp, self.epoch, "not stamped with the commit's time")
+                self.assertEqual(symbols, 0, "a symbol table")
+                done = subprocess.run([OBJDUMP, "-h", self.path(name)], capture_output=True, text=True, check=True)
+                sections = re.findall(r"^\s*\d+\s+(\S+)", done.stdout, re.M)
+                self.assertIn(".text", sections)
+                self.assertEqual([s for s in sections if s.startswith((".debug", "/"))], [])
+        self.assertLess(os.path.getsize(self.path("k27prog.exe")), 3 * 1000 * 1000)
+
+    def test_version_resource_holds_the_tool_version_and_the_release(self):
+        status, out, err = wine(os.path.join(BUILD, "tests", "k27_version_query.exe"), self.path("k27prog.exe"))
+        self.assertEqual(status, 0, err)
+        fields = dict(line.split("=", 1) for line in out.split("\n") if "=" in line)
+        version = expected_version(self.commit)
+        self.assertEqual(fields["ProductVersion"], version)
+        self.assertEqual(fields["FileVersion"], version)
+        self.assertEqual(fields["FirmwareRelease"], "1.1.5(1)")
+        self.assertEqual(fields["FileDescription"], "K27 firmware programmer, release 1.1.5(1)")
+        self.assertEqual(fields["OriginalFilename"], "k27prog.exe")
+        self.assertEqual(fields["translation"], "0000 04B0")
+        tagged = re.fullmatch(r"\d+\.\d+\.\d+", version)
+        self.assertEqual(fields["fixed.FileVersion"],
+                         ".".join(version.split(".")[:3]) + ".0" if tagged else "0.0.0.0")
+        self.assertEqual(fields["fixed.FileFlags"], "0x0" if tagged else "0x2")  # VS_FF_PRERELEASE
+        self.assertIn('<requestedExecutionLevel level="asInvoker" uiAccess="false"/>', fields["manifest"])
+
+    def test_image_tool_names_the_release_and_each_damaged_image(self):
+        status, out, err = wine(self.path("k27image.exe"), "info", "k27prog.exe", cwd=self.kit)
+        self.assertEqual(status, 0, out + err)
+        self.assertIn("file: k27prog.exe, %d bytes, read as a program\n" % os.path.getsize(self.path("k27prog.exe")), out)
+        self.assertIn("release: 1.1.5(1)\n", out)
+        self.assertTrue(out.endswith('verdict: accepted; k27prog prints "%s"\n' % RELEASE_LINE), out)
+
+        with open(SHIPPED, "rb") as f:
+            shipped = f.read()
+        code = bytearray(zlib.decompress(shipped))
+        x_version = bytearray(code)
+        x_version[50] = 2
+        seal(x_version)
+        body = bytearray(code)
+        body[300] ^= 0x01
+        flipped = bytearray(shipped)
+        flipped[len(flipped) // 2] ^= 0x10
+        cases = [
+            ("code header X version 2", zlib.compress(bytes(x_version), 6),
+             "at check 8 of 24: UNKNOWN CODE HEADER X VERSION (exit status 108)", 108),
+            ("a body byte changed", zlib.compress(bytes(body), 6),
+             "at check 2 of 24: CODE BLOCK CRC CHECK FAILED (exit status 1)", 1),
+            ("a compressed byte flipped", bytes(flipped),
+             "before the image checks: CODE DECOMPRESSION FAILED (exit status 1)", 1),
+            ("no image", None, "before the image checks: CODE RESOURCE NOT FOUND (exit status 1)", 1),
+        ]
+        for name, resource, verdict, tool_status in cases:
+            with self.subTest(name):
+                exe = os.path.join(self.work, name.replace(" ", "_") + ".exe")
+                if resource is None:
+                    args = ["embed", "--remove", self.path("k27prog.exe"), exe]
+                else:
+                    with open(exe + ".zlib", "wb") as f:
+                        f.write(resource)
+                    args = ["embed", self.path("k27prog.exe"), exe + ".zlib", exe]
+                status, out, err = wine(self.path("k27image.exe"), *args)
+                self.assertEqual(status, 0, err)
+                # The copy's headers agree with its contents.
+                dump = subprocess.run([OBJDUMP, "-p", exe], capture_output=True, text=True)
+                self.assertEqual(dump.returncode, 0, dump.stderr)
+
+                status, out, err = wine(self.path("k27image.exe"), "info", exe)
+                self.assertEqual(status, 1, out + err)
+                self.assertTrue(out.endswith("verdict: refused %s\n" % verdict), out)
+                # The tool itself ends with that message and status.
+                message = re.search(r": (.*) \(exit status", verdict).group(1)
+                r = run_tool(exe=exe, keys=[(PRESS_SPACE, " ")], timeout=60)
+                shown = [line for line in lines(r.transcript) if not line.startswith("wine: ")]
+                self.assertEqual(shown, [BANNER, message, PRESS_SPACE], r.transcript)
+                self.assertEqual(r.status, tool_status)
+
+    def test_example_benches_play_as_the_kit_readme_says(self):
+        readme = self.read("bench-kit/README.txt").decode("utf-8")
+        type_42 = (PROMPT, "42\r")
+        cases = [
+            ("one-device.json", [type_42], "PROGRAMMING SUCCESSFUL", 0),
+            ("erase-fails.json", [type_42], "Code flash erase ... erasing ... CODE FLASH ERASE FAILED", 1),
+            ("old-server.json", [], "UNABLE TO CONTINUE - REQUIRE SERVER VERSION 1.5+", 1),
+        ]
+        self.assertEqual(sorted(c[0] for c in cases),
+                         sorted(os.path.basename(e.filename) for e in self.entries if e.filename.endswith(".json")))
+        for name, keys, outcome, status in cases:
+            with self.subTest(name):
+                bench = self.path("bench-kit/" + name)
+                self.assertIn(name, readme)
+                self.assertIn("status %d" % status, re.search(re.escape(name) + r"(.*?)status \d", readme, re.S).group(0))
+                code, out, err = wine(self.path("bench-kit/k27sim.exe"), "-check", bench)
+                self.assertEqual(code, 0, out + err)
+                r = run_tool(exe=self.path("k27prog.exe"), bench=bench, keys=keys + [(PRESS_SPACE, " ")])
+                shown = lines(r.transcript)
+                self.assertEqual(shown[:2], [BANNER, RELEASE_LINE], r.transcript)
+                self.assertEqual(shown[-2:], [outcome, PRESS_SPACE], r.transcript)
+                self.assertEqual(r.status, status)
+
+    def test_readme_lists_every_message_with_its_status(self):
+        text = self.read("README.txt").decode("utf-8").replace("\r\n", "\n")
+        with open(os.path.join(REPO, "README.md")) as f:
+            table = re.findall(r'^\| (\d+) \| "([^"]+)" \|', f.read(), re.M)
+        self.assertGreater(len(table), 40)
+        for status, message in table:
+            self.assertRegex(text, r"(?m)^ *%s  %s$" % (status, re.escape(message)))
+        self.assertIn("\n    " + RELEASE_LINE + "\n", text)
+        self.assertIn('DO NOT INTERRUPT A RUN ONCE "Code flash erase" HAS STARTED', text)
+
+    def test_tool_runs_in_a_fresh_prefix_and_finds_no_server(self):
+        with FreshPrefix(os.path.join(self.work, "prefix")) as prefix:
+            r = run_tool(exe=self.path("k27prog.exe"), keys=[(PRESS_SPACE, " ")], prefix=prefix.path, register=False,
+                         journal=False)
+            # Wine may speak for itself on standard error; that is not the tool's.
+            shown = [line for line in lines(r.transcript) if not line.startswith("wine: ")]
+            self.assertEqual(shown, [BANNER, RELEASE_LINE, SERVER_ERROR, PRESS_SPACE], r.transcript)
+            self.assertEqual(r.status, 1)
+
+
+if __name__ == "__main__":
+    unittest.main()
