@@ -367,7 +367,8 @@ def run_tool(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
 
 def run_in_terminal(argv, answers, timeout=120, env=None, cwd=REPO):
     """Runs a command in a fresh pseudo-terminal, typing each answer once
-    its text shows; returns (screen text, exit status)."""
+    its text shows after where the previous answer's text showed; returns
+    (screen text, exit status)."""
     env = dict(env or os.environ, K27_BUILD_DIR=BUILD, TERM="dumb")
     pid, fd = pty.fork()
     if pid == 0:
@@ -376,6 +377,7 @@ def run_in_terminal(argv, answers, timeout=120, env=None, cwd=REPO):
         os.execvpe(argv[0], argv, env)
     raw = b""
     pending = list(answers)
+    offset = 0
     deadline = time.monotonic() + timeout
     try:
         while time.monotonic() < deadline:
@@ -388,7 +390,9 @@ def run_in_terminal(argv, answers, timeout=120, env=None, cwd=REPO):
                 if not chunk:
                     break
                 raw += chunk
-            if pending and pending[0][0] in clean(raw):
+            at = clean(raw).find(pending[0][0], offset) if pending else -1
+            if at >= 0:
+                offset = at + len(pending[0][0])
                 time.sleep(0.2)
                 os.write(fd, pending.pop(0)[1].encode())
     finally:

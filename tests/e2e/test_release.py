@@ -22,7 +22,7 @@ import zipfile
 import zlib
 
 from k27e2e import (BANNER, BUILD, PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, FreshPrefix, lines, release_zip,
-                    run_tool, seal, unpack_release, wine_env)
+                    run_in_terminal, run_tool, seal, unpack_release, wine_env)
 
 SHIPPED = os.path.join(REPO, "resources", "k27image.zlib")
 RELEASE_LINE = "Ready to program K27 firmware release 1.1.5(1)"
@@ -238,6 +238,43 @@ class ReleaseKitTest(unittest.TestCase):
             self.assertRegex(text, r"(?m)^ *%s  %s$" % (status, re.escape(message)))
         self.assertIn("\n    " + RELEASE_LINE + "\n", text)
         self.assertIn('DO NOT INTERRUPT A RUN ONCE "Code flash erase" HAS STARTED', text)
+
+    def test_a_windows_user_rehearses_with_the_kit_as_its_readme_says(self):
+        # The kit's own commands, from its bench-kit\README.txt, in a prefix
+        # that has never seen the build: unpacked to C:\k27kit, registered
+        # with the kit's own k27sim.exe. Wine's COM starts only servers
+        # registered for the whole machine, so the per-user lines are left
+        # out here (the README gives both).
+        readme = self.read("bench-kit/README.txt").decode("utf-8").replace("\r\n", "\n")
+        commands = [line.strip() for line in readme.split("\n") if line.startswith("     ") and line.strip()
+                    and "PerUser" not in line]
+        self.assertEqual(commands[:2], ["cd /d C:\\k27kit", "mkdir journal"])
+        self.assertTrue(any("k27sim.exe /RegServer /bench" in c for c in commands), commands)
+        self.assertTrue(any("k27sim.exe /UnregServer" in c for c in commands), commands)
+        with FreshPrefix(os.path.join(self.work, "user-prefix")) as prefix:
+            unpack_release(self.zip, prefix.drive_c("k27kit"))
+            # The README's last word: on a PC without a device server the
+            # tool then ends right after the release line.
+            script = commands + ["k27prog.exe", "echo status %ERRORLEVEL%"]
+            with open(prefix.drive_c("k27kit", "rehearsal.cmd"), "w", newline="\r\n") as f:
+                f.write("\n".join(script) + "\n")
+            screen, status = run_in_terminal(["wine", "cmd", "/c", r"C:\k27kit\rehearsal.cmd"],
+                                             [(PROMPT, "42\r"), (PRESS_SPACE, " "), (PRESS_SPACE, " ")],
+                                             env=prefix.env(), timeout=240)
+            self.assertEqual(status, 0, screen)
+            self.assertIn(r"C:\k27kit\bench-kit\one-device.json: a bench of 1 device(s)", screen)
+            self.assertIn(r"k27sim: registered C:\k27kit\bench-kit\k27sim.exe for every user of this PC "
+                          r"(bench: C:\k27kit\bench-kit\one-device.json, journal: C:\k27kit\journal\run.jsonl)",
+                          screen)
+            first, second = screen.split(RELEASE_LINE + "\n")[1:3]
+            self.assertIn("Found : K27#0042", first)
+            self.assertIn("\nPROGRAMMING SUCCESSFUL\nPress space to exit\n", first)
+            self.assertRegex(first, r"echo 0\s*\n0\n")  # the status after the space key
+            self.assertRegex(first, r'\n\{"args":\{"address":524288,"code":\{"count":142180,[^\n]*"op":"Program"')
+            self.assertIn("k27sim: unregistered the bench simulator for every user of this PC", first)
+            self.assertTrue(second.startswith(SERVER_ERROR + "\n" + PRESS_SPACE + "\n"), second)
+            self.assertIn("status 1", second)
+            self.assertTrue(os.path.exists(prefix.drive_c("k27kit", "journal", "Program-1.bin")))
 
     def test_tool_runs_in_a_fresh_prefix_and_finds_no_server(self):
         with FreshPrefix(os.path.join(self.work, "prefix")) as prefix:
