@@ -265,7 +265,7 @@ def kit(args):
         ("k27image.exe", read(os.path.join(args.build, "tools", "k27image.exe"))),
         ("README.txt", crlf(fill(read(os.path.join(HERE, "README.txt.in"), "r"), values))),
         ("bench-kit/k27sim.exe", read(os.path.join(args.build, "sim", "k27sim.exe"))),
-        ("bench-kit/k27ps.dll", read(os.path.join(args.build, "sim", "proxy", "k27ps.dll"))),
+        ("bench-kit/k27ps.dll", read(os.path.join(args.build, "sim", "k27ps.dll"))),
         ("bench-kit/README.txt", crlf(fill(read(os.path.join(kit_dir, "README.txt.in"), "r"), values))),
         ("bench-kit/bench.md", crlf(read(os.path.join(args.source, "docs", "bench.md"), "r"))),
     ]
