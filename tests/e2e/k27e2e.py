@@ -15,6 +15,7 @@ import tempfile
 import threading
 import time
 import zipfile
+import zlib
 import fcntl
 import termios
 
@@ -71,6 +72,30 @@ def seal(block, start=0, length=None):
         length = len(block) - start
     crc = block_crc(block[start:start + length - 4])
     block[start + length - 4:start + length] = crc.to_bytes(4, "big")
+
+
+CODE_BASE = 0x80000
+
+
+def profile_place(code):
+    """Where the code block's store area, the profile block, lies in it:
+    (start, length)."""
+    return int.from_bytes(code[84:88], "big") - CODE_BASE, int.from_bytes(code[88:92], "big")
+
+
+def release_1_1_6_2():
+    """The shipped code block as release 1.1.6, profile 2: both headers
+    changed, both checksums made anew, so a release line tells which image
+    a program carries."""
+    with open(os.path.join(REPO, "resources", "k27image.zlib"), "rb") as f:
+        code = bytearray(zlib.decompress(f.read()))
+    start, size = profile_place(code)
+    code[78:80] = (6).to_bytes(2, "big")
+    code[start + 56:start + 58] = (6).to_bytes(2, "big")
+    code[start + 60:start + 62] = (2).to_bytes(2, "big")
+    seal(code, start, size)
+    seal(code)
+    return bytes(code)
 
 
 def device(**fields):

@@ -13,10 +13,10 @@ import tempfile
 import unittest
 import zlib
 
-from k27e2e import BANNER, BUILD, PRESS_SPACE, REPO, run_tool, seal, tool_exe, wine_env
+from k27e2e import (BANNER, BUILD, PRESS_SPACE, REPO, profile_place, release_1_1_6_2, run_tool, tool_exe,
+                    wine_env)
 
 SHIPPED = os.path.join(REPO, "resources", "k27image.zlib")
-CODE_BASE = 0x80000
 
 
 def image_tool():
@@ -218,15 +218,9 @@ class ImageTest(unittest.TestCase):
     def test_replaced_image_is_the_one_loaded(self):
         # Release 1.1.6, profile 2: both headers changed and both checksums
         # made anew, so the release line tells which image the copy runs.
-        code = bytearray(zlib.decompress(self.shipped))
-        start = int.from_bytes(code[84:88], "big") - CODE_BASE
-        size = int.from_bytes(code[88:92], "big")
-        code[78:80] = (6).to_bytes(2, "big")
-        code[start + 56:start + 58] = (6).to_bytes(2, "big")
-        code[start + 60:start + 62] = (2).to_bytes(2, "big")
-        seal(code, start, size)
-        seal(code)
-        profile = bytes(code[start:start + size])
+        code = release_1_1_6_2()
+        start, size = profile_place(code)
+        profile = code[start:start + size]
         exe = self.tool_with("release_1_1_6", zlib.compress(bytes(code), 6))
         # A bench with no devices: the profile is uploaded, then the run ends.
         bench = {"server_version": {"major": 1, "minor": 7}, "devices": []}

@@ -13,24 +13,7 @@ import tempfile
 import unittest
 import zlib
 
-from k27e2e import BUILD, REPO, seal, unpack_release, wine_env
-
-CODE_BASE = 0x80000
-
-
-def release_1_1_6_2():
-    """The shipped code block as release 1.1.6, profile 2: both headers
-    changed, both checksums made anew."""
-    with open(os.path.join(REPO, "resources", "k27image.zlib"), "rb") as f:
-        code = bytearray(zlib.decompress(f.read()))
-    start = int.from_bytes(code[84:88], "big") - CODE_BASE
-    size = int.from_bytes(code[88:92], "big")
-    code[78:80] = (6).to_bytes(2, "big")
-    code[start + 56:start + 58] = (6).to_bytes(2, "big")
-    code[start + 60:start + 62] = (2).to_bytes(2, "big")
-    seal(code, start, size)
-    seal(code)
-    return bytes(code)
+from k27e2e import BUILD, REPO, release_1_1_6_2, unpack_release, wine_env
 
 
 def wine(*args, cwd=None):
