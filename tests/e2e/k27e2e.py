@@ -160,17 +160,24 @@ def windows_paths(*paths, prefix=None):
     return found
 
 
+def run_wine(*args, cwd=None, prefix=None, timeout=120):
+    """Runs `wine ARGS` in the build's prefix (or `prefix`) with no standard
+    input; returns (exit status, standard output, standard error), their
+    line ends as LF."""
+    done = subprocess.run(["wine"] + list(args), env=wine_env(prefix=prefix), cwd=cwd, stdin=subprocess.DEVNULL,
+                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
+    return (done.returncode, done.stdout.decode("utf-8", "replace").replace("\r\n", "\n"),
+            done.stderr.decode("utf-8", "replace").replace("\r\n", "\n"))
+
+
 def simulator(*args, sim=None, prefix=None, check=True):
     """Runs k27sim.exe with the arguments, as a person would from a shell;
-    returns (exit status, what it printed, standard output and error
-    together)."""
-    proc = subprocess.run(["wine", sim or sim_exe()] + list(args), env=wine_env(prefix=prefix),
-                          stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.STDOUT,
-                          timeout=120)
-    text = proc.stdout.decode("utf-8", errors="replace").replace("\r\n", "\n")
-    if check and proc.returncode != 0:
-        raise RuntimeError("k27sim %s: status %d: %s" % (" ".join(args), proc.returncode, text))
-    return proc.returncode, text
+    returns (exit status, what it printed on standard output and error)."""
+    status, out, err = run_wine(sim or sim_exe(), *args, prefix=prefix)
+    text = out + err
+    if check and status != 0:
+        raise RuntimeError("k27sim %s: status %d: %s" % (" ".join(args), status, text))
+    return status, text
 
 
 def register_simulator(bench=None, journal=None, sim=None, prefix=None):
@@ -460,13 +467,6 @@ class FreshPrefix:
 
     def drive_c(self, *parts):
         return os.path.join(self.path, "drive_c", *parts)
-
-    def run(self, *args, cwd=None, timeout=120):
-        """`wine ARGS` in this prefix; returns (status, output), the output
-        with CRLF as LF."""
-        done = subprocess.run(["wine"] + list(args), env=self.env(), cwd=cwd, stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=timeout)
-        return done.returncode, done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
 
     def close(self):
         _quiet(["wineserver", "-k"], self.env())

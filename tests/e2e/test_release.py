@@ -22,19 +22,12 @@ import zipfile
 import zlib
 
 from k27e2e import (BANNER, BUILD, PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, FreshPrefix, lines, release_zip,
-                    run_in_terminal, run_tool, seal, unpack_release, wine_env)
+                    run_in_terminal, run_tool, run_wine, seal, unpack_release)
 
 SHIPPED = os.path.join(REPO, "resources", "k27image.zlib")
 RELEASE_LINE = "Ready to program K27 firmware release 1.1.5(1)"
 OBJDUMP = "x86_64-w64-mingw32-objdump"
 TEXT_FILES = ("README.txt", "MANIFEST.txt", "bench-kit/README.txt", "bench-kit/bench.md")
-
-
-def wine(*args, env=None, cwd=None):
-    done = subprocess.run(["wine"] + list(args), env=wine_env(env), cwd=cwd, stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
-    return done.returncode, done.stdout.decode("utf-8", "replace").replace("\r\n", "\n"), \
-        done.stderr.decode("utf-8", "replace")
 
 
 def manifest_fields(text):
@@ -139,7 +132,7 @@ class ReleaseKitTest(unittest.TestCase):
         self.assertLess(os.path.getsize(self.path("k27prog.exe")), 3 * 1000 * 1000)
 
     def test_version_resource_holds_the_tool_version_and_the_release(self):
-        status, out, err = wine(os.path.join(BUILD, "tests", "k27_version_query.exe"), self.path("k27prog.exe"))
+        status, out, err = run_wine(os.path.join(BUILD, "tests", "k27_version_query.exe"), self.path("k27prog.exe"))
         self.assertEqual(status, 0, err)
         fields = dict(line.split("=", 1) for line in out.split("\n") if "=" in line)
         version = expected_version(self.commit)
@@ -156,7 +149,7 @@ class ReleaseKitTest(unittest.TestCase):
         self.assertIn('<requestedExecutionLevel level="asInvoker" uiAccess="false"/>', fields["manifest"])
 
     def test_image_tool_names_the_release_and_each_damaged_image(self):
-        status, out, err = wine(self.path("k27image.exe"), "info", "k27prog.exe", cwd=self.kit)
+        status, out, err = run_wine(self.path("k27image.exe"), "info", "k27prog.exe", cwd=self.kit)
         self.assertEqual(status, 0, out + err)
         self.assertIn("file: k27prog.exe, %d bytes, read as a program\n" % os.path.getsize(self.path("k27prog.exe")), out)
         self.assertIn("release: 1.1.5(1)\n", out)
@@ -190,13 +183,13 @@ class ReleaseKitTest(unittest.TestCase):
                     with open(exe + ".zlib", "wb") as f:
                         f.write(resource)
                     args = ["embed", self.path("k27prog.exe"), exe + ".zlib", exe]
-                status, out, err = wine(self.path("k27image.exe"), *args)
+                status, out, err = run_wine(self.path("k27image.exe"), *args)
                 self.assertEqual(status, 0, err)
                 # The copy's headers agree with its contents.
                 dump = subprocess.run([OBJDUMP, "-p", exe], capture_output=True, text=True)
                 self.assertEqual(dump.returncode, 0, dump.stderr)
 
-                status, out, err = wine(self.path("k27image.exe"), "info", exe)
+                status, out, err = run_wine(self.path("k27image.exe"), "info", exe)
                 self.assertEqual(status, 1, out + err)
                 self.assertTrue(out.endswith("verdict: refused %s\n" % verdict), out)
                 # The tool itself ends with that message and status.
@@ -221,7 +214,7 @@ class ReleaseKitTest(unittest.TestCase):
                 bench = self.path("bench-kit/" + name)
                 self.assertIn(name, readme)
                 self.assertIn("status %d" % status, re.search(re.escape(name) + r"(.*?)status \d", readme, re.S).group(0))
-                code, out, err = wine(self.path("bench-kit/k27sim.exe"), "-check", bench)
+                code, out, err = run_wine(self.path("bench-kit/k27sim.exe"), "-check", bench)
                 self.assertEqual(code, 0, out + err)
                 r = run_tool(exe=self.path("k27prog.exe"), bench=bench, keys=keys + [(PRESS_SPACE, " ")])
                 shown = lines(r.transcript)

@@ -13,13 +13,7 @@ import tempfile
 import unittest
 import zlib
 
-from k27e2e import BUILD, REPO, release_1_1_6_2, unpack_release, wine_env
-
-
-def wine(*args, cwd=None):
-    done = subprocess.run(["wine"] + list(args), env=wine_env(), cwd=cwd, stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=120)
-    return done.returncode, done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+from k27e2e import BUILD, REPO, release_1_1_6_2, run_wine, unpack_release
 
 
 class ReleaseImageTest(unittest.TestCase):
@@ -47,8 +41,8 @@ class ReleaseImageTest(unittest.TestCase):
         self.assertEqual(os.listdir(self.out), ["k27prog-1.1.6-2-win64.zip"])
         kit = unpack_release(os.path.join(self.out, "k27prog-1.1.6-2-win64.zip"), os.path.join(self.work, "kit"))
 
-        status, info = wine(os.path.join(kit, "k27image.exe"), "info", "k27prog.exe", cwd=kit)
-        self.assertEqual(status, 0, info)
+        status, info, err = run_wine(os.path.join(kit, "k27image.exe"), "info", "k27prog.exe", cwd=kit)
+        self.assertEqual(status, 0, info + err)
         self.assertTrue(info.endswith('verdict: accepted; k27prog prints '
                                       '"Ready to program K27 firmware release 1.1.6(2)"\n'), info)
         # The resource inside the tool, where k27image found it.
@@ -68,8 +62,9 @@ class ReleaseImageTest(unittest.TestCase):
         with open(os.path.join(kit, "README.txt"), "rb") as f:
             self.assertIn(b"Carries K27 firmware release 1.1.6(2)\r\n", f.read())
 
-        status, fields = wine(os.path.join(BUILD, "tests", "k27_version_query.exe"), os.path.join(kit, "k27prog.exe"))
-        self.assertEqual(status, 0, fields)
+        status, fields, err = run_wine(os.path.join(BUILD, "tests", "k27_version_query.exe"),
+                                       os.path.join(kit, "k27prog.exe"))
+        self.assertEqual(status, 0, fields + err)
         self.assertIn("FirmwareRelease=1.1.6(2)\n", fields)
         self.assertIn("FileDescription=K27 firmware programmer, release 1.1.6(2)\n", fields)
 
