@@ -8,10 +8,16 @@
 
 namespace {
 
-// A standard handle that leads somewhere: a redirection the program was
-// started with (a file or a pipe), or a console it shares.
+// A standard handle that leads somewhere.
 bool Usable(HANDLE handle) {
   return handle != nullptr && handle != INVALID_HANDLE_VALUE && GetFileType(handle) != FILE_TYPE_UNKNOWN;
+}
+
+// A redirection the program was started with: a file or a pipe.
+bool Redirected(HANDLE handle) {
+  if (!Usable(handle)) return false;
+  const DWORD type = GetFileType(handle);
+  return type == FILE_TYPE_DISK || type == FILE_TYPE_PIPE;
 }
 
 HANDLE StreamHandle(OutputStream stream) {
@@ -21,16 +27,17 @@ HANDLE StreamHandle(OutputStream stream) {
     ready = true;
     handles[0] = GetStdHandle(STD_OUTPUT_HANDLE);
     handles[1] = GetStdHandle(STD_ERROR_HANDLE);
-    if (!Usable(handles[0]) || !Usable(handles[1])) {
+    if (!Redirected(handles[0]) || !Redirected(handles[1])) {
       // Started from a console window without redirection: a windowless
-      // program has no standard handles there, but may join that console.
-      HANDLE console = nullptr;
+      // program is attached to no console, and what standard handles it may
+      // have inherited need not write there, so it joins its parent's
+      // console. Where it cannot, it keeps whatever handles it was given.
       if (AttachConsole(ATTACH_PARENT_PROCESS)) {
-        console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
-      }
-      for (HANDLE& handle : handles) {
-        if (!Usable(handle)) handle = console;
+        HANDLE console = CreateFileW(L"CONOUT$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                     nullptr, OPEN_EXISTING, 0, nullptr);
+        for (HANDLE& handle : handles) {
+          if (!Redirected(handle) && Usable(console)) handle = console;
+        }
       }
     }
   }
