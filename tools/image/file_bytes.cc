@@ -4,11 +4,28 @@
 #include <cstdio>
 #include <cstring>
 
-bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::string& error) {
+namespace {
+
+FILE* OpenFile(const std::filesystem::path& path, bool write) {
+#ifdef _WIN32
+  return _wfopen(path.c_str(), write ? L"wb" : L"rb");
+#else
+  return std::fopen(path.c_str(), write ? "wb" : "rb");
+#endif
+}
+
+}  // namespace
+
+std::string PathText(const std::filesystem::path& path) {
+  const std::u8string text = path.u8string();
+  return std::string(text.begin(), text.end());
+}
+
+bool ReadFileBytes(const std::filesystem::path& path, std::vector<uint8_t>& bytes, std::string& error) {
   bytes.clear();
-  FILE* file = std::fopen(path.c_str(), "rb");
+  FILE* file = OpenFile(path, false);
   if (!file) {
-    error = path + ": " + std::strerror(errno);
+    error = PathText(path) + ": " + std::strerror(errno);
     return false;
   }
   uint8_t chunk[65536];
@@ -16,22 +33,23 @@ bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::st
   while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
   const bool failed = std::ferror(file);
   std::fclose(file);
-  if (failed) error = path + ": read failed";
+  if (failed) error = PathText(path) + ": read failed";
   return !failed;
 }
 
-bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error) {
-  FILE* file = std::fopen(path.c_str(), "wb");
+bool WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes, std::string& error) {
+  FILE* file = OpenFile(path, true);
   if (!file) {
-    error = path + ": " + std::strerror(errno);
+    error = PathText(path) + ": " + std::strerror(errno);
     return false;
   }
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   // A full disk may only show when the buffered tail is written out.
   const bool closed = std::fclose(file) == 0;
   if (!written || !closed) {
-    error = path + ": write failed";
-    std::remove(path.c_str());
+    error = PathText(path) + ": write failed";
+    std::error_code ignored;
+    std::filesystem::remove(path, ignored);
     return false;
   }
   return true;

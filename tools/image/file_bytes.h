@@ -2,12 +2,17 @@
 #define K27_TOOLS_IMAGE_FILE_BYTES_H_
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
 // Whole files in and out. False, with the reason in `error`, when
-// the file cannot be read or written completely.
-bool ReadFileBytes(const std::string& path, std::vector<uint8_t>& bytes, std::string& error);
-bool WriteFileBytes(const std::string& path, const std::vector<uint8_t>& bytes, std::string& error);
+// the file cannot be read or written completely. Paths are wide on Windows,
+// so a file in a folder of any script opens.
+bool ReadFileBytes(const std::filesystem::path& path, std::vector<uint8_t>& bytes, std::string& error);
+bool WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes, std::string& error);
+
+// The path as UTF-8, for messages.
+std::string PathText(const std::filesystem::path& path);
 
 #endif  // K27_TOOLS_IMAGE_FILE_BYTES_H_

@@ -2,6 +2,7 @@
 #define K27_TOOLS_IMAGE_RESOURCE_UPDATE_H_
 
 #include <cstdint>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -10,7 +11,7 @@
 // `resource` is null. Entries of that id in any other language go too, so
 // that the copy carries exactly the given image. False, with the reason in
 // `error`, when it cannot; no `out` is left behind then.
-bool WriteWithImageResource(const std::string& exe, const std::vector<uint8_t>* resource,
-                            const std::string& out, std::string& error);
+bool WriteWithImageResource(const std::filesystem::path& exe, const std::vector<uint8_t>* resource,
+                            const std::filesystem::path& out, std::string& error);
 
 #endif  // K27_TOOLS_IMAGE_RESOURCE_UPDATE_H_

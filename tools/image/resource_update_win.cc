@@ -76,17 +76,17 @@ BOOL CALLBACK CollectType(HMODULE module, LPSTR type, LONG_PTR param) {
 }
 
 // Every resource of the program but its image.
-bool OtherResources(const std::string& path, std::vector<ResourceEntry>& entries, std::string& error) {
-  HMODULE module = LoadLibraryExA(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+bool OtherResources(const std::filesystem::path& path, std::vector<ResourceEntry>& entries, std::string& error) {
+  HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   if (!module) {
-    error = LastError("reading the resources of " + path);
+    error = LastError("reading the resources of " + PathText(path));
     return false;
   }
   Collection c{module, {}};
   EnumResourceTypesA(module, CollectType, reinterpret_cast<LONG_PTR>(&c));
   FreeLibrary(module);
   if (c.failed) {
-    error = "a resource of " + path + " cannot be read";
+    error = "a resource of " + PathText(path) + " cannot be read";
     return false;
   }
   entries = std::move(c.entries);
@@ -95,9 +95,9 @@ bool OtherResources(const std::string& path, std::vector<ResourceEntry>& entries
 
 // Rewrites the whole resource table rather than deleting one entry: that
 // works the same on every platform's resource updater.
-bool Rewrite(const std::string& out, const std::vector<ResourceEntry>& entries,
+bool Rewrite(const std::filesystem::path& out, const std::vector<ResourceEntry>& entries,
              const std::vector<uint8_t>* resource, std::string& error) {
-  HANDLE update = BeginUpdateResourceA(out.c_str(), TRUE);
+  HANDLE update = BeginUpdateResourceW(out.c_str(), TRUE);
   if (!update) {
     error = LastError("BeginUpdateResource");
     return false;
@@ -129,7 +129,7 @@ bool Rewrite(const std::string& out, const std::vector<ResourceEntry>& entries,
 // them the symbol table of a program that was not stripped, but leaves the
 // file header's pointer to it: put that right, so that the copy's headers
 // agree with its contents.
-bool KeepSymbolTable(const std::string& exe, const std::string& out, std::string& error) {
+bool KeepSymbolTable(const std::filesystem::path& exe, const std::filesystem::path& out, std::string& error) {
   std::vector<uint8_t> before, after;
   if (!ReadFileBytes(exe, before, error) || !ReadFileBytes(out, after, error)) return false;
   const std::vector<uint8_t> written = after;
@@ -139,19 +139,19 @@ bool KeepSymbolTable(const std::string& exe, const std::string& out, std::string
 
 }  // namespace
 
-bool WriteWithImageResource(const std::string& exe, const std::vector<uint8_t>* resource,
-                            const std::string& out, std::string& error) {
+bool WriteWithImageResource(const std::filesystem::path& exe, const std::vector<uint8_t>* resource,
+                            const std::filesystem::path& out, std::string& error) {
   if (resource && resource->size() > MAXDWORD) {
     error = "the resource is too large";
     return false;
   }
   std::vector<ResourceEntry> entries;
   if (!OtherResources(exe, entries, error)) return false;
-  if (!CopyFileA(exe.c_str(), out.c_str(), FALSE)) {
-    error = LastError("copying " + exe);
+  if (!CopyFileW(exe.c_str(), out.c_str(), FALSE)) {
+    error = LastError("copying " + PathText(exe));
     return false;
   }
   if (Rewrite(out, entries, resource, error) && KeepSymbolTable(exe, out, error)) return true;
-  DeleteFileA(out.c_str());
+  DeleteFileW(out.c_str());
   return false;
 }
