@@ -28,19 +28,6 @@ std::string ErrorText(long error) {
   return (message.empty() ? "error" : message) + " (" + std::to_string(error) + ")";
 }
 
-std::wstring ThisProgram() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
-
 std::wstring FullPath(const std::wstring& path) {
   const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
   if (size == 0) return path;
@@ -48,11 +35,6 @@ std::wstring FullPath(const std::wstring& path) {
   const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
   full.resize(length < size ? length : 0);
   return full;
-}
-
-std::wstring Folder(const std::wstring& path) {
-  const size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
 bool IsFolder(const std::wstring& path) {
@@ -83,9 +65,27 @@ std::wstring ForeignAnywhere() {
 
 }  // namespace
 
-int RunRegistration(const SimCommand& command) {
+std::wstring ThisProgram() {
+  std::wstring path(MAX_PATH, L'\0');
+  for (;;) {
+    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
+    if (length == 0) return {};
+    if (length < path.size()) {
+      path.resize(length);
+      return path;
+    }
+    path.resize(path.size() * 2);
+  }
+}
+
+std::wstring Folder(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L"\\/");
+  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
+}
+
+int RunRegistration(const SimCommand& command, const std::wstring& simulator) {
   RegistrationPaths paths;
-  paths.exe = ThisProgram();
+  paths.exe = simulator;
   paths.proxy = Folder(paths.exe) + L"\\" + kProxyFileName;
   if (!IsFile(paths.proxy)) return Refuse(Utf8(paths.proxy) + " is missing: k27ps.dll must sit beside k27sim.exe");
   if (!command.bench.empty()) {

@@ -5,9 +5,18 @@
 // prints one line saying what it did and returns the exit status (0 done,
 // 1 refused or failed).
 
+#include <string>
+
 #include "command_line.h"
 
-int RunRegistration(const SimCommand& command);
+// `simulator` is the full path of the k27sim.exe to register; k27ps.dll
+// must sit beside it.
+int RunRegistration(const SimCommand& command, const std::wstring& simulator);
 int RunUnregistration(const SimCommand& command);
+
+// The full path of the running program.
+std::wstring ThisProgram();
+// The folder of a path, without its last backslash.
+std::wstring Folder(const std::wstring& path);
 
 #endif  // K27_SIM_REGISTER_COMMAND_H_

@@ -95,7 +95,7 @@ int main() {
     case SimMode::kServe:
       return Serve(command);
     case SimMode::kRegister:
-      return RunRegistration(command);
+      return RunRegistration(command, ThisProgram());
     case SimMode::kUnregister:
       return RunUnregistration(command);
     case SimMode::kCheck: {
