@@ -54,6 +54,20 @@ class RegistryClassesRoot : public ClassesRoot {
     return error;
   }
 
+  std::vector<std::wstring> ValueNames(const std::wstring& key) override {
+    std::vector<std::wstring> names;
+    HKEY opened = Open(key, KEY_QUERY_VALUE);
+    if (!opened) return names;
+    std::wstring name(16384, L'\0');  // the registry's longest value name, and its terminator
+    for (DWORD i = 0;; ++i) {
+      DWORD length = static_cast<DWORD>(name.size());
+      if (RegEnumValueW(opened, i, name.data(), &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      names.emplace_back(name.data(), length);
+    }
+    RegCloseKey(opened);
+    return names;
+  }
+
   bool KeyIsEmpty(const std::wstring& key) override {
     HKEY opened = Open(key, KEY_QUERY_VALUE | KEY_ENUMERATE_SUB_KEYS);
     if (!opened) return false;

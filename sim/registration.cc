@@ -1,5 +1,6 @@
 #include "registration.h"
 
+#include <algorithm>
 #include <cwctype>
 
 #include "command_line.h"
@@ -217,4 +218,58 @@ Removal RemoveRegistration(ClassesRoot& root) {
     DeleteEmptyKeys(root, group.keys);
   }
   return removal;
+}
+
+RegistrationSnapshot TakeRegistrationSnapshot(ClassesRoot& root) {
+  RegistrationSnapshot snapshot;
+  for (const Group& group : Groups({})) {
+    for (const std::wstring& key : group.keys) {
+      const bool seen = std::any_of(snapshot.keys.begin(), snapshot.keys.end(),
+                                    [&](const RegistrationSnapshot::Key& k) { return Upper(k.path) == Upper(key); });
+      if (seen) continue;
+      RegistrationSnapshot::Key taken{key, root.KeyExists(key), {}};
+      if (taken.existed) {
+        for (const std::wstring& name : root.ValueNames(key)) {
+          if (std::optional<RegValue> value = root.Read(key, name)) taken.values.emplace_back(name, *value);
+        }
+      }
+      snapshot.keys.push_back(std::move(taken));
+    }
+  }
+  return snapshot;
+}
+
+long RestoreRegistrationSnapshot(ClassesRoot& root, const RegistrationSnapshot& snapshot) {
+  long first_error = 0;
+  auto note = [&](long error) {
+    if (error && !first_error) first_error = error;
+  };
+  for (const RegistrationSnapshot::Key& key : snapshot.keys) {
+    if (!root.KeyExists(key.path)) {
+      for (const auto& [name, value] : key.values) note(root.Write(key.path, name, value));
+      continue;
+    }
+    for (const std::wstring& name : root.ValueNames(key.path)) {
+      const bool kept = std::any_of(key.values.begin(), key.values.end(),
+                                    [&](const auto& v) { return Upper(v.first) == Upper(name); });
+      if (!kept) note(root.DeleteValue(key.path, name));
+    }
+    for (const auto& [name, value] : key.values) {
+      if (root.Read(key.path, name) != value) note(root.Write(key.path, name, value));
+    }
+  }
+  // Keys that were not there go, deepest first, once nothing is left in them.
+  std::vector<std::wstring> added;
+  for (const RegistrationSnapshot::Key& key : snapshot.keys) {
+    if (!key.existed) added.push_back(key.path);
+  }
+  std::stable_sort(added.begin(), added.end(), [](const std::wstring& a, const std::wstring& b) {
+    return std::count(a.begin(), a.end(), L'\\') > std::count(b.begin(), b.end(), L'\\');
+  });
+  for (const std::wstring& key : added) {
+    if (!root.KeyExists(key)) continue;
+    if (root.KeyIsEmpty(key)) note(root.DeleteEmptyKey(key));
+    else note(5);  // ERROR_ACCESS_DENIED: something else put a key there
+  }
+  return first_error;
 }

@@ -44,6 +44,9 @@ class ClassesRoot {
   virtual std::optional<RegValue> Read(const std::wstring& key, const std::wstring& name) = 0;
   virtual long Write(const std::wstring& key, const std::wstring& name, const RegValue& value) = 0;
   virtual long DeleteValue(const std::wstring& key, const std::wstring& name) = 0;
+  // The names of the key's values (the default value as ""); none when the
+  // key does not exist.
+  virtual std::vector<std::wstring> ValueNames(const std::wstring& key) = 0;
   // True when the key holds no value and no subkey.
   virtual bool KeyIsEmpty(const std::wstring& key) = 0;
   virtual long DeleteEmptyKey(const std::wstring& key) = 0;
@@ -81,6 +84,24 @@ struct Removal {
   bool removed = false;                 // a simulator's registration was there and is gone
   std::vector<std::wstring> left_alone;  // foreign registrations, untouched
 };
+
+// Every key a registration may write under the root, whether it was there,
+// and each value it held: what a qualification run puts back when it ends,
+// whatever it registered in between.
+struct RegistrationSnapshot {
+  struct Key {
+    std::wstring path;
+    bool existed = false;
+    std::vector<std::pair<std::wstring, RegValue>> values;
+  };
+  std::vector<Key> keys;
+};
+RegistrationSnapshot TakeRegistrationSnapshot(ClassesRoot& root);
+
+// Puts every value of those keys back as it was, removes values and keys
+// that were not there, and leaves every other key alone. Returns 0 or the
+// first error (and goes on with the rest).
+long RestoreRegistrationSnapshot(ClassesRoot& root, const RegistrationSnapshot& snapshot);
 
 // Removes a simulator's registration: values a simulator wrote (or puts back
 // what it displaced), then the keys it leaves empty. Foreign keys are left

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <cwctype>
+#include <functional>
 #include <map>
 #include <string>
 
@@ -54,6 +55,14 @@ class FakeRoot : public ClassesRoot {
     auto k = keys.find(Lower(key));
     if (k == keys.end() || !k->second.erase(Lower(name))) return 2;
     return 0;
+  }
+  std::vector<std::wstring> ValueNames(const std::wstring& key) override {
+    std::vector<std::wstring> names;
+    auto k = keys.find(Lower(key));
+    if (k != keys.end()) {
+      for (const auto& [name, value] : k->second) names.push_back(name);
+    }
+    return names;
   }
   bool KeyIsEmpty(const std::wstring& key) override {
     const std::wstring lower = Lower(key);
@@ -250,3 +259,60 @@ TEST(RegistrationTest, AFailedWriteLeavesTheRootAsItWas) {
 }
 
 }  // namespace
+
+// A qualification run registers the simulator again and again, then puts the
+// root back as it found it, whatever it held: nothing of the simulator, a
+// person's own rehearsal registration, or a forced one over a vendor.
+TEST(RegistrationTest, ASnapshotPutsTheRootBackAsItWas) {
+  struct Row {
+    const char* name;
+    std::function<FakeRoot()> make;
+  };
+  const Row rows[] = {
+      {"empty root", [] { return FakeRoot(); }},
+      {"other classes only", [] { return OtherClasses(); }},
+      {"a rehearsal registration",
+       [] {
+         FakeRoot root = OtherClasses();
+         WriteRegistration(root, Paths(L"C:\\mine\\bench.json", L"C:\\mine\\journal.jsonl"));
+         root.Write(kServer + L"\\LocalServer32", L"a value of the user's own", StringValue(L"kept"));
+         return root;
+       }},
+      {"forced over a vendor",
+       [] {
+         FakeRoot root = VendorServer();
+         WriteRegistration(root, Paths(L"C:\\forced.json"));
+         return root;
+       }},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
+    FakeRoot root = row.make();
+    const auto before = root.keys;
+    const RegistrationSnapshot snapshot = TakeRegistrationSnapshot(root);
+    for (int run = 0; run < 3; ++run) {
+      ASSERT_EQ(WriteRegistration(root, Paths(L"C:\\q\\" + std::to_wstring(run) + L".json", L"C:\\q\\j.jsonl")), 0);
+    }
+    // What a run's registration never writes, but a server key may hold.
+    root.Write(kServer + L"\\LocalServer32", L"ServerExecutable", StringValue(L"C:\\q\\k27sim.exe"));
+    EXPECT_NE(root.keys, before);
+    EXPECT_EQ(RestoreRegistrationSnapshot(root, snapshot), 0);
+    EXPECT_EQ(root.keys, before);
+    // Restoring twice changes nothing more.
+    EXPECT_EQ(RestoreRegistrationSnapshot(root, snapshot), 0);
+    EXPECT_EQ(root.keys, before);
+  }
+}
+
+TEST(RegistrationTest, ASnapshotLeavesKeysOfOthersAndSaysSo) {
+  FakeRoot root = OtherClasses();
+  const RegistrationSnapshot snapshot = TakeRegistrationSnapshot(root);
+  ASSERT_EQ(WriteRegistration(root, Paths(L"C:\\q.json")), 0);
+  // Something else put a key under the class while the run went on.
+  root.Write(kServer + L"\\TreatAs", L"", StringValue(L"{01234567-89AB-CDEF-0123-456789ABCDEF}"));
+  EXPECT_NE(RestoreRegistrationSnapshot(root, snapshot), 0);
+  EXPECT_EQ(root.Text(kServer + L"\\TreatAs"), L"{01234567-89AB-CDEF-0123-456789ABCDEF}");
+  EXPECT_FALSE(root.KeyExists(kServer + L"\\LocalServer32"));
+  EXPECT_FALSE(root.KeyExists(kDeviceServerKey));
+  EXPECT_FALSE(root.KeyExists(kProxy));
+}
