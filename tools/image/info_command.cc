@@ -1,12 +1,9 @@
 #include "image/info_command.h"
 
-#include <cryptopp/cryptlib.h>
-
 #include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 #include <limits>
-#include <new>
 #include <string>
 
 #include "image/byte_order.h"
@@ -14,8 +11,8 @@
 #include "image/embedded_image.h"
 #include "image/file_bytes.h"
 #include "image/image_commands.h"
-#include "image/inflate.h"
 #include "image/pe_file.h"
+#include "image/tool_verdict.h"
 #include "image/validate_image.h"
 #include "programming/boot_gate.h"
 #include "programming/time_stamp.h"
@@ -23,65 +20,6 @@
 #include "run/fatal_exit.h"
 
 namespace {
-
-// The tool's own stages end the run through FatalExit. Here that end is
-// caught instead, with the message it would have shown.
-struct RunEnded {
-  int status;
-};
-
-class CapturedExit : public ExitPlatform, public ConsoleSink {
- public:
-  CapturedExit() : previous_platform_(SetExitPlatform(this)), previous_sink_(SetConsoleSink(this)) {}
-  ~CapturedExit() override {
-    SetConsoleSink(previous_sink_);
-    SetExitPlatform(previous_platform_);
-  }
-  void UninitialiseCom() override {}
-  int ReadKey() override { return ' '; }
-  [[noreturn]] void EndProcess(int status) override { throw RunEnded{status}; }
-  void Write(std::string_view t) override { text.append(t); }
-  void WriteWide(std::wstring_view) override {}
-  void Flush() override {}
-  // What FatalExit printed first: the outcome message.
-  std::string Message() const { return text.substr(0, text.find('\n')); }
-
-  std::string text;
-
- private:
-  ExitPlatform* previous_platform_;
-  ConsoleSink* previous_sink_;
-};
-
-struct Refusal {
-  std::string message;
-  int status = 0;
-};
-
-bool IsZlibHeader(const std::vector<uint8_t>& bytes) {
-  return bytes.size() >= 2 && (bytes[0] & 0x0F) == 8 && ((bytes[0] << 8) | bytes[1]) % 31 == 0;
-}
-
-// The resource checks and the inflation that k27prog runs on its embedded
-// image, with the outcome the run would end with.
-bool InflateAsTheTool(const std::vector<uint8_t>& resource, CodeBlock& code, Refusal& refusal) {
-  if (resource.size() < kMinimumImageResourceSize) {
-    refusal = {"CODE RESOURCE TOO SMALL", 1};
-    return false;
-  }
-  CapturedExit captured;
-  try {
-    code = InflateImage(resource.data(), static_cast<uint32_t>(resource.size()));
-    return true;
-  } catch (const RunEnded& end) {
-    refusal = {captured.Message(), end.status};
-  } catch (const CryptoPP::Exception&) {
-    refusal = {"CODE DECOMPRESSION FAILED", 1};
-  } catch (const std::bad_alloc&) {
-    refusal = {"OUT OF MEMORY", 1};
-  }
-  return false;
-}
 
 void PrintBytes(const char* label, const uint8_t* p, size_t n) {
   std::printf("  %-20s", label);
