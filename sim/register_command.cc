@@ -52,9 +52,9 @@ int Refuse(const std::string& why) {
   return 1;
 }
 
-// A registration of another program where COM would look for the device
-// server, for any user and in either registry view.
-std::wstring ForeignAnywhere() {
+}  // namespace
+
+std::wstring ForeignRegistrationAnywhere() {
   for (RegistrationScope scope : {RegistrationScope::kMachine, RegistrationScope::kUser}) {
     for (bool view_32bit : {false, true}) {
       if (auto described = ForeignRegistration(*OpenClassesRoot(scope, view_32bit))) return *described;
@@ -62,8 +62,6 @@ std::wstring ForeignAnywhere() {
   }
   return {};
 }
-
-}  // namespace
 
 std::wstring ThisProgram() {
   std::wstring path(MAX_PATH, L'\0');
@@ -99,7 +97,7 @@ int RunRegistration(const SimCommand& command, const std::wstring& simulator) {
     if (!IsFolder(Folder(paths.journal))) return Refuse("the journal's folder " + Utf8(Folder(paths.journal)) +
                                                         " does not exist");
   }
-  const std::wstring foreign = ForeignAnywhere();
+  const std::wstring foreign = ForeignRegistrationAnywhere();
   if (!foreign.empty() && !command.force) {
     return Refuse(Utf8(foreign) +
                   ". The bench simulator must never stand in for a device server on a PC that programs real "

@@ -14,6 +14,11 @@
 int RunRegistration(const SimCommand& command, const std::wstring& simulator);
 int RunUnregistration(const SimCommand& command);
 
+// A registration of another program where COM would look for the device
+// server, for any user and in either registry view, described; empty when
+// there is none.
+std::wstring ForeignRegistrationAnywhere();
+
 // The full path of the running program.
 std::wstring ThisProgram();
 // The folder of a path, without its last backslash.

@@ -1,0 +1,20 @@
+#ifndef K27_KIT_BLOCK_CRC_H_
+#define K27_KIT_BLOCK_CRC_H_
+
+// The blocks' checksum, written here again bit by bit and apart from the
+// tool's table-driven one: CRC-32 most significant bit first, polynomial
+// 0x04C11DB7, all ones in and out, stored big-endian in the block's last
+// word. What the kit checks the tool against must not share its code.
+
+#include <cstddef>
+#include <cstdint>
+
+uint32_t BlockCrc(const uint8_t* data, size_t size);
+
+// Stores in the last four bytes of the block the checksum of those before.
+void SealBlock(uint8_t* block, size_t size);
+
+// zlib's Adler-32.
+uint32_t Adler32(const uint8_t* data, size_t size);
+
+#endif  // K27_KIT_BLOCK_CRC_H_

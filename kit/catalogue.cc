@@ -1,0 +1,249 @@
+#include "catalogue.h"
+
+#include <cctype>
+#include <set>
+
+#include "outcomes.h"
+
+namespace {
+
+const char* const kPressSpace = "Press space to exit";
+
+bool IsName(const std::string& name) {
+  if (name.empty() || name.size() > 80) return false;
+  for (char c : name) {
+    if (!std::islower(static_cast<unsigned char>(c)) && !std::isdigit(static_cast<unsigned char>(c)) && c != '-')
+      return false;
+  }
+  return true;
+}
+
+bool ParseNeed(const nlohmann::json& item, Need& need, std::string& error) {
+  if (!item.is_object() || !item.contains("test") || !item["test"].is_string() || !item.contains("why") ||
+      !item["why"].is_string() || item.size() != 2) {
+    error = "each of \"needs\" is {\"test\": \"NAME OP NUMBER\", \"why\": \"...\"}";
+    return false;
+  }
+  const std::string test = item["test"].get<std::string>();
+  const size_t first = test.find(' ');
+  const size_t second = first == std::string::npos ? first : test.find(' ', first + 1);
+  if (second == std::string::npos) {
+    error = "\"" + test + "\" is not NAME OP NUMBER";
+    return false;
+  }
+  need.name = test.substr(0, first);
+  need.op = test.substr(first + 1, second - first - 1);
+  const std::string number = test.substr(second + 1);
+  static const std::set<std::string> ops = {">=", "<=", ">", "<", "==", "!="};
+  bool digits = !number.empty() && number.size() <= 12;
+  for (char c : number) digits = digits && std::isdigit(static_cast<unsigned char>(c));
+  if (!ops.count(need.op) || !digits) {
+    error = "\"" + test + "\" is not NAME OP NUMBER (OP one of >= <= > < == !=)";
+    return false;
+  }
+  need.value = std::stoll(number);
+  need.why = item["why"].get<std::string>();
+  return true;
+}
+
+bool ParseScenario(const nlohmann::json& item, Scenario& s, std::string& error) {
+  static const std::set<std::string> keys = {"name",  "about",      "outcome", "status", "image", "bench",
+                                             "typed", "transcript", "calls",   "needs",  "timeout_s"};
+  if (!item.is_object()) {
+    error = "a scenario is a JSON object";
+    return false;
+  }
+  for (const auto& [key, value] : item.items()) {
+    if (!keys.count(key)) {
+      error = "\"" + key + "\": unknown setting";
+      return false;
+    }
+  }
+  auto text = [&](const char* key, std::string& out, bool required) {
+    if (!item.contains(key)) {
+      if (required) error = std::string("\"") + key + "\" is missing";
+      return !required;
+    }
+    if (!item[key].is_string()) {
+      error = std::string("\"") + key + "\" must be a text";
+      return false;
+    }
+    out = item[key].get<std::string>();
+    return true;
+  };
+  if (!text("name", s.name, true) || !text("about", s.about, false) || !text("outcome", s.outcome, true))
+    return false;
+  if (!IsName(s.name)) {
+    error = "\"" + s.name + "\" is not a scenario name (lower-case letters, digits and '-')";
+    return false;
+  }
+  if (!item.contains("status") || !item["status"].is_number_integer()) {
+    error = "\"status\", the exit status, must be a whole number";
+    return false;
+  }
+  s.status = item["status"].get<int>();
+  if (item.contains("image") && !item["image"].is_object()) {
+    error = "\"image\" must be an object";
+    return false;
+  }
+  s.image = item.value("image", nlohmann::json());
+  s.bench = item.value("bench", nlohmann::json::object());
+  if (!s.bench.is_object()) {
+    error = "\"bench\" must be an object (a bench file's contents)";
+    return false;
+  }
+  if (item.contains("typed") && !item["typed"].is_null()) {
+    if (!item["typed"].is_string()) {
+      error = "\"typed\" must be a text (the line typed at the prompt) or null (nothing at all)";
+      return false;
+    }
+    s.typed = item["typed"].get<std::string>();
+    if (s.typed->find_first_of("\r\n") != std::string::npos) {
+      error = "\"typed\" is one line: the Enter key is added";
+      return false;
+    }
+  }
+  if (!item.contains("transcript") || !item["transcript"].is_array() || item["transcript"].empty()) {
+    error = "\"transcript\" must list the lines the run prints";
+    return false;
+  }
+  for (const auto& line : item["transcript"]) {
+    if (!line.is_string()) {
+      error = "every line of \"transcript\" is a text";
+      return false;
+    }
+    s.transcript.push_back(line.get<std::string>());
+  }
+  s.calls = item.value("calls", nlohmann::json());
+  if (!s.calls.is_array()) {
+    error = "\"calls\" must list the calls that reach the simulator (an empty list for none)";
+    return false;
+  }
+  for (auto& call : s.calls) {
+    if (call.is_string()) call = nlohmann::json{{"op", call}};
+    if (!call.is_object() || !call.contains("op") || !call["op"].is_string()) {
+      error = "each of \"calls\" is an operation's name, or an object with \"op\" and what must match";
+      return false;
+    }
+  }
+  if (item.contains("needs")) {
+    if (!item["needs"].is_array()) {
+      error = "\"needs\" must be a list";
+      return false;
+    }
+    for (const auto& need : item["needs"]) {
+      s.needs.emplace_back();
+      if (!ParseNeed(need, s.needs.back(), error)) return false;
+    }
+  }
+  if (item.contains("timeout_s")) {
+    if (!item["timeout_s"].is_number_integer() || item["timeout_s"].get<int64_t>() < 1 ||
+        item["timeout_s"].get<int64_t>() > 3600) {
+      error = "\"timeout_s\" must be 1 to 3600 seconds";
+      return false;
+    }
+    s.timeout_s = item["timeout_s"].get<int>();
+  }
+  return true;
+}
+
+}  // namespace
+
+bool ParseCatalogue(std::string_view text, const std::string& group, std::vector<Scenario>& scenarios,
+                    std::string& error) {
+  nlohmann::json doc;
+  try {
+    doc = nlohmann::json::parse(text);
+  } catch (const nlohmann::json::parse_error& e) {
+    error = group + ": not valid JSON: " + e.what();
+    return false;
+  }
+  if (!doc.is_object() || !doc.contains("scenarios") || !doc["scenarios"].is_array()) {
+    error = group + ": a catalogue file is {\"scenarios\": [...]}";
+    return false;
+  }
+  for (const auto& [key, value] : doc.items()) {
+    if (key != "scenarios" && key != "comment") {
+      error = group + ": \"" + key + "\": unknown setting";
+      return false;
+    }
+  }
+  std::vector<Scenario> read;
+  for (size_t i = 0; i < doc["scenarios"].size(); ++i) {
+    const nlohmann::json& item = doc["scenarios"][i];
+    Scenario s;
+    s.group = group;
+    std::string why;
+    if (!ParseScenario(item, s, why)) {
+      std::string where = group + ": scenario " + std::to_string(i + 1);
+      if (item.is_object() && item.contains("name") && item["name"].is_string())
+        where += " (" + item["name"].get<std::string>() + ")";
+      error = where + ": " + why;
+      return false;
+    }
+    read.push_back(std::move(s));
+  }
+  scenarios.insert(scenarios.end(), read.begin(), read.end());
+  return true;
+}
+
+bool CheckScenarios(const std::vector<Scenario>& scenarios, std::string& error) {
+  std::set<std::string> names;
+  for (const Scenario& s : scenarios) {
+    const std::string where = s.group + ": " + s.name + ": ";
+    if (!names.insert(s.name).second) {
+      error = where + "another scenario has this name";
+      return false;
+    }
+    const Outcome* outcome = FindOutcome(s.outcome);
+    if (!outcome) {
+      error = where + "\"" + s.outcome + "\" is not a message k27prog ends with";
+      return false;
+    }
+    if (outcome->unreachable) {
+      error = where + "no run can end with \"" + s.outcome + "\": " + outcome->unreachable;
+      return false;
+    }
+    if (s.status != outcome->status) {
+      error = where + "\"" + s.outcome + "\" ends with exit status " + std::to_string(outcome->status) + ", not " +
+              std::to_string(s.status);
+      return false;
+    }
+    const size_t n = s.transcript.size();
+    const std::string& last = s.transcript[n - 1];
+    const std::string message = n >= 2 ? s.transcript[n - 2] : std::string();
+    const bool ends_with_message =
+        message == s.outcome ||
+        (message.size() > s.outcome.size() + 5 &&
+         message.compare(message.size() - s.outcome.size() - 5, std::string::npos, " ... " + s.outcome) == 0) ||
+        (message.size() >= s.outcome.size() + 2 &&
+         message.compare(message.size() - s.outcome.size() - 2, std::string::npos, ": " + s.outcome) == 0);
+    if (last != kPressSpace || !ends_with_message) {
+      error = where + "the transcript must end with the line of \"" + s.outcome + "\", then \"" + kPressSpace + "\"";
+      return false;
+    }
+  }
+  return true;
+}
+
+bool Applies(const Scenario& scenario, const TemplateValues& values, std::string& why) {
+  for (const Need& need : scenario.needs) {
+    const auto found = values.find(need.name);
+    if (found == values.end() || !found->second.is_number) {
+      why = "no number is called \"" + need.name + "\"";
+      return false;
+    }
+    const int64_t v = found->second.number;
+    const bool holds = need.op == ">=" ? v >= need.value
+                       : need.op == "<=" ? v <= need.value
+                       : need.op == ">"  ? v > need.value
+                       : need.op == "<"  ? v < need.value
+                       : need.op == "==" ? v == need.value
+                                         : v != need.value;
+    if (!holds) {
+      why = need.why + " (the image's " + need.name + " is " + std::to_string(v) + ")";
+      return false;
+    }
+  }
+  return true;
+}

@@ -1,0 +1,372 @@
+#include "image_recipe.h"
+
+#include <set>
+
+#include "block_crc.h"
+#include "image/pack.h"
+
+namespace {
+
+constexpr uint32_t kCodeBase = 0x80000;
+
+void PutBig32(std::vector<uint8_t>& out, uint32_t v) {
+  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (24 - 8 * i)));
+}
+
+// Deflate's bit order: fields least significant bit first, Huffman codes
+// most significant bit first.
+class Bits {
+ public:
+  explicit Bits(std::vector<uint8_t>& out) : out_(out) {}
+  void Field(uint32_t value, int n) {
+    for (int i = 0; i < n; ++i) Bit((value >> i) & 1);
+  }
+  void Code(uint32_t value, int n) {
+    for (int i = n - 1; i >= 0; --i) Bit((value >> i) & 1);
+  }
+  void Finish() {
+    if (used_) out_.push_back(current_);
+    current_ = 0;
+    used_ = 0;
+  }
+
+ private:
+  void Bit(uint32_t b) {
+    current_ |= static_cast<uint8_t>(b << used_);
+    if (++used_ == 8) Finish();
+  }
+  std::vector<uint8_t>& out_;
+  uint8_t current_ = 0;
+  int used_ = 0;
+};
+
+bool Hex(const nlohmann::json& value, std::vector<uint8_t>& bytes, std::string& error) {
+  if (!value.is_string()) {
+    error = "bytes are written as hex text (\"00 FF\")";
+    return false;
+  }
+  std::string digits;
+  for (char c : value.get<std::string>()) {
+    if (c == ' ') continue;
+    if (!std::isxdigit(static_cast<unsigned char>(c))) {
+      error = "\"" + value.get<std::string>() + "\" is not hex";
+      return false;
+    }
+    digits += c;
+  }
+  if (digits.size() % 2) {
+    error = "\"" + value.get<std::string>() + "\" has an odd number of hex digits";
+    return false;
+  }
+  for (size_t i = 0; i < digits.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
+  return true;
+}
+
+uint32_t Big32(const std::vector<uint8_t>& b, size_t at) {
+  return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) | b[at + 3];
+}
+
+// The profile block as the code header places it: offset and length.
+bool ProfilePlace(const std::vector<uint8_t>& code, size_t& offset, size_t& length, std::string& error) {
+  if (code.size() < 92) {
+    error = "the code block is too short for its header";
+    return false;
+  }
+  const uint32_t start = Big32(code, 84);
+  length = Big32(code, 88);
+  if (start < kCodeBase || start - kCodeBase > code.size() || length > code.size() - (start - kCodeBase)) {
+    error = "the code header places no profile block inside the code block";
+    return false;
+  }
+  offset = start - kCodeBase;
+  return true;
+}
+
+bool Offset(const nlohmann::json& at, size_t size, size_t& offset, std::string& error) {
+  if (at.is_string() && at.get<std::string>() == "middle") {
+    offset = size / 2;
+    return true;
+  }
+  if (!at.is_number_integer()) {
+    error = "\"at\" is a byte offset (negative from the end) or \"middle\"";
+    return false;
+  }
+  const int64_t n = at.get<int64_t>();
+  const int64_t from = n < 0 ? static_cast<int64_t>(size) + n : n;
+  if (from < 0 || static_cast<uint64_t>(from) >= size) {
+    error = "offset " + std::to_string(n) + " is outside the " + std::to_string(size) + " bytes";
+    return false;
+  }
+  offset = static_cast<size_t>(from);
+  return true;
+}
+
+bool EditCode(const nlohmann::json& edit, std::vector<uint8_t>& code, std::string& error) {
+  if (!edit.is_object() || edit.empty()) {
+    error = "a code edit is an object";
+    return false;
+  }
+  if (edit.contains("seal")) {
+    const std::string which = edit["seal"].is_string() ? edit["seal"].get<std::string>() : "";
+    if (edit.size() != 1 || (which != "code" && which != "profile")) {
+      error = "{\"seal\": \"code\"} or {\"seal\": \"profile\"}, alone";
+      return false;
+    }
+    if (which == "code") {
+      if (code.size() < 4) {
+        error = "the code block is too short to seal";
+        return false;
+      }
+      SealBlock(code.data(), code.size());
+      return true;
+    }
+    size_t offset, length;
+    if (!ProfilePlace(code, offset, length, error)) return false;
+    if (length < 4) {
+      error = "the profile block is too short to seal";
+      return false;
+    }
+    SealBlock(code.data() + offset, length);
+    return true;
+  }
+  if (edit.contains("append")) {
+    std::vector<uint8_t> bytes;
+    if (edit.size() != 1 || !Hex(edit["append"], bytes, error)) {
+      if (error.empty()) error = "{\"append\": HEX}, alone";
+      return false;
+    }
+    code.insert(code.end(), bytes.begin(), bytes.end());
+    return true;
+  }
+  if (edit.contains("cut")) {
+    if (edit.size() != 1 || !edit["cut"].is_number_unsigned() || edit["cut"].get<size_t>() > code.size()) {
+      error = "{\"cut\": N}, alone, N at most the block's length";
+      return false;
+    }
+    code.resize(code.size() - edit["cut"].get<size_t>());
+    return true;
+  }
+  static const std::set<std::string> keys = {"at", "in", "u8", "u16", "u32", "xor", "text"};
+  int actions = 0;
+  for (const auto& [key, value] : edit.items()) {
+    if (!keys.count(key)) {
+      error = "\"" + key + "\": unknown code edit";
+      return false;
+    }
+    actions += key != "at" && key != "in";
+  }
+  if (actions != 1 || !edit.contains("at")) {
+    error = "a code edit has \"at\" and one of u8, u16, u32, xor, text";
+    return false;
+  }
+  size_t base = 0, length = code.size();
+  if (edit.contains("in")) {
+    const std::string in = edit["in"].is_string() ? edit["in"].get<std::string>() : "";
+    if (in == "profile") {
+      if (!ProfilePlace(code, base, length, error)) return false;
+    } else if (in != "code") {
+      error = "\"in\" is \"code\" or \"profile\"";
+      return false;
+    }
+  }
+  std::vector<uint8_t> bytes;
+  if (edit.contains("text")) {
+    if (!edit["text"].is_string()) {
+      error = "\"text\" must be a text";
+      return false;
+    }
+    const std::string text = edit["text"].get<std::string>();
+    bytes.assign(text.begin(), text.end());
+  } else {
+    const char* width_key = edit.contains("u8") ? "u8" : edit.contains("u16") ? "u16" : edit.contains("u32") ? "u32" : "xor";
+    const nlohmann::json& value = edit[width_key];
+    const int width = std::string(width_key) == "u16" ? 2 : std::string(width_key) == "u32" ? 4 : 1;
+    if (!value.is_number_integer() || value.get<int64_t>() < 0 ||
+        static_cast<uint64_t>(value.get<int64_t>()) > (width == 4 ? 0xFFFFFFFFull : (1ull << (8 * width)) - 1)) {
+      error = std::string("the value of \"") + width_key + "\" does not fit its width";
+      return false;
+    }
+    const uint64_t v = value.get<uint64_t>();
+    for (int i = 0; i < width; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * (width - 1 - i))));
+    if (std::string(width_key) == "xor") {
+      size_t at;
+      if (!Offset(edit["at"], length, at, error)) return false;
+      code[base + at] ^= bytes[0];
+      return true;
+    }
+  }
+  if (!edit["at"].is_number_unsigned() || edit["at"].get<size_t>() > length ||
+      bytes.size() > length - edit["at"].get<size_t>()) {
+    error = "the edit at " + edit["at"].dump() + " does not fit inside the block";
+    return false;
+  }
+  std::copy(bytes.begin(), bytes.end(), code.begin() + static_cast<std::ptrdiff_t>(base + edit["at"].get<size_t>()));
+  return true;
+}
+
+bool EditResource(const nlohmann::json& edit, std::vector<uint8_t>& stream, std::string& error) {
+  if (!edit.is_object()) {
+    error = "a resource edit is an object";
+    return false;
+  }
+  if (edit.contains("xor") && edit.contains("at") && edit.size() == 2) {
+    size_t at;
+    if (!Offset(edit["at"], stream.size(), at, error)) return false;
+    if (!edit["xor"].is_number_unsigned() || edit["xor"].get<unsigned>() > 255) {
+      error = "\"xor\" is a byte";
+      return false;
+    }
+    stream[at] ^= static_cast<uint8_t>(edit["xor"].get<unsigned>());
+    return true;
+  }
+  if (edit.contains("cut_to") && edit.size() == 1) {
+    const nlohmann::json& to = edit["cut_to"];
+    size_t n = 0;
+    if (to.is_string() && to.get<std::string>() == "half") {
+      n = stream.size() / 2;
+    } else if (to.is_number_unsigned() && to.get<size_t>() <= stream.size()) {
+      n = to.get<size_t>();
+    } else {
+      error = "\"cut_to\" is a length no longer than the stream, or \"half\"";
+      return false;
+    }
+    stream.resize(n);
+    return true;
+  }
+  if (edit.contains("append") && edit.size() == 1) {
+    std::vector<uint8_t> bytes;
+    if (!Hex(edit["append"], bytes, error)) return false;
+    stream.insert(stream.end(), bytes.begin(), bytes.end());
+    return true;
+  }
+  if (edit.contains("append_copy") && edit.size() == 1 && edit["append_copy"] == true) {
+    const std::vector<uint8_t> copy = stream;
+    stream.insert(stream.end(), copy.begin(), copy.end());
+    return true;
+  }
+  error = "a resource edit is {\"at\", \"xor\"}, {\"cut_to\"}, {\"append\"} or {\"append_copy\": true}";
+  return false;
+}
+
+}  // namespace
+
+std::vector<uint8_t> StoredStream(const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> out = {0x78, 0x01};
+  size_t at = 0;
+  do {
+    const size_t n = std::min<size_t>(data.size() - at, 65535);
+    const bool last = at + n == data.size();
+    out.push_back(last ? 1 : 0);
+    out.push_back(static_cast<uint8_t>(n));
+    out.push_back(static_cast<uint8_t>(n >> 8));
+    out.push_back(static_cast<uint8_t>(~n));
+    out.push_back(static_cast<uint8_t>(~n >> 8));
+    out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(at), data.begin() + static_cast<std::ptrdiff_t>(at + n));
+    at += n;
+  } while (at < data.size());
+  PutBig32(out, Adler32(data.data(), data.size()));
+  return out;
+}
+
+bool ExactStream(const std::vector<uint8_t>& filler, size_t resource_size, size_t inflated_size,
+                 std::vector<uint8_t>& stream) {
+  // Header (2), one stored block (5 + n), a final block with fixed codes
+  // holding k copies of the last byte (3 + 12k + 7 bits), the Adler-32 (4).
+  for (size_t k = 1; k <= 16; ++k) {
+    const size_t fixed_bytes = (10 + 12 * k + 7) / 8;
+    if (resource_size < 11 + fixed_bytes + 1) continue;
+    const size_t n = resource_size - 11 - fixed_bytes;
+    if (n > 65535 || n > filler.size() || inflated_size < n) continue;
+    const size_t copied = inflated_size - n;
+    if (copied < 3 * k || copied > 10 * k) continue;
+    std::vector<uint8_t> data(filler.begin(), filler.begin() + static_cast<std::ptrdiff_t>(n));
+    stream = {0x78, 0x01, 0x00, static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(~n),
+              static_cast<uint8_t>(~n >> 8)};
+    stream.insert(stream.end(), data.begin(), data.end());
+    Bits bits(stream);
+    bits.Field(1, 1);  // final
+    bits.Field(1, 2);  // fixed codes
+    size_t left = copied;
+    for (size_t i = 0; i < k; ++i) {
+      // Spread evenly: every run 3 to 10 bytes.
+      const size_t run = std::min<size_t>(10, left - 3 * (k - 1 - i));
+      bits.Code(static_cast<uint32_t>(1 + run - 3), 7);  // length symbols 257.. have 7-bit codes 1..
+      bits.Code(0, 5);                                   // distance 1
+      data.insert(data.end(), run, data.back());
+      left -= run;
+    }
+    bits.Code(0, 7);  // end of block
+    bits.Finish();
+    PutBig32(stream, Adler32(data.data(), data.size()));
+    return stream.size() == resource_size && data.size() == inflated_size;
+  }
+  return false;
+}
+
+bool MakeImageResource(const nlohmann::json& recipe_in, const std::vector<uint8_t>& original,
+                       const TemplateValues& values, std::optional<std::vector<uint8_t>>& resource,
+                       std::string& error) {
+  nlohmann::json recipe;
+  if (!ExpandJson(recipe_in, values, recipe, error)) return false;
+  if (!recipe.is_object()) {
+    error = "\"image\" is an object";
+    return false;
+  }
+  for (const auto& [key, value] : recipe.items()) {
+    if (key != "remove" && key != "code" && key != "pack" && key != "resource") {
+      error = "\"image\": \"" + key + "\": unknown setting";
+      return false;
+    }
+  }
+  if (recipe.contains("remove")) {
+    if (recipe["remove"] != true || recipe.size() != 1) {
+      error = "{\"remove\": true} stands alone";
+      return false;
+    }
+    resource.reset();
+    return true;
+  }
+  std::vector<uint8_t> code = original;
+  const nlohmann::json edits = recipe.value("code", nlohmann::json::array());
+  if (!edits.is_array()) {
+    error = "\"code\" is a list of edits";
+    return false;
+  }
+  for (size_t i = 0; i < edits.size(); ++i) {
+    if (!EditCode(edits[i], code, error)) {
+      error = "code edit " + std::to_string(i + 1) + ": " + error;
+      return false;
+    }
+  }
+  std::vector<uint8_t> stream;
+  const nlohmann::json pack = recipe.value("pack", nlohmann::json("zlib"));
+  if (pack == "zlib") {
+    stream = PackCodeBlock(code);
+  } else if (pack == "stored") {
+    stream = StoredStream(code);
+  } else if (pack.is_object() && pack.size() == 2 && pack.contains("resource_size") &&
+             pack.contains("inflated_size") && pack["resource_size"].is_number_unsigned() &&
+             pack["inflated_size"].is_number_unsigned()) {
+    if (!ExactStream(code, pack["resource_size"].get<size_t>(), pack["inflated_size"].get<size_t>(), stream)) {
+      error = "no stream of " + pack["resource_size"].dump() + " bytes inflates to " + pack["inflated_size"].dump() +
+              " here";
+      return false;
+    }
+  } else {
+    error = "\"pack\" is \"zlib\", \"stored\" or {\"resource_size\": R, \"inflated_size\": I}";
+    return false;
+  }
+  const nlohmann::json resource_edits = recipe.value("resource", nlohmann::json::array());
+  if (!resource_edits.is_array()) {
+    error = "\"resource\" is a list of edits";
+    return false;
+  }
+  for (size_t i = 0; i < resource_edits.size(); ++i) {
+    if (!EditResource(resource_edits[i], stream, error)) {
+      error = "resource edit " + std::to_string(i + 1) + ": " + error;
+      return false;
+    }
+  }
+  resource = std::move(stream);
+  return true;
+}

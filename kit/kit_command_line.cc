@@ -1,0 +1,100 @@
+#include "kit_command_line.h"
+
+#include <cwctype>
+
+namespace {
+
+std::wstring Lower(std::wstring text) {
+  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
+  return text;
+}
+
+bool IsOption(const std::wstring& name) {
+  static const wchar_t* const kNames[] = {L"junit", L"keep",  L"only",    L"catalogue", L"list",  L"stop-at-first-failure",
+                                          L"per-user", L"bench", L"journal", L"force",     L"help"};
+  for (const wchar_t* known : kNames) {
+    if (name == known) return true;
+  }
+  return false;
+}
+
+// The option's name without its "--" or "/", lower case; empty for an
+// argument that is no option. "/" starts an option only when one of these
+// names follows, so that a path such as /tmp/x stays a path.
+std::wstring OptionName(const std::wstring& arg) {
+  if (arg.size() > 2 && arg.compare(0, 2, L"--") == 0) return Lower(arg.substr(2));
+  if (arg.size() > 1 && arg[0] == L'/' && IsOption(Lower(arg.substr(1)))) return Lower(arg.substr(1));
+  return {};
+}
+
+KitCommand Mistake(const std::wstring& what) {
+  KitCommand command;
+  command.error = what;
+  return command;
+}
+
+}  // namespace
+
+const char* KitUsageText() {
+  return "usage: k27kit qualify PROGRAM [--junit FILE] [--keep DIR] [--only NAME]... [--catalogue DIR]...\n"
+         "                      [--stop-at-first-failure]   play every scenario against PROGRAM\n"
+         "       k27kit qualify [PROGRAM] --list [--catalogue DIR]...   list the scenarios\n"
+         "       k27kit check BENCH   check a bench file\n"
+         "       k27kit default-bench   print the simulator's built-in bench\n"
+         "       k27kit register [--per-user] [--bench FILE] [--journal FILE] [--force]   register the simulator\n"
+         "       k27kit unregister [--per-user]   remove that registration\n";
+}
+
+KitCommand ParseKitCommandLine(const std::vector<std::wstring>& args) {
+  if (args.empty()) return {};
+  const std::wstring verb = Lower(args[0]);
+  KitCommand command;
+  std::vector<std::wstring> plain;  // arguments that are no option
+  for (size_t i = 1; i < args.size(); ++i) {
+    const std::wstring name = OptionName(args[i]);
+    if (name.empty()) {
+      plain.push_back(args[i]);
+      continue;
+    }
+    const bool takes_value = name == L"junit" || name == L"keep" || name == L"only" || name == L"catalogue" ||
+                             name == L"bench" || name == L"journal";
+    std::wstring value;
+    if (takes_value) {
+      if (i + 1 >= args.size() || !OptionName(args[i + 1]).empty()) return Mistake(args[i] + L" needs a value");
+      value = args[++i];
+    }
+    const bool qualify = verb == L"qualify";
+    const bool registering = verb == L"register" || verb == L"unregister";
+    if (qualify && name == L"junit") command.junit = value;
+    else if (qualify && name == L"keep") command.keep = value;
+    else if (qualify && name == L"only") command.only.push_back(value);
+    else if (qualify && name == L"catalogue") command.catalogues.push_back(value);
+    else if (qualify && name == L"list") command.list = true;
+    else if (qualify && name == L"stop-at-first-failure") command.stop_at_first_failure = true;
+    else if (registering && name == L"per-user") command.registration.scope = RegistrationScope::kUser;
+    else if (verb == L"register" && name == L"bench") command.registration.bench = value;
+    else if (verb == L"register" && name == L"journal") command.registration.journal = value;
+    else if (verb == L"register" && name == L"force") command.registration.force = true;
+    else return Mistake(L"\"" + args[i] + L"\" is no option of " + verb);
+  }
+  if (verb == L"qualify") {
+    if (plain.size() > 1) return Mistake(L"qualify takes one program");
+    if (plain.empty() && !command.list) return Mistake(L"qualify needs the program to qualify (k27prog.exe)");
+    if (!plain.empty()) command.program = plain[0];
+    command.mode = KitMode::kQualify;
+  } else if (verb == L"check") {
+    if (plain.size() != 1) return Mistake(L"check takes one bench file");
+    command.bench_file = plain[0];
+    command.mode = KitMode::kCheck;
+  } else if (verb == L"default-bench" || verb == L"help" || verb == L"/?" || verb == L"--help") {
+    if (!plain.empty()) return Mistake(L"unexpected argument \"" + plain[0] + L"\"");
+    command.mode = verb == L"default-bench" ? KitMode::kDefaultBench : KitMode::kHelp;
+  } else if (verb == L"register" || verb == L"unregister") {
+    if (!plain.empty()) return Mistake(L"unexpected argument \"" + plain[0] + L"\"");
+    command.mode = verb == L"register" ? KitMode::kRegister : KitMode::kUnregister;
+    command.registration.mode = verb == L"register" ? SimMode::kRegister : SimMode::kUnregister;
+  } else {
+    return Mistake(L"unknown command \"" + args[0] + L"\"");
+  }
+  return command;
+}

@@ -1,0 +1,54 @@
+// k27kit: the bench kit's console program, what a person types on a bench
+// PC (see kit_command_line.h): qualify a k27prog.exe against every scenario
+// of the catalogue, check a bench file, print the simulator's built-in
+// bench, register and unregister the simulator. A console program, so that
+// cmd.exe and PowerShell wait for it and show its exit status; k27sim.exe
+// beside it stays the windowless server that COM starts.
+
+#include <windows.h>
+#include <shellapi.h>
+
+#include <string>
+#include <vector>
+
+#include "bench.h"
+#include "bench_file.h"
+#include "kit_command_line.h"
+#include "qualify_command.h"
+#include "register_command.h"
+#include "switch_output.h"
+#include "wide_text.h"
+
+int main() {
+  int argc = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  std::vector<std::wstring> args;
+  for (int i = 1; argv && i < argc; ++i) args.emplace_back(argv[i]);
+  if (argv) LocalFree(argv);
+  const KitCommand command = ParseKitCommandLine(args);
+  const std::wstring simulator = Folder(ThisProgram()) + L"\\k27sim.exe";
+  switch (command.mode) {
+    case KitMode::kQualify:
+      return RunQualify(command);
+    case KitMode::kCheck: {
+      const BenchVerdict verdict = CheckBenchFile(command.bench_file);
+      WriteLine(verdict.ok ? OutputStream::kOut : OutputStream::kErr, verdict.line);
+      return verdict.ok ? 0 : 1;
+    }
+    case KitMode::kDefaultBench:
+      WriteText(OutputStream::kOut, DefaultBenchText());
+      return 0;
+    case KitMode::kRegister:
+      return RunRegistration(command.registration, simulator);
+    case KitMode::kUnregister:
+      return RunUnregistration(command.registration);
+    case KitMode::kHelp:
+      WriteText(OutputStream::kOut, KitUsageText());
+      return 0;
+    case KitMode::kUsage:
+      break;
+  }
+  if (!command.error.empty()) WriteLine(OutputStream::kErr, "k27kit: " + Utf8(command.error));
+  WriteText(OutputStream::kErr, KitUsageText());
+  return 2;
+}

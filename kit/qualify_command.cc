@@ -1,0 +1,348 @@
+#include "qualify_command.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <ctime>
+#include <filesystem>
+#include <optional>
+
+#include "bench_file.h"
+#include "carried_image.h"
+#include "catalogue.h"
+#include "child_run.h"
+#include "image/file_bytes.h"
+#include "image/resource_update.h"
+#include "image_recipe.h"
+#include "register_command.h"
+#include "report.h"
+#include "run_registration.h"
+#include "sha256.h"
+#include "switch_output.h"
+#include "verdict.h"
+#include "wide_text.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Set by the console's control handler: Ctrl+C, Ctrl+Break, the window
+// closed. The run stops, the registration is put back, then the process
+// ends.
+HANDLE g_cancel = nullptr;
+HANDLE g_done = nullptr;
+QualificationRegistration* g_registration = nullptr;
+
+BOOL WINAPI OnControl(DWORD) {
+  SetEvent(g_cancel);
+  // The run puts the registration back itself; should it not get there
+  // before Windows ends the process (a closed window), this thread does.
+  if (WaitForSingleObject(g_done, 3000) != WAIT_OBJECT_0 && g_registration) {
+    std::string said;
+    g_registration->Restore(said);
+  }
+  return TRUE;
+}
+
+bool Cancelled() { return g_cancel && WaitForSingleObject(g_cancel, 0) == WAIT_OBJECT_0; }
+
+void Say(const std::string& line) { WriteLine(OutputStream::kOut, line); }
+int Refuse(const std::string& why, int status = 1) {
+  WriteLine(OutputStream::kErr, "k27kit: " + why);
+  return status;
+}
+
+std::wstring FullPath(const std::wstring& path) {
+  std::error_code ignored;
+  const fs::path full = fs::absolute(fs::path(path), ignored);
+  return full.empty() ? path : full.wstring();
+}
+
+bool LoadCatalogues(const std::vector<std::wstring>& folders, std::vector<Scenario>& scenarios, std::string& error) {
+  for (const std::wstring& folder : folders) {
+    std::vector<fs::path> files;
+    std::error_code failed;
+    for (fs::directory_iterator it(fs::path(folder), failed), end; !failed && it != end; it.increment(failed)) {
+      if (it->path().extension() == ".json") files.push_back(it->path());
+    }
+    if (failed) {
+      error = Utf8(folder) + ": cannot be read as a catalogue folder (" + failed.message() + ")";
+      return false;
+    }
+    if (files.empty()) {
+      error = Utf8(folder) + ": no catalogue file (*.json) in it";
+      return false;
+    }
+    std::sort(files.begin(), files.end());
+    for (const fs::path& file : files) {
+      std::vector<uint8_t> bytes;
+      if (!ReadFileBytes(file, bytes, error)) return false;
+      if (!ParseCatalogue(std::string(bytes.begin(), bytes.end()), PathText(file.stem()), scenarios, error)) {
+        error = PathText(file.parent_path()) + "\\" + error;
+        return false;
+      }
+    }
+  }
+  return CheckScenarios(scenarios, error);
+}
+
+std::string Utc(time_t t) {
+  char text[32];
+  std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", std::gmtime(&t));
+  return text;
+}
+
+bool WriteText(const fs::path& path, const std::string& text, std::string& error) {
+  return WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()), error);
+}
+
+std::vector<nlohmann::json> ReadJournal(const fs::path& path) {
+  std::vector<nlohmann::json> lines;
+  std::vector<uint8_t> bytes;
+  std::string ignored;
+  if (!ReadFileBytes(path, bytes, ignored)) return lines;
+  const std::string text(bytes.begin(), bytes.end());
+  size_t start = 0;
+  for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
+    nlohmann::json line = nlohmann::json::parse(text.substr(start, nl - start), nullptr, false);
+    if (line.is_discarded()) line = {{"op", "(unreadable journal line)"}};
+    lines.push_back(std::move(line));
+  }
+  return lines;
+}
+
+// Every server process the run started has written its last line.
+bool ServersEnded(const std::vector<nlohmann::json>& journal) {
+  size_t started = 0, ended = 0;
+  for (const nlohmann::json& line : journal) {
+    started += line.value("op", "") == "Start";
+    ended += line.value("op", "") == "Exit";
+  }
+  return ended >= started;
+}
+
+struct Qualification {
+  std::wstring program;
+  CarriedImage image;
+  QualificationRegistration* registration = nullptr;
+  fs::path work;
+};
+
+ScenarioResult Play(const Scenario& scenario, const Qualification& q) {
+  ScenarioResult result;
+  result.scenario = &scenario;
+  if (!Applies(scenario, q.image.values, result.why_not)) {
+    result.kind = ResultKind::kNotApplicable;
+    return result;
+  }
+  result.kind = ResultKind::kFailed;
+  const fs::path folder = q.work / fs::path(Wide(scenario.name));
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
+  fs::create_directories(folder, ignored);
+  std::string error;
+  auto fail = [&](const std::string& why) {
+    result.differences.push_back(why);
+    return result;
+  };
+
+  nlohmann::json bench;
+  if (!ExpandJson(scenario.bench, q.image.values, bench, error)) return fail("the scenario's bench is wrong: " + error);
+  const fs::path bench_path = folder / "bench.json";
+  if (!WriteText(bench_path, bench.dump(2) + "\n", error)) return fail(error);
+  const BenchVerdict verdict = CheckBenchFile(bench_path.wstring());
+  if (!verdict.ok) return fail("the scenario's bench is refused: " + verdict.line);
+
+  std::wstring program = q.program;
+  if (!scenario.image.is_null()) {
+    std::optional<std::vector<uint8_t>> resource;
+    if (!MakeImageResource(scenario.image, q.image.code, q.image.values, resource, error))
+      return fail("the scenario's image is wrong: " + error);
+    const fs::path copy = folder / "k27prog.exe";
+    if (!WriteWithImageResource(q.program, resource ? &*resource : nullptr, copy, error))
+      return fail("cannot make the damaged program: " + error);
+    program = copy.wstring();
+  }
+  const fs::path journal = folder / "journal.jsonl";
+  if (!q.registration->Point(bench_path.wstring(), journal.wstring(), error)) return fail(error);
+
+  RunRecord run;
+  run.started = static_cast<int64_t>(std::time(nullptr));
+  const fs::path output = folder / "transcript.txt";
+  const ChildRun child = RunProgram(program, folder.wstring(), scenario.typed, output.wstring(), scenario.timeout_s,
+                                    g_cancel);
+  run.ended = static_cast<int64_t>(std::time(nullptr));
+  result.seconds = child.seconds;
+  if (!child.started) return fail("the program could not be started: " + child.error);
+  if (child.cancelled) return fail("interrupted");
+  run.timed_out = child.timed_out;
+  run.exit_status = child.exit_code;
+  std::vector<uint8_t> bytes;
+  ReadFileBytes(output, bytes, error);
+  run.output.assign(bytes.begin(), bytes.end());
+  result.transcript = run.output;
+  // The server ends once the tool has let go of it; its last lines follow.
+  run.journal = ReadJournal(journal);
+  for (int i = 0; i < 30 && !ServersEnded(run.journal); ++i) {
+    Sleep(100);
+    run.journal = ReadJournal(journal);
+  }
+  run.read_array = [&folder](const std::string& name, std::vector<uint8_t>& out) {
+    std::string ignored_error;
+    return name.find_first_of("\\/") == std::string::npos && ReadFileBytes(folder / fs::path(Wide(name)), out, ignored_error);
+  };
+  result.differences = FindDifferences(scenario, run, q.image);
+  result.kind = result.differences.empty() ? ResultKind::kPassed : ResultKind::kFailed;
+  if (program != q.program) fs::remove(fs::path(program), ignored);
+  return result;
+}
+
+int List(const std::vector<Scenario>& scenarios, const CarriedImage* image) {
+  for (const Scenario& s : scenarios) {
+    std::string why;
+    const bool applies = !image || Applies(s, image->values, why);
+    Say(s.group + "/" + s.name + ": " + s.outcome + (applies ? "" : " (not applicable: " + why + ")") +
+        (s.about.empty() ? "" : " - " + s.about));
+  }
+  Say(std::to_string(scenarios.size()) + " scenarios");
+  return 0;
+}
+
+}  // namespace
+
+int RunQualify(const KitCommand& command) {
+  const std::wstring kit = Folder(ThisProgram());
+  std::vector<std::wstring> folders = {kit + L"\\catalogue"};
+  for (const std::wstring& extra : command.catalogues) folders.push_back(FullPath(extra));
+  std::vector<Scenario> scenarios;
+  std::string error;
+  if (!LoadCatalogues(folders, scenarios, error)) return Refuse("the catalogue cannot be played: " + error, 2);
+
+  std::vector<const Scenario*> chosen;
+  for (const std::wstring& name : command.only) {
+    const auto found = std::find_if(scenarios.begin(), scenarios.end(),
+                                    [&](const Scenario& s) { return Wide(s.name) == name; });
+    if (found == scenarios.end()) return Refuse("no scenario is called " + Utf8(name) + " (k27kit qualify --list)", 2);
+    chosen.push_back(&*found);
+  }
+  if (command.only.empty()) {
+    for (const Scenario& s : scenarios) chosen.push_back(&s);
+  }
+
+  Qualification q;
+  std::vector<uint8_t> program_bytes;
+  if (!command.program.empty()) {
+    q.program = FullPath(command.program);
+    if (!ReadFileBytes(q.program, program_bytes, error)) return Refuse(error);
+    if (!ReadCarriedImage(program_bytes, q.image, error)) return Refuse(Utf8(q.program) + ": " + error);
+  }
+  if (command.list) {
+    std::vector<Scenario> listed;
+    for (const Scenario* s : chosen) listed.push_back(*s);
+    return List(listed, command.program.empty() ? nullptr : &q.image);
+  }
+
+  const std::wstring simulator = kit + L"\\k27sim.exe";
+  const std::wstring proxy = kit + L"\\k27ps.dll";
+  for (const std::wstring& needed : {simulator, proxy}) {
+    if (GetFileAttributesW(needed.c_str()) == INVALID_FILE_ATTRIBUTES)
+      return Refuse(Utf8(needed) + " is missing: k27kit.exe, k27sim.exe and k27ps.dll sit together");
+  }
+  const std::string sha256 = Sha256Hex(program_bytes.data(), program_bytes.size());
+  const std::string release = q.image.values["release"].text;
+  Say("k27kit: qualifying " + Utf8(q.program) + " (firmware release " + release + ", SHA-256 " + sha256 + ")");
+
+  // A work folder of its own: the kept one, or one under the user's
+  // temporary folder, removed at the end.
+  std::error_code fs_error;
+  if (!command.keep.empty()) {
+    q.work = fs::path(FullPath(command.keep));
+  } else {
+    q.work = fs::temp_directory_path(fs_error) /
+             fs::path(L"k27kit-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64()));
+  }
+  fs::create_directories(q.work, fs_error);
+  if (!fs::is_directory(q.work)) return Refuse("cannot make the work folder " + PathText(q.work));
+
+  QualificationRegistration registration(simulator, proxy);
+  q.registration = &registration;
+  if (!registration.Prepare(error)) return Refuse("not qualifying on this PC: " + error);
+  g_cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  g_done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  g_registration = &registration;
+  SetConsoleCtrlHandler(OnControl, TRUE);
+
+  std::string said;
+  const ULONGLONG began = GetTickCount64();
+  const time_t began_at = std::time(nullptr);
+  int status = 0;
+  std::vector<ScenarioResult> results;
+  if (!registration.RegisterAndProve(q.work.wstring(), said, error)) {
+    Refuse(error);
+    status = 1;
+  } else {
+    Say("k27kit: the bench simulator " + Utf8(simulator) + " is " + said);
+    for (const Scenario* scenario : chosen) {
+      if (Cancelled()) break;
+      results.push_back(Play(*scenario, q));
+      if (Cancelled()) {
+        results.pop_back();
+        break;
+      }
+      Say(ResultLine(results.back()));
+      if (command.stop_at_first_failure && results.back().kind == ResultKind::kFailed) break;
+    }
+  }
+  std::string restored;
+  const bool put_back = registration.Restore(restored);
+  if (!said.empty()) Say("k27kit: " + restored);
+  if (Cancelled()) {
+    SetEvent(g_done);
+    Refuse("interrupted: the qualification is not complete");
+    return 1;
+  }
+  if (status != 0) {
+    SetEvent(g_done);
+    return status;
+  }
+
+  const double seconds = static_cast<double>(GetTickCount64() - began) / 1000.0;
+  bool complete = false;
+  const std::string coverage = CoverageReport(results, complete);
+  WriteText(OutputStream::kOut, coverage);
+  size_t passed = 0, failed = 0, not_applicable = 0;
+  for (const ScenarioResult& r : results) {
+    passed += r.kind == ResultKind::kPassed;
+    failed += r.kind == ResultKind::kFailed;
+    not_applicable += r.kind == ResultKind::kNotApplicable;
+  }
+  char timing[64];
+  std::snprintf(timing, sizeof timing, "%.1f s", seconds);
+  Say(std::to_string(results.size()) + " scenarios: " + std::to_string(passed) + " passed, " + std::to_string(failed) +
+      " failed, " + std::to_string(not_applicable) + " not applicable, in " + timing);
+  const bool whole = command.only.empty() && results.size() == chosen.size();
+  const bool qualified = failed == 0 && put_back && (!whole || complete);
+
+  if (!command.junit.empty()) {
+    const ReportFacts facts{Utf8(q.program), sha256, release, Utf8(registration.RootName()), Utc(began_at), seconds};
+    if (!WriteText(fs::path(FullPath(command.junit)), JunitXml(results, facts), error)) {
+      Refuse("cannot write the JUnit report: " + error);
+      SetEvent(g_done);
+      return 1;
+    }
+  }
+  if (command.keep.empty()) fs::remove_all(q.work, fs_error);
+  else Say("k27kit: transcripts, benches, journals and arrays kept in " + PathText(q.work));
+
+  if (qualified) {
+    Say(std::string("QUALIFIED: ") + Utf8(q.program) + " behaves as documented in every scenario" +
+        (whole ? "" : " played (only some were chosen)"));
+  } else {
+    Say(std::string("NOT QUALIFIED: ") + Utf8(q.program) +
+        (failed ? ": " + std::to_string(failed) + " scenario(s) failed"
+         : !put_back ? ": the registration could not be put back"
+                     : ": not every outcome was reached"));
+  }
+  SetEvent(g_done);
+  return qualified ? 0 : 1;
+}

@@ -1,0 +1,219 @@
+#include "run_registration.h"
+
+#include <objbase.h>
+
+#include <nlohmann/json.hpp>
+
+#include "classes_root_win.h"
+#include "image/file_bytes.h"
+#include "k27server.h"
+#include "register_command.h"
+#include "wide_text.h"
+
+namespace {
+
+const CLSID kDeviceServerClass = {0xAF3D8AC6, 0xA1AA, 0x48D0, {0xBB, 0x1D, 0x65, 0x00, 0x9E, 0xCC, 0xBA, 0x99}};
+
+// What the proof's bench answers to GetVersion: no device server's version.
+constexpr unsigned short kProofMajor = 27;
+constexpr unsigned short kProofMinor = 2701;
+
+std::string Hex(HRESULT hr) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
+  return text;
+}
+
+bool UserClassesExist() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+  RegCloseKey(key);
+  return true;
+}
+
+// Windows always has the user's root of classes; a fresh Wine prefix has
+// none until something writes one. One the run made goes again.
+void RemoveUserClassesIfEmpty() {
+  HKEY key = nullptr;
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Classes", 0, KEY_READ, &key) != ERROR_SUCCESS) return;
+  DWORD subkeys = 1, values = 1;
+  RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr, &values, nullptr, nullptr, nullptr,
+                   nullptr);
+  RegCloseKey(key);
+  if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Classes");
+}
+
+// The journal's lines, as far as they are written.
+std::vector<nlohmann::json> JournalLines(const std::wstring& journal) {
+  std::vector<uint8_t> bytes;
+  std::string ignored;
+  std::vector<nlohmann::json> lines;
+  if (!ReadFileBytes(journal, bytes, ignored)) return lines;
+  const std::string text(bytes.begin(), bytes.end());
+  size_t start = 0;
+  for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
+    lines.push_back(nlohmann::json::parse(text.substr(start, nl - start), nullptr, false));
+  }
+  return lines;
+}
+
+bool JournalNames(const std::wstring& journal, const std::wstring& bench) {
+  for (const nlohmann::json& line : JournalLines(journal)) {
+    if (line.is_object() && line.value("op", "") == "Start" && line.value("bench", "") == Utf8(bench)) return true;
+  }
+  return false;
+}
+
+bool JournalEnded(const std::wstring& journal) {
+  for (const nlohmann::json& line : JournalLines(journal)) {
+    if (line.is_object() && line.value("op", "") == "Exit") return true;
+  }
+  return false;
+}
+
+}  // namespace
+
+QualificationRegistration::QualificationRegistration(std::wstring simulator, std::wstring proxy)
+    : simulator_(std::move(simulator)), proxy_(std::move(proxy)) {
+  InitializeCriticalSection(&lock_);
+}
+
+QualificationRegistration::~QualificationRegistration() { DeleteCriticalSection(&lock_); }
+
+std::wstring QualificationRegistration::RootName() const { return root_ ? root_->Name() : std::wstring(); }
+
+bool QualificationRegistration::Prepare(std::string& error) {
+  const std::wstring foreign = ForeignRegistrationAnywhere();
+  if (!foreign.empty()) {
+    error = Utf8(foreign) +
+            ". This PC has a device server registered: qualification registers the bench simulator in its place, "
+            "and must never do that on a PC that programs real devices. Nothing was changed.";
+    return false;
+  }
+  EnterCriticalSection(&lock_);
+  user_root_existed_ = UserClassesExist();
+  user_ = std::make_unique<RegistrationSnapshot>(TakeRegistrationSnapshot(*OpenClassesRoot(RegistrationScope::kUser)));
+  machine_ = std::make_unique<RegistrationSnapshot>(
+      TakeRegistrationSnapshot(*OpenClassesRoot(RegistrationScope::kMachine)));
+  prepared_ = true;
+  LeaveCriticalSection(&lock_);
+  return true;
+}
+
+bool QualificationRegistration::Register(RegistrationScope scope, const std::wstring& bench, const std::wstring& journal,
+                               long& error) {
+  EnterCriticalSection(&lock_);
+  bool ok = false;
+  if (prepared_ && !restored_) {
+    if (!root_ || scope_ != scope) {
+      root_ = OpenClassesRoot(scope);
+      scope_ = scope;
+    }
+    error = WriteRegistration(*root_, {simulator_, proxy_, bench, journal});
+    ok = error == 0;
+  } else {
+    error = ERROR_CANCELLED;
+  }
+  LeaveCriticalSection(&lock_);
+  return ok;
+}
+
+bool QualificationRegistration::Prove(const std::wstring& bench, const std::wstring& journal, std::string& why) {
+  const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+  IDeviceServer* server = nullptr;
+  HRESULT hr = CoCreateInstance(kDeviceServerClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IDeviceServer,
+                                reinterpret_cast<void**>(&server));
+  bool proved = false;
+  if (FAILED(hr) || !server) {
+    why = FAILED(hr) ? "the creation failed with " + Hex(hr) : "the creation gave no server";
+  } else {
+    unsigned short major = 0, minor = 0;
+    hr = server->GetVersion(&major, &minor);
+    server->Release();
+    if (FAILED(hr)) {
+      why = "the created server's GetVersion failed with " + Hex(hr);
+    } else if (major != kProofMajor || minor != kProofMinor || !JournalNames(journal, bench)) {
+      why = "the server created is not the simulator just registered (it answered version " + std::to_string(major) +
+            "." + std::to_string(minor) + ")";
+    } else {
+      proved = true;
+    }
+  }
+  if (SUCCEEDED(init)) CoUninitialize();
+  if (proved) {
+    // The proof's server is gone before the first scenario creates one.
+    for (int i = 0; i < 50 && !JournalEnded(journal); ++i) Sleep(100);
+  }
+  return proved;
+}
+
+bool QualificationRegistration::RegisterAndProve(const std::wstring& folder, std::string& said, std::string& error) {
+  const std::wstring bench = folder + L"\\proof-bench.json";
+  const std::string proof = nlohmann::json{{"comment", "k27kit: the creation that proves the registration"},
+                                           {"server_version", {{"major", kProofMajor}, {"minor", kProofMinor}}},
+                                           {"devices", nlohmann::json::array()}}
+                                .dump() +
+                            "\n";
+  if (!WriteFileBytes(std::filesystem::path(bench), std::vector<uint8_t>(proof.begin(), proof.end()), error))
+    return false;
+  std::string user_why, machine_why;
+  long written = 0;
+  const std::wstring user_journal = folder + L"\\proof-user.jsonl";
+  if (Register(RegistrationScope::kUser, bench, user_journal, written)) {
+    if (Prove(bench, user_journal, user_why)) {
+      said = "registered for this user (" + Utf8(RootName()) + "), proved by a creation";
+      return true;
+    }
+  } else {
+    user_why = "it could not be written (error " + std::to_string(written) + ")";
+  }
+  // This process does not use the user's classes: put them back as they
+  // were and register for the machine.
+  {
+    EnterCriticalSection(&lock_);
+    RestoreRegistrationSnapshot(*OpenClassesRoot(RegistrationScope::kUser), *user_);
+    if (!user_root_existed_) RemoveUserClassesIfEmpty();
+    root_.reset();
+    LeaveCriticalSection(&lock_);
+  }
+  const std::wstring machine_journal = folder + L"\\proof-machine.jsonl";
+  if (!Register(RegistrationScope::kMachine, bench, machine_journal, written)) {
+    error = "the simulator cannot be registered: for this user " + user_why + "; for every user it could not be "
+            "written (error " + std::to_string(written) + (written == ERROR_ACCESS_DENIED ? ": run the qualification "
+            "from a prompt run as administrator" : "") + ")";
+    return false;
+  }
+  if (!Prove(bench, machine_journal, machine_why)) {
+    error = "the simulator was registered but cannot be created: for this user " + user_why + "; for every user " +
+            machine_why;
+    return false;
+  }
+  said = "registered for every user (" + Utf8(RootName()) + "), proved by a creation; for this user alone " +
+         user_why + ", so this process does not use per-user classes";
+  return true;
+}
+
+bool QualificationRegistration::Point(const std::wstring& bench, const std::wstring& journal, std::string& error) {
+  long written = 0;
+  if (Register(scope_, bench, journal, written)) return true;
+  error = "the registration could not be pointed at the scenario's bench (error " + std::to_string(written) + ")";
+  return false;
+}
+
+bool QualificationRegistration::Restore(std::string& said) {
+  EnterCriticalSection(&lock_);
+  bool ok = true;
+  if (prepared_ && !restored_) {
+    restored_ = true;
+    const long user = RestoreRegistrationSnapshot(*OpenClassesRoot(RegistrationScope::kUser), *user_);
+    if (!user_root_existed_) RemoveUserClassesIfEmpty();
+    const long machine = RestoreRegistrationSnapshot(*OpenClassesRoot(RegistrationScope::kMachine), *machine_);
+    ok = user == 0 && machine == 0;
+    said = ok ? "the registration is as it was before the qualification (HKCU\\Software\\Classes and "
+                "HKLM\\Software\\Classes)"
+              : "the registration could not all be put back (errors " + std::to_string(user) + ", " +
+                    std::to_string(machine) + "): run k27kit unregister and k27kit unregister --per-user";
+  }
+  LeaveCriticalSection(&lock_);
+  return ok;
+}

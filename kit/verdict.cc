@@ -1,0 +1,317 @@
+#include "verdict.h"
+
+#include <optional>
+
+#include "block_crc.h"
+#include "outcomes.h"
+
+namespace {
+
+constexpr int64_t kVtUi1 = 17;
+constexpr size_t kTimeStampAt = 52;
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+bool IsBookkeeping(const nlohmann::json& line) {
+  const std::string op = line.value("op", "");
+  return op == "Start" || op == "Client" || op == "Exit";
+}
+
+std::optional<int64_t> Status(const nlohmann::json& line) {
+  if (!line.contains("out") || !line["out"].is_object() || !line["out"].contains("status") ||
+      !line["out"]["status"].is_number_integer())
+    return std::nullopt;
+  return line["out"]["status"].get<int64_t>();
+}
+
+bool Failed(const nlohmann::json& line) {
+  if (line.value("crash", false)) return true;
+  const std::string hr = line.value("hresult", "");
+  return hr.size() == 10 && hr.compare(0, 2, "0x") == 0 && std::stoul(hr.substr(2), nullptr, 16) >= 0x80000000u;
+}
+
+// The device's own order: group, erase (polled while busy), program, reset,
+// and nothing after a step that did not succeed. Also that nothing reaches
+// the device before the code-programming interface is open, and nothing at
+// all before the outcome's stage allows it.
+void CheckDeviceOrder(const Scenario& scenario, const std::vector<nlohmann::json>& journal,
+                      std::vector<std::string>& out) {
+  const Outcome* outcome = FindOutcome(scenario.outcome);
+  if (outcome && outcome->stage == OutcomeStage::kImage && !journal.empty()) {
+    out.push_back("the device server was started, though the run ends at the image with " + Quoted(scenario.outcome));
+    return;
+  }
+  const bool device_allowed = !outcome || outcome->stage == OutcomeStage::kDevice ||
+                              outcome->stage == OutcomeStage::kAnyCall;
+  enum { kNoGroup, kGroup, kErasing, kErased, kProgrammed, kOver } state = kNoGroup;
+  bool open = false;
+  std::string last;  // what the device last answered, for the message
+  for (const nlohmann::json& line : journal) {
+    const std::string op = line.value("op", "");
+    if (op == "OpenCodeProgramming" && !Failed(line) && line.contains("out") &&
+        line["out"].value("reference", false))
+      open = true;
+    if (!IsDeviceOperation(op)) continue;
+    if (!device_allowed) {
+      out.push_back(op + " reached the device, though the run ends with " + Quoted(scenario.outcome) +
+                    " before the device may be touched");
+      return;
+    }
+    if (!open) {
+      out.push_back(op + " reached the device before the code-programming interface was open");
+      return;
+    }
+    const bool allowed = (state == kNoGroup && op == "AcquireGroup") || (state == kGroup && op == "EraseStart") ||
+                         (state == kErasing && op == "ErasePoll") || (state == kErased && op == "Program") ||
+                         (state == kProgrammed && op == "Reset");
+    if (!allowed) {
+      const char* where = state == kNoGroup     ? "before the programming group was held"
+                          : state == kGroup     ? "with the group held and no erase started"
+                          : state == kErasing   ? "while the erase was still running"
+                          : state == kErased    ? "after the erase, before programming"
+                          : state == kProgrammed ? "after programming, before the reset"
+                                                 : "after the run's last step";
+      out.push_back(op + " reached the device " + where + (last.empty() ? "" : " (" + last + ")"));
+      return;
+    }
+    const std::optional<int64_t> status = Status(line);
+    last = op + (status ? " answered status " + std::to_string(*status) : " failed");
+    if (Failed(line) || !status) {
+      state = kOver;
+      continue;
+    }
+    if (op == "AcquireGroup") state = *status == 0 ? kGroup : kOver;
+    else if (op == "EraseStart" || op == "ErasePoll") state = *status == 0 ? kErased : *status == 17 ? kErasing : kOver;
+    else if (op == "Program") state = *status == 0 ? kProgrammed : kOver;
+    else state = kOver;
+  }
+}
+
+void CompareTranscript(const Scenario& scenario, const RunRecord& run, const TemplateValues& values,
+                       std::vector<std::string>& out) {
+  std::string problem;
+  const std::vector<std::string> lines = TranscriptLines(run.output, problem);
+  if (!problem.empty()) out.push_back(problem);
+  const size_t n = std::max(lines.size(), scenario.transcript.size());
+  for (size_t i = 0; i < n; ++i) {
+    const std::string where = "transcript line " + std::to_string(i + 1) + ": ";
+    if (i >= lines.size()) {
+      out.push_back(where + "expected " + Quoted(scenario.transcript[i]) + ", but the transcript ends");
+      return;
+    }
+    if (i >= scenario.transcript.size()) {
+      out.push_back(where + "expected the end, got " + Quoted(lines[i]));
+      return;
+    }
+    std::string error;
+    if (!MatchLine(scenario.transcript[i], lines[i], values, error)) {
+      out.push_back(where + (error.empty() ? "expected " + Quoted(scenario.transcript[i]) + ", got " + Quoted(lines[i])
+                                           : "the scenario's line is wrong: " + error));
+      return;
+    }
+  }
+}
+
+void CompareArrayShape(const nlohmann::json& actual, size_t length, const std::string& where,
+                       std::vector<std::string>& out) {
+  if (!actual.is_object()) {
+    out.push_back(where + ": no array");
+    return;
+  }
+  const struct {
+    const char* key;
+    int64_t expected;
+  } fields[] = {{"vartype", kVtUi1},
+                {"dims", 1},
+                {"lower_bound", 0},
+                {"count", static_cast<int64_t>(length)},
+                {"length", static_cast<int64_t>(length)}};
+  for (const auto& f : fields) {
+    if (actual.value(f.key, int64_t{-1}) != f.expected) {
+      out.push_back(where + ": " + f.key + " " + actual.value(f.key, nlohmann::json()).dump() + ", expected " +
+                    std::to_string(f.expected));
+      return;
+    }
+  }
+}
+
+bool ReadArray(const nlohmann::json& actual, const RunRecord& run, const std::string& where,
+               std::vector<uint8_t>& bytes, std::vector<std::string>& out) {
+  const std::string file = actual.value("file", "");
+  if (file.empty() || !run.read_array || !run.read_array(file, bytes)) {
+    out.push_back(where + ": the array's bytes were not kept by the simulator");
+    return false;
+  }
+  return true;
+}
+
+std::string Hex8(uint32_t v) {
+  char text[16];
+  std::snprintf(text, sizeof text, "0x%08X", v);
+  return text;
+}
+
+// The profile block the tool uploads is its own, byte for byte.
+void CompareProfile(const nlohmann::json& actual, const RunRecord& run, const CarriedImage& image,
+                    const std::string& where, std::vector<std::string>& out) {
+  const size_t before = out.size();
+  CompareArrayShape(actual, image.profile_size, where, out);
+  std::vector<uint8_t> bytes;
+  if (out.size() != before || !ReadArray(actual, run, where, bytes, out)) return;
+  const uint8_t* profile = image.code.data() + image.profile_offset;
+  for (size_t i = 0; i < bytes.size() && i < image.profile_size; ++i) {
+    if (bytes[i] != profile[i]) {
+      out.push_back(where + ": byte " + std::to_string(i) + " differs from the program's own profile block");
+      return;
+    }
+  }
+}
+
+// The code the tool programs is its own code block with only the time
+// stamp (the run's time) and the checksum word changed, and it verifies.
+void CompareCode(const nlohmann::json& actual, const RunRecord& run, const CarriedImage& image,
+                 const std::string& where, std::vector<std::string>& out) {
+  const size_t before = out.size();
+  const size_t size = image.code.size();
+  CompareArrayShape(actual, size, where, out);
+  std::vector<uint8_t> bytes;
+  if (out.size() != before || !ReadArray(actual, run, where, bytes, out)) return;
+  if (bytes.size() != size) {
+    out.push_back(where + ": " + std::to_string(bytes.size()) + " bytes, expected " + std::to_string(size));
+    return;
+  }
+  for (size_t i = 0; i + 4 < size; ++i) {
+    if (i >= kTimeStampAt && i < kTimeStampAt + 4) continue;
+    if (bytes[i] != image.code[i]) {
+      out.push_back(where + ": byte " + std::to_string(i) +
+                    " differs from the program's own code block (only the time stamp at 52 and the checksum may)");
+      return;
+    }
+  }
+  const uint32_t stamp = (uint32_t{bytes[52]} << 24) | (uint32_t{bytes[53]} << 16) | (uint32_t{bytes[54]} << 8) |
+                         bytes[55];
+  // Past 2038 the 32-bit calendar time is all ones.
+  const bool past_2038 = run.started > 0x7FFFFFFF;
+  const bool in_run = past_2038 ? stamp == 0xFFFFFFFFu
+                                : static_cast<int64_t>(stamp) >= run.started - 1 && static_cast<int64_t>(stamp) <= run.ended + 1;
+  if (!in_run) {
+    out.push_back(where + ": time stamp " + Hex8(stamp) + " (" + std::to_string(stamp) +
+                  ") is not the time of the run (" + std::to_string(run.started) + " to " + std::to_string(run.ended) +
+                  ", big-endian at offset 52)");
+    return;
+  }
+  const uint32_t word = (uint32_t{bytes[size - 4]} << 24) | (uint32_t{bytes[size - 3]} << 16) |
+                        (uint32_t{bytes[size - 2]} << 8) | bytes[size - 1];
+  const uint32_t crc = BlockCrc(bytes.data(), size - 4);
+  if (word != crc) {
+    out.push_back(where + ": checksum word " + Hex8(word) + " is not the stamped block's checksum " + Hex8(crc));
+  }
+}
+
+// `expected` is a subset of `actual`: every key given matches.
+void CompareValue(const nlohmann::json& expected, const nlohmann::json& actual, const std::string& where,
+                  const RunRecord& run, const CarriedImage& image, std::vector<std::string>& out) {
+  if (expected.is_string() && expected.get<std::string>() == "{profile_array}") {
+    CompareProfile(actual, run, image, where, out);
+    return;
+  }
+  if (expected.is_string() && expected.get<std::string>() == "{code_array}") {
+    CompareCode(actual, run, image, where, out);
+    return;
+  }
+  if (expected.is_object()) {
+    if (!actual.is_object()) {
+      out.push_back(where + " is " + actual.dump() + ", expected " + expected.dump());
+      return;
+    }
+    for (const auto& [key, value] : expected.items()) {
+      const size_t before = out.size();
+      CompareValue(value, actual.contains(key) ? actual[key] : nlohmann::json(), where + "." + key, run, image, out);
+      if (out.size() != before) return;
+    }
+    return;
+  }
+  if (expected != actual) out.push_back(where + " is " + actual.dump() + ", expected " + expected.dump());
+}
+
+void CompareCalls(const Scenario& scenario, const RunRecord& run, const CarriedImage& image,
+                  std::vector<std::string>& out) {
+  nlohmann::json expected;
+  std::string error;
+  if (!ExpandJson(scenario.calls, image.values, expected, error, {"profile_array", "code_array"})) {
+    out.push_back("the scenario's calls are wrong: " + error);
+    return;
+  }
+  std::vector<nlohmann::json> actual;
+  for (const nlohmann::json& line : run.journal) {
+    if (!IsBookkeeping(line)) actual.push_back(line);
+  }
+  const size_t n = std::max(actual.size(), expected.size());
+  for (size_t i = 0; i < n; ++i) {
+    const std::string where = "call " + std::to_string(i + 1);
+    if (i >= expected.size()) {
+      out.push_back(where + ": expected no more calls, got " + actual[i].value("op", "?"));
+      return;
+    }
+    const std::string op = expected[i]["op"].get<std::string>();
+    if (i >= actual.size()) {
+      out.push_back(where + ": expected " + op + ", but the simulator received " + std::to_string(actual.size()) +
+                    " call(s)");
+      return;
+    }
+    if (actual[i].value("op", "") != op) {
+      out.push_back(where + ": expected " + op + ", got " + actual[i].value("op", "?"));
+      return;
+    }
+    for (const auto& [key, value] : expected[i].items()) {
+      if (key == "op") continue;
+      const size_t before = out.size();
+      CompareValue(value, actual[i].contains(key) ? actual[i][key] : nlohmann::json(), where + " (" + op + ") " + key,
+                   run, image, out);
+      if (out.size() != before) return;
+    }
+  }
+}
+
+}  // namespace
+
+std::vector<std::string> TranscriptLines(const std::string& output, std::string& problem) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < output.size()) {
+    const size_t nl = output.find('\n', start);
+    if (nl == std::string::npos) {
+      lines.push_back(output.substr(start));
+      if (problem.empty()) problem = "the last line has no line end";
+      break;
+    }
+    size_t end = nl;
+    if (end > start && output[end - 1] == '\r') {
+      --end;
+    } else if (problem.empty()) {
+      problem = "transcript line " + std::to_string(lines.size() + 1) + " ends without a carriage return";
+    }
+    lines.push_back(output.substr(start, end - start));
+    start = nl + 1;
+  }
+  return lines;
+}
+
+std::vector<std::string> FindDifferences(const Scenario& scenario, const RunRecord& run, const CarriedImage& image) {
+  std::vector<std::string> out;
+  if (run.timed_out) {
+    out.push_back("no end within " + std::to_string(scenario.timeout_s) + " s: the run was stopped");
+  }
+  for (const nlohmann::json& line : run.journal) {
+    if (line.value("op", "") == "Start" && line.contains("error")) {
+      out.push_back("the simulator could not play the scenario's bench: " + line["error"].dump());
+    }
+  }
+  CheckDeviceOrder(scenario, run.journal, out);
+  CompareTranscript(scenario, run, image.values, out);
+  if (!run.timed_out && run.exit_status != scenario.status) {
+    out.push_back("exit status " + std::to_string(run.exit_status) + ", expected " + std::to_string(scenario.status));
+  }
+  CompareCalls(scenario, run, image, out);
+  return out;
+}

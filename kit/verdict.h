@@ -1,0 +1,48 @@
+#ifndef K27_KIT_VERDICT_H_
+#define K27_KIT_VERDICT_H_
+
+// Whether one run of k27prog did what its scenario says: the device never
+// reached before every check had passed, the console transcript line for
+// line, the exit status, the calls that reached the simulator with the
+// arguments that matter, and the profile and code the tool sent.
+
+#include <nlohmann/json.hpp>
+
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "catalogue.h"
+#include "template_text.h"
+
+// What the program under qualification carries.
+struct CarriedImage {
+  std::vector<uint8_t> code;
+  size_t profile_offset = 0;
+  size_t profile_size = 0;
+  TemplateValues values;
+};
+
+// What one run left behind.
+struct RunRecord {
+  bool timed_out = false;
+  int64_t exit_status = 0;
+  std::string output;  // standard output, as written
+  std::vector<nlohmann::json> journal;
+  int64_t started = 0;  // calendar seconds just before the run, and just after
+  int64_t ended = 0;
+  // An array the simulator wrote beside its journal, by its file name.
+  std::function<bool(const std::string& name, std::vector<uint8_t>& bytes)> read_array;
+};
+
+// Every way the run differs from the scenario, the most serious first: the
+// device reached too early, then the transcript, the exit status, the
+// calls. Empty when the run is as the scenario says.
+std::vector<std::string> FindDifferences(const Scenario& scenario, const RunRecord& run, const CarriedImage& image);
+
+// The transcript's lines: standard output split at CRLF. A line end without
+// its carriage return is reported in `problem`.
+std::vector<std::string> TranscriptLines(const std::string& output, std::string& problem);
+
+#endif  // K27_KIT_VERDICT_H_
