@@ -40,6 +40,13 @@ class Bits {
   int used_ = 0;
 };
 
+// A whole number of at least 0, however the JSON holds it.
+bool Count(const nlohmann::json& value, size_t& out) {
+  if (!value.is_number_integer() || value.get<int64_t>() < 0) return false;
+  out = static_cast<size_t>(value.get<int64_t>());
+  return true;
+}
+
 bool Hex(const nlohmann::json& value, std::vector<uint8_t>& bytes, std::string& error) {
   if (!value.is_string()) {
     error = "bytes are written as hex text (\"00 FF\")";
@@ -139,11 +146,12 @@ bool EditCode(const nlohmann::json& edit, std::vector<uint8_t>& code, std::strin
     return true;
   }
   if (edit.contains("cut")) {
-    if (edit.size() != 1 || !edit["cut"].is_number_unsigned() || edit["cut"].get<size_t>() > code.size()) {
+    size_t n = 0;
+    if (edit.size() != 1 || !Count(edit["cut"], n) || n > code.size()) {
       error = "{\"cut\": N}, alone, N at most the block's length";
       return false;
     }
-    code.resize(code.size() - edit["cut"].get<size_t>());
+    code.resize(code.size() - n);
     return true;
   }
   static const std::set<std::string> keys = {"at", "in", "u8", "u16", "u32", "xor", "text"};
@@ -195,12 +203,12 @@ bool EditCode(const nlohmann::json& edit, std::vector<uint8_t>& code, std::strin
       return true;
     }
   }
-  if (!edit["at"].is_number_unsigned() || edit["at"].get<size_t>() > length ||
-      bytes.size() > length - edit["at"].get<size_t>()) {
+  size_t at = 0;
+  if (!Count(edit["at"], at) || at > length || bytes.size() > length - at) {
     error = "the edit at " + edit["at"].dump() + " does not fit inside the block";
     return false;
   }
-  std::copy(bytes.begin(), bytes.end(), code.begin() + static_cast<std::ptrdiff_t>(base + edit["at"].get<size_t>()));
+  std::copy(bytes.begin(), bytes.end(), code.begin() + static_cast<std::ptrdiff_t>(base + at));
   return true;
 }
 
@@ -212,11 +220,12 @@ bool EditResource(const nlohmann::json& edit, std::vector<uint8_t>& stream, std:
   if (edit.contains("xor") && edit.contains("at") && edit.size() == 2) {
     size_t at;
     if (!Offset(edit["at"], stream.size(), at, error)) return false;
-    if (!edit["xor"].is_number_unsigned() || edit["xor"].get<unsigned>() > 255) {
+    size_t mask = 0;
+    if (!Count(edit["xor"], mask) || mask > 255) {
       error = "\"xor\" is a byte";
       return false;
     }
-    stream[at] ^= static_cast<uint8_t>(edit["xor"].get<unsigned>());
+    stream[at] ^= static_cast<uint8_t>(mask);
     return true;
   }
   if (edit.contains("cut_to") && edit.size() == 1) {
@@ -224,9 +233,7 @@ bool EditResource(const nlohmann::json& edit, std::vector<uint8_t>& stream, std:
     size_t n = 0;
     if (to.is_string() && to.get<std::string>() == "half") {
       n = stream.size() / 2;
-    } else if (to.is_number_unsigned() && to.get<size_t>() <= stream.size()) {
-      n = to.get<size_t>();
-    } else {
+    } else if (!Count(to, n) || n > stream.size()) {
       error = "\"cut_to\" is a length no longer than the stream, or \"half\"";
       return false;
     }
@@ -344,10 +351,10 @@ bool MakeImageResource(const nlohmann::json& recipe_in, const std::vector<uint8_
     stream = PackCodeBlock(code);
   } else if (pack == "stored") {
     stream = StoredStream(code);
-  } else if (pack.is_object() && pack.size() == 2 && pack.contains("resource_size") &&
-             pack.contains("inflated_size") && pack["resource_size"].is_number_unsigned() &&
-             pack["inflated_size"].is_number_unsigned()) {
-    if (!ExactStream(code, pack["resource_size"].get<size_t>(), pack["inflated_size"].get<size_t>(), stream)) {
+  } else if (size_t r = 0, i = 0; pack.is_object() && pack.size() == 2 && pack.contains("resource_size") &&
+                                    pack.contains("inflated_size") && Count(pack["resource_size"], r) &&
+                                    Count(pack["inflated_size"], i)) {
+    if (!ExactStream(code, r, i, stream)) {
       error = "no stream of " + pack["resource_size"].dump() + " bytes inflates to " + pack["inflated_size"].dump() +
               " here";
       return false;

@@ -58,6 +58,7 @@ KitCommand ParseKitCommandLine(const std::vector<std::wstring>& args) {
     }
     const bool takes_value = name == L"junit" || name == L"keep" || name == L"only" || name == L"catalogue" ||
                              name == L"bench" || name == L"journal";
+    const std::wstring option = args[i];
     std::wstring value;
     if (takes_value) {
       if (i + 1 >= args.size() || !OptionName(args[i + 1]).empty()) return Mistake(args[i] + L" needs a value");
@@ -75,7 +76,7 @@ KitCommand ParseKitCommandLine(const std::vector<std::wstring>& args) {
     else if (verb == L"register" && name == L"bench") command.registration.bench = value;
     else if (verb == L"register" && name == L"journal") command.registration.journal = value;
     else if (verb == L"register" && name == L"force") command.registration.force = true;
-    else return Mistake(L"\"" + args[i] + L"\" is no option of " + verb);
+    else return Mistake(L"\"" + option + L"\" is no option of " + verb);
   }
   if (verb == L"qualify") {
     if (plain.size() > 1) return Mistake(L"qualify takes one program");
