@@ -218,15 +218,15 @@ int RunQualify(const KitCommand& command) {
   std::string error;
   if (!LoadCatalogues(folders, scenarios, error)) return Refuse("the catalogue cannot be played: " + error, 2);
 
-  std::vector<const Scenario*> chosen;
+  // The scenarios chosen, in the catalogue's order.
   for (const std::wstring& name : command.only) {
-    const auto found = std::find_if(scenarios.begin(), scenarios.end(),
-                                    [&](const Scenario& s) { return Wide(s.name) == name; });
-    if (found == scenarios.end()) return Refuse("no scenario is called " + Utf8(name) + " (k27kit qualify --list)", 2);
-    chosen.push_back(&*found);
+    if (std::none_of(scenarios.begin(), scenarios.end(), [&](const Scenario& s) { return Wide(s.name) == name; }))
+      return Refuse("no scenario is called " + Utf8(name) + " (k27kit qualify --list)", 2);
   }
-  if (command.only.empty()) {
-    for (const Scenario& s : scenarios) chosen.push_back(&s);
+  std::vector<const Scenario*> chosen;
+  for (const Scenario& s : scenarios) {
+    if (command.only.empty() || std::count(command.only.begin(), command.only.end(), Wide(s.name)))
+      chosen.push_back(&s);
   }
 
   Qualification q;

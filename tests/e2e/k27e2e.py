@@ -133,6 +133,34 @@ def sim_exe():
     return os.path.join(BUILD, "sim", "k27sim.exe")
 
 
+def kit_exe():
+    """The bench kit's console program, beside the simulator, its proxy and
+    the catalogue."""
+    return os.path.join(BUILD, "sim", "k27kit.exe")
+
+
+def qualify(exe, *args, kit=None, prefix=None, timeout=600):
+    """Runs `k27kit qualify EXE ARGS` with no console, as a CI server does;
+    returns (exit status, what it printed, the seconds it took)."""
+    started = time.monotonic()
+    status, out, err = run_wine(kit or kit_exe(), "qualify", exe, *args, prefix=prefix, timeout=timeout)
+    return status, out + err, time.monotonic() - started
+
+
+def junit_cases(path):
+    """The test cases of a JUnit report: {name: (classname, failure message
+    or None, skipped message or None)}, and the suite's attributes."""
+    import xml.etree.ElementTree as ElementTree
+    root = ElementTree.parse(path).getroot()
+    suite = root.find("testsuite")
+    cases = {}
+    for case in suite.findall("testcase"):
+        failure, skipped = case.find("failure"), case.find("skipped")
+        cases[case.get("name")] = (case.get("classname"), failure.get("message") if failure is not None else None,
+                                   skipped.get("message") if skipped is not None else None)
+    return cases, dict(root.attrib), {p.get("name"): p.get("value") for p in suite.find("properties")}
+
+
 def wine_env(extra=None, prefix=None):
     """The environment of a Windows program in the build's prefix, or in
     `prefix`."""

@@ -1,0 +1,226 @@
+"""k27kit qualify, end to end: the built k27prog.exe played against every
+scenario of the catalogue through the real bench simulator and COM, as a CI
+server runs it (no console); its report and JUnit file; its options; the
+registration left as it was found, after a pass, a failure or Ctrl+C; and a
+PC with a device server registered refused without a change."""
+
+import json
+import os
+import pty
+import re
+import select
+import shutil
+import tempfile
+import time
+import unittest
+
+from k27e2e import (BUILD, REPO, FreshPrefix, clean, junit_cases, kit_exe, qualify, reg_export, run_tool, run_wine,
+                    tool_exe, wine_env, PRESS_SPACE, PROMPT)
+
+SERVER_CLASS = "{AF3D8AC6-A1AA-48D0-BB1D-65009ECCBA99}"
+PROXY_CLASS = "{5C7535A9-DB5A-4E1A-AAAA-6FB3215EE182}"
+INTERFACES = ("{7ADC3EE4-226F-4F84-82F7-20444C1F8C16}", "{5B1F0C2A-8E47-4C39-9D61-2A7E4F3B8C05}",
+              "{C4E9A7D3-1B62-4F08-A5C7-93D2E6F10B4A}")
+# The messages the README's table holds that no run can reach.
+NOT_REACHABLE = ("FAILED TO INITIALISE COM", "COULD NOT LOAD CODE RESOURCE", "COULD NOT LOCK CODE RESOURCE",
+                 "OUT OF MEMORY", "CRC REGENERATION FAILED")
+SUMMARY = re.compile(r"^(\d+) scenarios: (\d+) passed, (\d+) failed, (\d+) not applicable, in ([\d.]+) s$", re.M)
+
+
+def registration(prefix=None):
+    """Every key a registration of the simulator touches, for this user and
+    for the machine, as reg export gives them."""
+    keys = {}
+    for root in ("HKLM", "HKCU"):
+        for key in ["CLSID\\" + SERVER_CLASS, "CLSID\\" + PROXY_CLASS] + ["Interface\\" + i for i in INTERFACES]:
+            keys.update(reg_export(root + "\\Software\\Classes\\" + key, prefix=prefix))
+    keys["HKCU classes"] = sorted(reg_export("HKCU\\Software\\Classes", prefix=prefix))
+    return keys
+
+
+def readme_table():
+    """The messages of the README's exit-status table, in order."""
+    with open(os.path.join(REPO, "README.md")) as f:
+        text = f.read()
+    return re.findall(r'^\| \d+ \| "([^"]+)" \|', text, re.M)
+
+
+def user_catalogue(folder, scenarios):
+    os.makedirs(folder, exist_ok=True)
+    with open(os.path.join(folder, "mine.json"), "w") as f:
+        json.dump({"scenarios": scenarios}, f)
+    return folder
+
+
+def no_devices_scenario(name, release="{release}"):
+    return {"name": name, "outcome": "NO DEVICES FOUND", "status": 1,
+            "bench": {"server_version": {"major": 1, "minor": 5}, "devices": []},
+            "transcript": ["k27prog - K27 firmware programmer", "Ready to program K27 firmware release " + release,
+                           "NO DEVICES FOUND", "Press space to exit"],
+            "calls": ["CreateInstance", "GetVersion", {"op": "LoadProfile", "args": {"profile": "{profile_array}"}},
+                      "DetectDevices"]}
+
+
+class QualifyTest(unittest.TestCase):
+    def setUp(self):
+        self.work = tempfile.mkdtemp(prefix="k27qualify-")
+
+    def tearDown(self):
+        shutil.rmtree(self.work, ignore_errors=True)
+
+    def test_the_built_tool_qualifies(self):
+        before = registration()
+        report = os.path.join(self.work, "report.xml")
+        status, text, seconds = qualify(tool_exe(), "--junit", report)
+        print("qualification of the built tool: %.0f s" % seconds)
+        self.assertEqual(status, 0, text)
+        self.assertEqual(registration(), before, "the registration was not put back")
+        summary = SUMMARY.search(text)
+        self.assertTrue(summary, text)
+        total, passed, failed, not_applicable = (int(summary.group(i)) for i in range(1, 5))
+        print(summary.group(0))
+        self.assertEqual((failed, not_applicable, passed), (0, 0, total))
+        self.assertLess(float(summary.group(5)), 180, "the qualification took over 3 minutes")
+        self.assertIn("\nQUALIFIED: " + "Z:" + tool_exe().replace("/", "\\") + " behaves as documented in every "
+                      "scenario\n", text)
+        self.assertIn("is registered for every user (HKLM\\Software\\Classes), proved by a creation", text)
+
+        # Every message of the README's table: reached, or named as one no
+        # run can reach, with why.
+        table = readme_table()
+        self.assertEqual(len(table), 50)
+        reached = re.search(r"^outcomes: (\d+) of the (\d+) a run can reach with this image were reached$", text, re.M)
+        self.assertTrue(reached, text)
+        self.assertEqual(reached.group(1), reached.group(2))
+        self.assertEqual(int(reached.group(2)), len(table) - len(NOT_REACHABLE))
+        for message in table:
+            with self.subTest(message):
+                kind = "not reachable    " if message in NOT_REACHABLE else "reached          "
+                self.assertRegex(text, r"\n  %s%s[ :]" % (kind, re.escape(message)))
+
+        cases, suite, properties = junit_cases(report)
+        self.assertEqual((suite["tests"], suite["failures"], suite["skipped"]), (str(total), "0", "0"))
+        self.assertEqual(len(cases), total)
+        self.assertEqual(properties["release"], "1.1.5(1)")
+        self.assertTrue(properties["program"].endswith("\\src\\run\\k27prog.exe"), properties)
+        self.assertTrue(all(c[0].startswith("catalogue.") for c in cases.values()))
+
+    def test_options(self):
+        status, text, _ = qualify(tool_exe(), "--list")
+        self.assertEqual(status, 0, text)
+        listed = re.findall(r"^(\w[\w.-]*)/([a-z0-9-]+): ([A-Z][^(\n]*?)(?: \(not applicable: .*\))?(?: - .*)?$", text,
+                            re.M)
+        count = int(re.search(r"^(\d+) scenarios$", text, re.M).group(1))
+        self.assertEqual(len(listed), count, text)
+        names = [name for _, name, _ in listed]
+
+        # Two chosen scenarios, kept.
+        kept = os.path.join(self.work, "kept")
+        first = next(n for _, n, outcome in listed if outcome == "PROGRAMMING SUCCESSFUL")
+        second = next(n for _, n, outcome in listed if outcome == "CODE RESOURCE NOT FOUND")
+        status, text, _ = qualify(tool_exe(), "--only", first, "--only", second, "--keep", kept)
+        self.assertEqual(status, 0, text)
+        self.assertIn("2 scenarios: 2 passed, 0 failed, 0 not applicable", text)
+        self.assertIn("behaves as documented in every scenario played (only some were chosen)", text)
+        self.assertEqual(re.findall(r"^passed +(\S+)$", text, re.M), [n for n in names if n in (first, second)])
+        self.assertTrue({"bench.json", "transcript.txt", "journal.jsonl", "Program-1.bin", "LoadProfile-1.bin"}
+                        <= set(os.listdir(os.path.join(kept, first))))
+        with open(os.path.join(kept, first, "transcript.txt"), "rb") as f:
+            self.assertTrue(f.read().endswith(b"PROGRAMMING SUCCESSFUL\r\nPress space to exit\r\n"))
+        self.assertFalse(any(n.endswith(".exe") for n in os.listdir(os.path.join(kept, second))),
+                         "the damaged copy of the program was kept")
+
+        status, text, _ = qualify(tool_exe(), "--only", "no-such-scenario")
+        self.assertEqual(status, 2, text)
+        self.assertIn("k27kit: no scenario is called no-such-scenario", text)
+
+    def test_a_users_catalogue_adds_scenarios_and_a_failure_is_named(self):
+        before = registration()
+        mine = user_catalogue(os.path.join(self.work, "mine"), [
+            no_devices_scenario("my-empty-bench"),
+            no_devices_scenario("my-wrong-expectation", release="1.1.6(1)"),
+        ])
+        report = os.path.join(self.work, "report.xml")
+        status, text, _ = qualify(tool_exe(), "--catalogue", mine, "--only", "my-empty-bench", "--only",
+                                  "my-wrong-expectation", "--junit", report)
+        self.assertEqual(status, 1, text)
+        self.assertIn("\npassed          my-empty-bench\n", text)
+        self.assertIn('\nFAILED          my-wrong-expectation: transcript line 2: expected "Ready to program K27 '
+                      'firmware release 1.1.6(1)", got "Ready to program K27 firmware release 1.1.5(1)"\n', text)
+        self.assertIn("NOT QUALIFIED: ", text)
+        self.assertEqual(registration(), before, "a failure left the registration changed")
+        cases, suite, _ = junit_cases(report)
+        self.assertEqual(suite["failures"], "1")
+        self.assertEqual(cases["my-wrong-expectation"][0], "catalogue.mine")
+
+        # A catalogue that cannot be read is refused before anything is
+        # registered, naming the file and the scenario.
+        broken = no_devices_scenario("my-broken")
+        broken["outcome"] = "NO DEVICE FOUND"
+        mine = user_catalogue(os.path.join(self.work, "broken"), [broken])
+        status, text, _ = qualify(tool_exe(), "--catalogue", mine)
+        self.assertEqual(status, 2, text)
+        self.assertRegex(text, r'k27kit: the catalogue cannot be played: .*mine: my-broken: "NO DEVICE FOUND" is not '
+                               r"a message k27prog ends with")
+        self.assertNotIn("registered", text)
+
+    def test_ctrl_c_puts_the_registration_back(self):
+        before = registration()
+        pid, fd = pty.fork()
+        if pid == 0:
+            os.execvpe("wine", ["wine", kit_exe(), "qualify", tool_exe()], wine_env())
+        raw, sent = b"", False
+        deadline = time.monotonic() + 120
+        try:
+            while time.monotonic() < deadline:
+                ready, _, _ = select.select([fd], [], [], 0.2)
+                if ready:
+                    try:
+                        chunk = os.read(fd, 65536)
+                    except OSError:
+                        break
+                    if not chunk:
+                        break
+                    raw += chunk
+                # Wine delivers a Ctrl+C typed on its console's terminal as
+                # the console's Ctrl+C event.
+                if not sent and len(re.findall(rb"\npassed ", raw)) >= 3:
+                    os.write(fd, b"\x03")
+                    sent = True
+        finally:
+            os.close(fd)
+        _, status = os.waitpid(pid, 0)
+        shown = clean(raw)
+        self.assertTrue(sent, shown)
+        self.assertEqual(os.waitstatus_to_exitcode(status), 1, shown)
+        self.assertIn("k27kit: the registration is as it was before the qualification", shown)
+        self.assertIn("k27kit: interrupted: the qualification is not complete", shown)
+        self.assertNotIn("QUALIFIED", shown)
+        self.assertEqual(registration(), before)
+
+
+class ForeignServerTest(unittest.TestCase):
+    """A PC with the device server's class or interfaces registered to
+    another program is refused, and nothing is changed."""
+
+    def test_refused_without_a_change(self):
+        vendor = [
+            ("HKLM\\Software\\Classes\\CLSID\\%s\\LocalServer32" % SERVER_CLASS, "C:\\Vendor\\devserver.exe"),
+            ("HKLM\\Software\\Classes\\Interface\\%s\\ProxyStubClsid32" % INTERFACES[0],
+             "{11111111-2222-3333-4444-555555555555}"),
+        ]
+        for key, value in vendor:
+            with self.subTest(key), FreshPrefix() as prefix:
+                run_wine("reg", "add", key, "/ve", "/d", value, "/f", prefix=prefix.path)
+                before = registration(prefix.path)
+                status, text, _ = qualify(tool_exe(), prefix=prefix.path)
+                self.assertEqual(status, 1, text)
+                self.assertIn("k27kit: not qualifying on this PC: ", text)
+                self.assertIn(value, text)
+                self.assertIn("Nothing was changed.", text)
+                self.assertNotIn("passed", text)
+                self.assertEqual(registration(prefix.path), before)
+
+
+if __name__ == "__main__":
+    unittest.main()
