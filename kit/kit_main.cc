@@ -6,6 +6,7 @@
 // beside it stays the windowless server that COM starts.
 
 #include <windows.h>
+#include <conio.h>
 #include <shellapi.h>
 
 #include <string>
@@ -50,5 +51,12 @@ int main() {
   }
   if (!command.error.empty()) WriteLine(OutputStream::kErr, "k27kit: " + Utf8(command.error));
   WriteText(OutputStream::kErr, KitUsageText());
+  // Started from Explorer, the console is this program's own and closes
+  // with it: keep it open until the usage has been read.
+  DWORD processes[2];
+  if (args.empty() && GetConsoleProcessList(processes, 2) == 1) {
+    WriteLine(OutputStream::kErr, "k27kit is run from a command prompt (cmd.exe or PowerShell). Press a key to close.");
+    _getch();
+  }
   return 2;
 }

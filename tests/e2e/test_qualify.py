@@ -14,7 +14,8 @@ import tempfile
 import time
 import unittest
 
-from k27e2e import (BUILD, REPO, FreshPrefix, clean, junit_cases, kit_exe, qualify, reg_export, run_tool, run_wine,
+from k27e2e import (BUILD, REPO, FreshPrefix, clean, junit_cases, kit_exe, qualify, reg_export, run_in_terminal,
+                    run_tool, run_wine,
                     tool_exe, wine_env, PRESS_SPACE, PROMPT)
 
 SERVER_CLASS = "{AF3D8AC6-A1AA-48D0-BB1D-65009ECCBA99}"
@@ -197,6 +198,21 @@ class QualifyTest(unittest.TestCase):
         self.assertIn("k27kit: interrupted: the qualification is not complete", shown)
         self.assertNotIn("QUALIFIED", shown)
         self.assertEqual(registration(), before)
+
+
+class ConsoleTest(unittest.TestCase):
+    def test_started_alone_it_keeps_its_console_open(self):
+        # As from Explorer: the console is the program's own (under Wine, a
+        # terminal with no other program on its console), so the usage stays
+        # until a key is pressed.
+        screen, status = run_in_terminal(["wine", kit_exe()], [("Press a key to close.", "x")], timeout=60,
+                                         env=wine_env())
+        self.assertEqual(status, 2, screen)
+        self.assertIn("usage: k27kit qualify PROGRAM", screen)
+        # Run from a prompt or by a CI server, nothing waits.
+        status, out, err = run_wine("cmd", "/c", kit_exe())
+        self.assertEqual(status, 2, out + err)
+        self.assertNotIn("Press a key", out + err)
 
 
 class ForeignServerTest(unittest.TestCase):
