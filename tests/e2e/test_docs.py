@@ -1,6 +1,8 @@
 """README.md's exit status table, from which the release kit's README.txt
 is made, lists exactly the messages the tool can end with, each with the
-status the tool ends with."""
+status the tool ends with; the qualification's and the fuzzers' own tables
+of outcomes (kept apart from the tool's sources) are that table, in its
+order."""
 
 import glob
 import os
@@ -36,6 +38,16 @@ class ReadmeTableTest(unittest.TestCase):
         self.assertIn(("OUT OF MEMORY", 1), outcomes)
         self.assertEqual(sorted(set(table) - outcomes), [], "listed in README.md but not in the tool")
         self.assertEqual(sorted(outcomes - set(table)), [], "in the tool but not listed in README.md")
+
+
+    def test_the_qualification_and_the_fuzzers_know_the_same_table(self):
+        with open(os.path.join(REPO, "README.md")) as f:
+            table = [(m, int(s)) for s, m in re.findall(r'^\| (\d+) \| "([^"]+)" \|', f.read(), re.M)]
+        for path in ("kit/outcomes.cc", "fuzz/outcome_table.cc"):
+            with self.subTest(path):
+                with open(os.path.join(REPO, path)) as f:
+                    rows = [(m, int(s)) for m, s in re.findall(r'^\s*\{"([A-Z][^"]+)", (\d+)', f.read(), re.M)]
+                self.assertEqual(rows, table)
 
 
 if __name__ == "__main__":
