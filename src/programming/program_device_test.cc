@@ -9,8 +9,8 @@
 
 #include "image/byte_order.h"
 #include "image/checksum.h"
-#include "programming/fake_code_programming.h"
-#include "test.h"
+#include "support/fake_code_programming.h"
+#include "support/run_to_exit.h"
 
 namespace {
 

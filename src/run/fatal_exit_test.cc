@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "run/console.h"
-#include "test.h"
+#include "support/run_to_exit.h"
 
 namespace {
 

@@ -1,35 +1,15 @@
-#ifndef K27_TEST_H_
-#define K27_TEST_H_
+#ifndef K27_SUPPORT_RUN_TO_EXIT_H_
+#define K27_SUPPORT_RUN_TO_EXIT_H_
 
-// Fakes shared by the unit tests: a console that records what the operator
-// would see, and a platform under FatalExit that ends the "process" by
-// throwing, so a test can run a stage to its end and look at the outcome.
+// A platform under FatalExit that ends the "process" by throwing, so a test
+// can run a stage to its end and look at the outcome.
 
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "run/console.h"
 #include "run/fatal_exit.h"
-
-// Records every text; wide text as UTF-8 (as a redirected stream gets it). Flushes are kept as the offsets
-// in the transcript at which they happened.
-class RecordingConsole : public ConsoleSink {
- public:
-  RecordingConsole();
-  ~RecordingConsole() override;
-  void Write(std::string_view text) override;
-  void WriteWide(std::wstring_view text) override;
-  void Flush() override;
-
-  std::string text;
-  std::vector<size_t> flushes;
-  // Called at each flush (a fake server can look at the console then).
-  std::function<void()> on_flush;
-
- private:
-  ConsoleSink* previous_;
-};
+#include "support/recording_console.h"
 
 // Thrown by FakeExitPlatform::EndProcess. Deliberately not a std::exception,
 // so nothing in the tool that catches library errors can catch it.
@@ -70,4 +50,4 @@ struct Outcome {
 // Runs `body` with a recording console and a fake platform.
 Outcome RunToExit(const std::function<void()>& body);
 
-#endif  // K27_TEST_H_
+#endif  // K27_SUPPORT_RUN_TO_EXIT_H_
