@@ -24,9 +24,11 @@ void WaitForSpace() {
     int key = Platform()->ReadKey();
     if (key == ' ') return;
     if (key == ExitPlatform::kEndOfInput) return;
-    // A function or arrow key arrives as 0 or 0xE0 and then its scan code;
-    // the scan code is not a key of its own (Alt+D's would read as a space).
-    if (key == 0 || key == 0xE0) {
+    // A function or arrow key arrives as 0 or 0xE0 with its scan code held
+    // behind it; the scan code is not a key of its own (Alt+D's would read
+    // as a space). A typed character whose code is 0xE0 in the console's
+    // code page comes alone: an ordinary key, so a space after it counts.
+    if ((key == 0 || key == 0xE0) && Platform()->ScanCodeWaiting()) {
       if (Platform()->ReadKey() == ExitPlatform::kEndOfInput) return;
     }
   }

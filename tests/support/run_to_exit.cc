@@ -9,10 +9,19 @@ void FakeExitPlatform::UninitialiseCom() {
 }
 
 int FakeExitPlatform::ReadKey() {
-  if (keys_read < keys.size()) return keys[keys_read++];
   ++keys_read;
-  return kEndOfInput;
+  if (holding_scan_code_) {
+    holding_scan_code_ = false;
+    return held_scan_code_;
+  }
+  if (presses_read_ == keys.size()) return kEndOfInput;
+  const KeyPress& press = keys[presses_read_++];
+  holding_scan_code_ = press.two_part;
+  held_scan_code_ = press.scan_code;
+  return press.code;
 }
+
+bool FakeExitPlatform::ScanCodeWaiting() { return holding_scan_code_; }
 
 void FakeExitPlatform::EndProcess(int status) { throw ProcessEnded{status}; }
 

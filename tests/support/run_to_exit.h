@@ -17,17 +17,29 @@ struct ProcessEnded {
   int status;
 };
 
+// One key press as the C run-time's key read delivers it: one code (a
+// character of the console's code page), or for a function or arrow key a
+// prefix (0 or 0xE0) whose scan code the run-time holds for the next read.
+struct KeyPress {
+  KeyPress(int code) : code(code) {}  // a plain character converts
+  KeyPress(int prefix, int scan_code) : code(prefix), scan_code(scan_code), two_part(true) {}
+  int code;
+  int scan_code = 0;
+  bool two_part = false;
+};
+
 class FakeExitPlatform : public ExitPlatform {
  public:
   FakeExitPlatform();
   ~FakeExitPlatform() override;
   void UninitialiseCom() override;
   int ReadKey() override;
+  bool ScanCodeWaiting() override;
   [[noreturn]] void EndProcess(int status) override;
 
-  // Keys the console will deliver, in order; then end of input.
-  std::vector<int> keys{' '};
-  size_t keys_read = 0;
+  // Key presses the console will deliver, in order; then end of input.
+  std::vector<KeyPress> keys{' '};
+  size_t keys_read = 0;  // ReadKey calls, scan codes included
   int uninitialise_calls = 0;
   // The transcript's length when COM was shut down, or npos.
   size_t uninitialised_at = std::string::npos;
@@ -35,6 +47,9 @@ class FakeExitPlatform : public ExitPlatform {
 
  private:
   ExitPlatform* previous_;
+  size_t presses_read_ = 0;
+  bool holding_scan_code_ = false;
+  int held_scan_code_ = 0;
 };
 
 // How a run of some code ended.

@@ -39,6 +39,7 @@ class CapturedExit : public ExitPlatform, public ConsoleSink {
   }
   void UninitialiseCom() override {}
   int ReadKey() override { return ' '; }
+  bool ScanCodeWaiting() override { return false; }
   [[noreturn]] void EndProcess(int status) override { throw RunEnded{status}; }
   void Write(std::string_view t) override { text.append(t); }
   void WriteWide(std::wstring_view) override {}
