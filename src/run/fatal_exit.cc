@@ -38,6 +38,9 @@ void FatalExit(int status, const char* message) {
   Platform()->UninitialiseCom();
   PrintLine(message);
   PrintLine("Press space to exit");
+  // The final wait is a wait on the operator too: through a pipe or into a
+  // file the outcome must show while the tool waits, not after the space.
+  FlushOutput();
   WaitForSpace();
   Platform()->EndProcess(status);
   std::abort();  // a platform whose process end returned

@@ -25,8 +25,10 @@ TEST(FatalExitTest, ShutsComDownThenPrintsThenWaitsThenEnds) {
   // Enter, Escape and a letter change nothing; the key after the space is
   // never read.
   EXPECT_EQ(platform.keys_read, 4u);
-  // FatalExit itself flushes nothing: the process end does.
-  EXPECT_TRUE(console.flushes.empty());
+  // Flushed once, after the prompt and before the wait, so the outcome
+  // shows through a pipe while the tool waits.
+  EXPECT_EQ(console.flushes, std::vector<size_t>{console.text.size()});
+  EXPECT_EQ(platform.flushes_at_first_key, std::vector<size_t>{console.text.size()});
 }
 
 TEST(FatalExitTest, EndOfInputEndsTheWait) {

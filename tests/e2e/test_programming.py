@@ -140,6 +140,19 @@ class SuccessfulRunTest(unittest.TestCase):
         self.assertNotIn("PROGRAMMING", r.transcript)
 
 
+    def test_standard_output_through_a_pipe_shows_the_outcome_during_the_wait(self):
+        # As "k27prog | Tee-Object" has it: the operator at the console, the
+        # output through a pipe. The space is typed only once the outcome and
+        # the prompt have come through the pipe, so the run ends only if they
+        # did while the tool waited.
+        r = run_tool(bench=bench(), stdout_pipe=True,
+                     keys=[TYPE_42, ("PROGRAMMING SUCCESSFUL\n" + PRESS_SPACE + "\n", " ")], timeout=40)
+        self.assertEqual(r.status, 0, (r.transcript, r.stdout_text))
+        self.assertTrue(r.stdout_text.endswith("Reset request ... accepted\nPROGRAMMING SUCCESSFUL\n"
+                                               + PRESS_SPACE + "\n"), r.stdout_text)
+        self.assertNotIn("PROGRAMMING", r.transcript)
+
+
 class FailureTest(unittest.TestCase):
     """Each way the programming sequence can end, driven from a bench."""
 

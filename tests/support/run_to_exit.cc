@@ -9,7 +9,7 @@ void FakeExitPlatform::UninitialiseCom() {
 }
 
 int FakeExitPlatform::ReadKey() {
-  ++keys_read;
+  if (++keys_read == 1 && console) flushes_at_first_key = console->flushes;
   if (holding_scan_code_) {
     holding_scan_code_ = false;
     return held_scan_code_;

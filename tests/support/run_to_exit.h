@@ -43,6 +43,8 @@ class FakeExitPlatform : public ExitPlatform {
   int uninitialise_calls = 0;
   // The transcript's length when COM was shut down, or npos.
   size_t uninitialised_at = std::string::npos;
+  // The console's flushes when the first key was read.
+  std::vector<size_t> flushes_at_first_key;
   RecordingConsole* console = nullptr;
 
  private:
