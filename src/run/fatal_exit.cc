@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "run/committed_span.h"
 #include "run/console.h"
 
 namespace {
@@ -36,6 +37,8 @@ void WaitForSpace() {
 
 void FatalExit(int status, const char* message) {
   Platform()->UninitialiseCom();
+  // The operator may select the outcome again; Ctrl+C stays ignored.
+  RestoreQuickEdit();
   PrintLine(message);
   PrintLine("Press space to exit");
   // The final wait is a wait on the operator too: through a pipe or into a

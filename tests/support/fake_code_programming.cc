@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "run/committed_span.h"
 #include "support/recording_console.h"
 
 void ProgrammingLog::Add(const char* what) {
@@ -11,6 +12,7 @@ void ProgrammingLog::Add(const char* what) {
     event.console = console->text;
     event.flushed = !console->flushes.empty() && console->flushes.back() == console->text.size();
   }
+  event.committed = ControlEventIgnored(kCtrlCEvent);
   events.push_back(event);
 }
 

@@ -15,6 +15,7 @@ struct ProgrammingEvent {
   std::string what;     // "AcquireGroup", "EraseStart", "counter", ...
   std::string console;  // the transcript so far
   bool flushed = false; // the transcript so far had been flushed
+  bool committed = false; // Ctrl+C was ignored: the committed span had begun
 };
 
 struct ProgrammingLog {

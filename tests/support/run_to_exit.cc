@@ -1,5 +1,8 @@
 #include "support/run_to_exit.h"
 
+#include "run/committed_span.h"
+#include "support/fake_console_control.h"
+
 FakeExitPlatform::FakeExitPlatform() : previous_(SetExitPlatform(this)) {}
 FakeExitPlatform::~FakeExitPlatform() { SetExitPlatform(previous_); }
 
@@ -29,6 +32,7 @@ Outcome RunToExit(const std::function<void()>& body) {
   RecordingConsole console;
   FakeExitPlatform platform;
   platform.console = &console;
+  FakeConsoleControl control;
   Outcome outcome;
   try {
     body();
@@ -37,6 +41,8 @@ Outcome RunToExit(const std::function<void()>& body) {
     outcome.status = end.status;
   }
   outcome.text = console.text;
+  outcome.console_control = control.Names();
+  outcome.ctrl_c_ignored = ControlEventIgnored(kCtrlCEvent);
   if (outcome.ended) {
     const std::string tail = "\nPress space to exit\n";
     std::string& t = outcome.text;

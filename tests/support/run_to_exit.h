@@ -62,9 +62,14 @@ struct Outcome {
   // The last line that FatalExit printed before "Press space to exit",
   // i.e. the outcome message, or "" when the code returned.
   std::string message;
+  // What the committed span asked of the console (FakeConsoleControl's
+  // names), and whether Ctrl+C was ignored at the end.
+  std::vector<std::string> console_control;
+  bool ctrl_c_ignored = false;
 };
 
-// Runs `body` with a recording console and a fake platform.
+// Runs `body` with a recording console, a fake platform and a fake console
+// under the committed span.
 Outcome RunToExit(const std::function<void()>& body);
 
 #endif  // K27_SUPPORT_RUN_TO_EXIT_H_
