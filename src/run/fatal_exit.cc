@@ -37,7 +37,8 @@ void WaitForSpace() {
 
 void FatalExit(int status, const char* message) {
   Platform()->UninitialiseCom();
-  // The operator may select the outcome again; Ctrl+C stays ignored.
+  // Quick Edit as it was before the device was committed, so the operator
+  // can select the outcome; Ctrl+C stays ignored once committed.
   RestoreQuickEdit();
   PrintLine(message);
   PrintLine("Press space to exit");
