@@ -17,7 +17,7 @@
 #include "server/device_listing.h"
 #include "server/device_record.h"
 #include "server/serial_number.h"
-#include "test.h"
+#include "support/run_to_exit.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "outcome_table.h"
 #include "run/fatal_exit.h"
-#include "test.h"
+#include "support/run_to_exit.h"
 
 void FuzzFailure(const char* format, ...) {
   va_list args;

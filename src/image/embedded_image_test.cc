@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "test.h"
+#include "support/run_to_exit.h"
 
 namespace {
 

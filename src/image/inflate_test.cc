@@ -9,7 +9,7 @@
 #include <functional>
 #include <vector>
 
-#include "test.h"
+#include "support/run_to_exit.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include "image/byte_order.h"
 #include "image/checksum.h"
 #include "image/shipped_image.h"
-#include "test.h"
+#include "support/run_to_exit.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <limits>
 
-#include "test.h"
+#include "support/run_to_exit.h"
 
 TEST(CompletionLineTest, Lines) {
   constexpr int64_t kMax = std::numeric_limits<int64_t>::max();

@@ -8,6 +8,7 @@
 #include "programming/boot_gate.h"
 #include "programming/completion_line.h"
 #include "programming/time_stamp.h"
+#include "run/committed_span.h"
 #include "run/console.h"
 #include "run/fatal_exit.h"
 #include "server/safe_array.h"
@@ -124,6 +125,9 @@ void ProgramDevice(ICodeProgramming* programming, const DeviceRecord& device, Co
   platform->CreateUuid(&group_uuid);
   ULONG group_out = 0;
   unsigned short status = 0;
+  // From here on the device is committed: nothing typed or clicked in the
+  // console may cut the run short.
+  BeginCommittedSpan();
   CheckHresult(programming->AcquireGroup(DeviceGroupId(device),
                                          &group_uuid, &group_out, &status));
   if (status != kStatusDone) FatalExit(1, "COULD NOT ACQUIRE CODE PROGRAMMING GROUP AT DEVICE");

@@ -41,7 +41,8 @@ ProgrammingPlatform* DefaultProgrammingPlatform();
 // regenerates the code block's checksum, then acquires the programming
 // group, erases, programs the code block at the code base address and asks
 // for a reset. Every path ends in FatalExit; nothing is asked of the device
-// before the gate has passed.
+// before the gate has passed. The committed span (run/committed_span.h)
+// begins right before the programming group is asked for.
 [[noreturn]] void ProgramDevice(ICodeProgramming* programming, const DeviceRecord& device,
                                 CodeBlock& code,
                                 ProgrammingPlatform* platform = DefaultProgrammingPlatform());

@@ -9,8 +9,8 @@
 
 #include "image/byte_order.h"
 #include "image/checksum.h"
-#include "programming/fake_code_programming.h"
-#include "test.h"
+#include "support/fake_code_programming.h"
+#include "support/run_to_exit.h"
 
 namespace {
 
@@ -86,6 +86,16 @@ TEST(ProgramDeviceTest, SuccessfulRun) {
                                       "EraseStart", "ErasePoll", "ErasePoll", "ErasePoll",
                                       "counter", "counter", "create array", "Program",
                                       "destroy array", "counter", "Reset"}));
+  // The device is committed right before the programming group is asked
+  // for: Ctrl+C is ignored from then on, and Quick Edit is off until the
+  // final message.
+  for (const ProgrammingEvent& e : bench.log.events) {
+    const bool before = e.what == "time" || e.what == "frequency" || e.what == "uuid";
+    EXPECT_EQ(e.committed, !before) << e.what;
+  }
+  EXPECT_EQ(outcome.console_control,
+            (std::vector<std::string>{"install", "read", "write 0x1b7", "write 0x1f7"}));
+  EXPECT_TRUE(outcome.ctrl_c_ignored);
   // Each server call that follows a progress text waits on a flushed console.
   for (const ProgrammingEvent& e : bench.log.events) {
     if (e.what == "EraseStart" || e.what == "ErasePoll" || e.what == "Program" ||
@@ -151,6 +161,9 @@ TEST(ProgramDeviceTest, BootCodeGate) {
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.text, std::string(c.message) + "\n" + kTail);
     EXPECT_TRUE(bench.log.events.empty());
+    // The device was never committed: Ctrl+C and the console as they were.
+    EXPECT_TRUE(outcome.console_control.empty());
+    EXPECT_FALSE(outcome.ctrl_c_ignored);
     EXPECT_TRUE(std::equal(shipped.begin(), shipped.end(), bench.code.bytes.get()));
   }
 }
@@ -293,6 +306,11 @@ TEST(ProgramDeviceTest, LaterStepsRefused) {
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.text, c.text + kTail);
     EXPECT_EQ(bench.ServerCalls(), c.calls);
+    // Committed from the programming group on, refused or not; Quick Edit
+    // back for the final message.
+    EXPECT_EQ(outcome.console_control,
+              (std::vector<std::string>{"install", "read", "write 0x1b7", "write 0x1f7"}));
+    EXPECT_TRUE(outcome.ctrl_c_ignored);
   }
 }
 

@@ -10,6 +10,7 @@ class NativeExitPlatform : public ExitPlatform {
  public:
   void UninitialiseCom() override {}
   int ReadKey() override { return kEndOfInput; }
+  bool ScanCodeWaiting() override { return false; }
   [[noreturn]] void EndProcess(int status) override { exit(status); }
 };
 

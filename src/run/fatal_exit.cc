@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "run/committed_span.h"
 #include "run/console.h"
 
 namespace {
@@ -24,9 +25,11 @@ void WaitForSpace() {
     int key = Platform()->ReadKey();
     if (key == ' ') return;
     if (key == ExitPlatform::kEndOfInput) return;
-    // A function or arrow key arrives as 0 or 0xE0 and then its scan code;
-    // the scan code is not a key of its own (Alt+D's would read as a space).
-    if (key == 0 || key == 0xE0) {
+    // A function or arrow key arrives as 0 or 0xE0 with its scan code held
+    // behind it; the scan code is not a key of its own (Alt+D's would read
+    // as a space). A typed character whose code is 0xE0 in the console's
+    // code page comes alone: an ordinary key, so a space after it counts.
+    if ((key == 0 || key == 0xE0) && Platform()->ScanCodeWaiting()) {
       if (Platform()->ReadKey() == ExitPlatform::kEndOfInput) return;
     }
   }
@@ -34,8 +37,14 @@ void WaitForSpace() {
 
 void FatalExit(int status, const char* message) {
   Platform()->UninitialiseCom();
+  // Quick Edit as it was before the device was committed, so the operator
+  // can select the outcome; Ctrl+C stays ignored once committed.
+  RestoreQuickEdit();
   PrintLine(message);
   PrintLine("Press space to exit");
+  // The final wait is a wait on the operator too: through a pipe or into a
+  // file the outcome must show while the tool waits, not after the space.
+  FlushOutput();
   WaitForSpace();
   Platform()->EndProcess(status);
   std::abort();  // a platform whose process end returned

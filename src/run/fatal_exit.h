@@ -4,8 +4,9 @@
 #include <cstdint>
 
 // The tool's only way out, on success and on failure alike: COM shut down,
-// the message, "Press space to exit", the wait for the space key, and the
-// process exit with the status.
+// Quick Edit back as it was before the device was committed, the message,
+// "Press space to exit", standard output flushed, the wait for the space
+// key, and the process exit with the status.
 [[noreturn]] void FatalExit(int status, const char* message);
 
 // Ends the run with "ERROR COMMUNICATING WITH SERVER" when the result of a
@@ -14,16 +15,24 @@ void CheckHresult(int32_t hr);
 
 // Reads console keys until a space. Returns at once when the console reports
 // end of input (no console at all, or the read fails), which no key can be.
+// A function or arrow key's scan code is not a key of its own.
 void WaitForSpace();
 
 // What FatalExit needs of the platform. The Windows build supplies COM's
-// shut-down, the console key read and exit(); tests supply their own.
+// shut-down, the C run-time's console key read and exit(); tests supply
+// their own.
 class ExitPlatform {
  public:
   virtual ~ExitPlatform() = default;
   virtual void UninitialiseCom() = 0;
-  // One key press, unechoed and unbuffered; kEndOfInput when none can be read.
+  // One key press, unechoed and unbuffered, as a byte of the console's code
+  // page (0 to 255); kEndOfInput when none can be read. A function or arrow
+  // key comes as two reads: 0 or 0xE0, then its scan code.
   virtual int ReadKey() = 0;
+  // Whether the key read holds a scan code for the next ReadKey: the second
+  // part of the two-part key whose prefix was just read. Asking takes
+  // nothing away.
+  virtual bool ScanCodeWaiting() = 0;
   [[noreturn]] virtual void EndProcess(int status) = 0;
   static constexpr int kEndOfInput = -1;
 };

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "run/console.h"
-#include "test.h"
+#include "support/run_to_exit.h"
 
 namespace {
 
@@ -25,8 +25,10 @@ TEST(FatalExitTest, ShutsComDownThenPrintsThenWaitsThenEnds) {
   // Enter, Escape and a letter change nothing; the key after the space is
   // never read.
   EXPECT_EQ(platform.keys_read, 4u);
-  // FatalExit itself flushes nothing: the process end does.
-  EXPECT_TRUE(console.flushes.empty());
+  // Flushed once, after the prompt and before the wait, so the outcome
+  // shows through a pipe while the tool waits.
+  EXPECT_EQ(console.flushes, std::vector<size_t>{console.text.size()});
+  EXPECT_EQ(platform.flushes_at_first_key, std::vector<size_t>{console.text.size()});
 }
 
 TEST(FatalExitTest, EndOfInputEndsTheWait) {
@@ -43,17 +45,44 @@ TEST(FatalExitTest, EndOfInputEndsTheWait) {
   EXPECT_EQ(console.text, "PROGRAMMING SUCCESSFUL\nPress space to exit\n");
 }
 
-TEST(FatalExitTest, ExtendedKeyScanCodeIsNotASpace) {
-  // Alt+D arrives as 0 then 32; F1 as 0 then 59; an arrow as 0xE0 then 72.
-  for (int prefix : {0, 0xE0}) {
+TEST(FatalExitTest, TwoPartKeysAndTypedCharacters) {
+  // Each key press as the C run-time's key read delivers it on Windows: a
+  // function or arrow key as 0 or 0xE0 with its scan code held behind it;
+  // a typed character as one byte of the console's code page, where 0xE0 is
+  // 'р' in 866, 'Ó' in 850 and 852, 'α' in 437.
+  const KeyPress kAltD{0, 32};  // the scan code is a space's code
+  const KeyPress kF1{0, 59};
+  const KeyPress kUp{0xE0, 72};
+  const KeyPress kDelete{0xE0, 83};
+  const KeyPress kF12{0xE0, 134};
+  struct Row {
+    const char* name;
+    std::vector<KeyPress> keys;
+    size_t reads;  // the read that ended the wait: the space, or end of input
+  } rows[] = {
+      {"Alt+D", {kAltD, 'q', ' '}, 4},
+      {"F1", {kF1, ' '}, 3},
+      {"up arrow", {kUp, ' '}, 3},
+      {"Delete", {kDelete, ' '}, 3},
+      {"F12", {kF12, ' '}, 3},
+      {"only two-part keys", {kAltD, kUp, kF1}, 7},
+      {"0xE0 typed, then a space", {0xE0, ' '}, 2},
+      {"0xE0 typed twice, then a space", {0xE0, 0xE0, ' '}, 3},
+      {"0xE0 typed, then Alt+D", {0xE0, kAltD}, 4},
+      {"0xE0 typed, then an arrow, then a space", {0xE0, kUp, ' '}, 4},
+      {"Alt+D, then 0xE0 typed, then a space", {kAltD, 0xE0, ' '}, 4},
+      {"0xFF typed, then a space", {0xFF, ' '}, 2},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.name);
     RecordingConsole console;
     FakeExitPlatform platform;
-    platform.keys = {prefix, ' ', 'q', ' '};
+    platform.keys = row.keys;
     try {
       FatalExit(1, "RESET REJECTED");
     } catch (const ProcessEnded&) {
     }
-    EXPECT_EQ(platform.keys_read, 4u) << prefix;
+    EXPECT_EQ(platform.keys_read, row.reads);
   }
 }
 

@@ -4,9 +4,9 @@
 
 #include <new>
 
-#include "server/fake_server.h"
 #include "server/safe_array.h"
-#include "test.h"
+#include "support/fake_server.h"
+#include "support/run_to_exit.h"
 
 namespace {
 

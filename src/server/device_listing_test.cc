@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "server/test_device.h"
+#include "support/test_device.h"
 
 namespace {
 

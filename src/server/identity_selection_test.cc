@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
-#include "server/fake_server.h"
-#include "server/test_device.h"
-#include "test.h"
+#include "support/fake_server.h"
+#include "support/run_to_exit.h"
+#include "support/test_device.h"
 
 namespace {
 

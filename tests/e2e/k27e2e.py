@@ -328,15 +328,19 @@ def _set_controlling_tty():
 
 
 def run_tool(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
-             env=None, journal=True, args=(), register=True, prefix=None):
+             env=None, journal=True, args=(), register=True, prefix=None, stdout_pipe=False):
     """Runs the tool once, after registering the simulator with `bench` (a
     dict, a file, or None for the built-in bench) and, unless `journal` is
     False, a fresh journal. `keys` is a list of (wait-for-text,
     text-to-type) pairs; a wait of None types at once, a text of None only
-    waits. `register=False` leaves the registration as it stands. With `stdout_path`,
-    standard output goes to that file and the waits look at the file: it
-    only holds what the tool has flushed (its prompt) until the process
-    ends. `env` adds to the tool's environment. Returns a Result."""
+    waits; a text may also be a callable, called with the tool's process
+    instead of typing. `register=False` leaves the registration as it
+    stands. With `stdout_path`, standard output goes to that file, and with
+    `stdout_pipe` through a pipe this process reads; the waits then look at
+    what reached the file or the pipe, which is only what the tool has
+    flushed until the process ends. Standard input and standard error stay
+    on the terminal, whose console the tool reads keys from. `env` adds to
+    the tool's environment. Returns a Result."""
     exe = exe or tool_exe()
     work = tempfile.mkdtemp(prefix="k27e2e-")
     extra = {}
@@ -367,22 +371,33 @@ def run_tool(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
     attrs = termios.tcgetattr(slave)
     attrs[3] |= termios.ECHO  # the operator's echo, as a terminal gives it
     termios.tcsetattr(slave, termios.TCSANOW, attrs)
-    out = open(stdout_path, "wb") if stdout_path else slave
+    pipe_in = pipe_out = None
+    if stdout_pipe:
+        pipe_in, pipe_out = os.pipe()
+        out = pipe_out
+    else:
+        out = open(stdout_path, "wb") if stdout_path else slave
     started = time.monotonic()
     proc = subprocess.Popen(["wine", exe] + list(args), stdin=slave, stdout=out, stderr=slave,
                             env=wine_env(extra, prefix), start_new_session=True,
                             preexec_fn=_set_controlling_tty, close_fds=True)
     os.close(slave)
-    if stdout_path:
+    if stdout_pipe:
+        os.close(pipe_out)
+    elif stdout_path:
         out.close()
     reader = _Reader(master)
     reader.start()
+    piped = None
+    if stdout_pipe:
+        piped = _Reader(pipe_in)
+        piped.start()
     deadline = started + timeout
     offset = 0
     try:
         for wait, typed in keys:
             if wait is not None:
-                found = reader.wait_for(wait, offset, deadline, stdout_path)
+                found = (piped or reader).wait_for(wait, offset, deadline, stdout_path)
                 if found is None:
                     break
                 offset = found
@@ -390,7 +405,10 @@ def run_tool(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
             if typed is None:
                 continue
             time.sleep(0.2)
-            os.write(master, typed.encode("utf-8"))
+            if callable(typed):
+                typed(proc)
+            else:
+                os.write(master, typed.encode("utf-8"))
         try:
             result.status = proc.wait(timeout=max(0.1, deadline - time.monotonic()))
         except subprocess.TimeoutExpired:
@@ -411,6 +429,12 @@ def run_tool(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
             os.close(master)
         except OSError:
             pass
+        if piped:
+            # A server the tool started may still hold the pipe open.
+            piped.join(timeout=1.0)
+            with piped.lock:
+                result.stdout_text = bytes(piped.data).decode("utf-8", errors="replace").replace("\r\n", "\n")
+            os.close(pipe_in)
     if stdout_path and os.path.exists(stdout_path):
         with open(stdout_path, "rb") as f:
             result.stdout_text = f.read().decode("utf-8", errors="replace").replace("\r\n", "\n")

@@ -16,7 +16,7 @@ def tool_outcomes():
     """(message, status) of every end the tool's sources can reach."""
     outcomes = set()
     for path in glob.glob(os.path.join(REPO, "src", "**", "*.cc"), recursive=True):
-        if path.endswith("_test.cc") or os.path.basename(path).startswith("fake_"):
+        if path.endswith("_test.cc"):
             continue
         with open(path) as f:
             source = f.read()

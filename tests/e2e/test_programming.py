@@ -105,6 +105,18 @@ class SuccessfulRunTest(unittest.TestCase):
         self.assertIn("PROGRAMMING SUCCESSFUL\n" + PRESS_SPACE, r.transcript)
         self.assertIsNone(r.status, "ended without the space key")
 
+    def test_a_typed_0xe0_character_is_an_ordinary_key(self):
+        # 'α' is 0xE0 in code page 437, the console's here, as the prefix of
+        # an arrow key is: alone, it is a key like any other, and the space
+        # right after it ends the wait. (Wine's run-time gives it as -32;
+        # the tool takes it as the byte 0xE0, as Windows' run-time gives it.)
+        for name, typed in (("alone", ["\u03b1"]), ("before an arrow", ["\u03b1", "\x1b[A"])):
+            with self.subTest(name):
+                keys = [TYPE_42, (PRESS_SPACE, typed[0])] + [(None, k) for k in typed[1:]] + [(None, " ")]
+                r = run_tool(bench=bench(), keys=keys, timeout=25)
+                self.assertEqual(r.status, 0, r.transcript)
+                self.assertTrue(r.transcript.endswith("PROGRAMMING SUCCESSFUL\n" + PRESS_SPACE + "\n"), r.transcript)
+
     def test_space_typed_while_busy_ends_the_wait_at_once(self):
         r = run_tool(bench=bench(delay_ms={"Program": 1500}),
                      keys=[TYPE_42, ("Code flash program ... ", " ")], timeout=40)
@@ -125,6 +137,19 @@ class SuccessfulRunTest(unittest.TestCase):
                          r"Code flash program \.\.\. complete \(\d+\.\d{3}secs\)\n"
                          r"Reset request \.\.\. accepted\nPROGRAMMING SUCCESSFUL\n"
                          + PRESS_SPACE + "\n$")
+        self.assertNotIn("PROGRAMMING", r.transcript)
+
+
+    def test_standard_output_through_a_pipe_shows_the_outcome_during_the_wait(self):
+        # As "k27prog | Tee-Object" has it: the operator at the console, the
+        # output through a pipe. The space is typed only once the outcome and
+        # the prompt have come through the pipe, so the run ends only if they
+        # did while the tool waited.
+        r = run_tool(bench=bench(), stdout_pipe=True,
+                     keys=[TYPE_42, ("PROGRAMMING SUCCESSFUL\n" + PRESS_SPACE + "\n", " ")], timeout=40)
+        self.assertEqual(r.status, 0, (r.transcript, r.stdout_text))
+        self.assertTrue(r.stdout_text.endswith("Reset request ... accepted\nPROGRAMMING SUCCESSFUL\n"
+                                               + PRESS_SPACE + "\n"), r.stdout_text)
         self.assertNotIn("PROGRAMMING", r.transcript)
 
 

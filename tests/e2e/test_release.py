@@ -231,6 +231,7 @@ class ReleaseKitTest(unittest.TestCase):
             self.assertRegex(text, r"(?m)^ *%s  %s$" % (status, re.escape(message)))
         self.assertIn("\n    " + RELEASE_LINE + "\n", text)
         self.assertIn('DO NOT INTERRUPT A RUN ONCE "Code flash erase" HAS STARTED', text)
+        self.assertRegex(text, r"Closing the window\s+cannot be refused by a console program")
 
     def test_a_windows_user_rehearses_with_the_kit_as_its_readme_says(self):
         # The kit's own commands, from its bench-kit\README.txt, in a prefix

@@ -25,6 +25,7 @@ class CapturedExit : public ExitPlatform, public ConsoleSink {
   ~CapturedExit() override;
   void UninitialiseCom() override {}
   int ReadKey() override { return ' '; }
+  bool ScanCodeWaiting() override { return false; }
   [[noreturn]] void EndProcess(int status) override;
   void Write(std::string_view t) override { text.append(t); }
   void WriteWide(std::wstring_view) override {}

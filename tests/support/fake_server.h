@@ -1,5 +1,5 @@
-#ifndef K27_SERVER_FAKE_SERVER_H_
-#define K27_SERVER_FAKE_SERVER_H_
+#ifndef K27_SUPPORT_FAKE_SERVER_H_
+#define K27_SUPPORT_FAKE_SERVER_H_
 
 // In-process stand-ins for the device server's interfaces, for unit tests.
 // They hand out real safe arrays and BSTRs and log every call with its
@@ -146,4 +146,4 @@ class FakeDeviceServer : public FakeUnknown<IDeviceServer> {
 // A failure HRESULT that no real call returns, to tell it apart.
 constexpr HRESULT kFakeFailure = static_cast<HRESULT>(0x80041234);
 
-#endif  // K27_SERVER_FAKE_SERVER_H_
+#endif  // K27_SUPPORT_FAKE_SERVER_H_

@@ -1,4 +1,4 @@
-#include "server/fake_server.h"
+#include "support/fake_server.h"
 
 #include <cstring>
 #include <string>

@@ -1,27 +1,18 @@
-#include "programming/fake_code_programming.h"
+#include "support/fake_code_programming.h"
 
 #include <algorithm>
 
-#include "test.h"
-
-namespace {
-
-// The console the test is recording into (RunToExit installs one).
-RecordingConsole* CurrentConsole() {
-  ConsoleSink* sink = SetConsoleSink(nullptr);
-  SetConsoleSink(sink);
-  return dynamic_cast<RecordingConsole*>(sink);
-}
-
-}  // namespace
+#include "run/committed_span.h"
+#include "support/recording_console.h"
 
 void ProgrammingLog::Add(const char* what) {
   ProgrammingEvent event;
   event.what = what;
-  if (RecordingConsole* console = CurrentConsole()) {
+  if (RecordingConsole* console = CurrentRecordingConsole()) {
     event.console = console->text;
     event.flushed = !console->flushes.empty() && console->flushes.back() == console->text.size();
   }
+  event.committed = ControlEventIgnored(kCtrlCEvent);
   events.push_back(event);
 }
 

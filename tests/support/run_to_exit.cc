@@ -1,18 +1,7 @@
-#include "test.h"
+#include "support/run_to_exit.h"
 
-#include "run/utf8.h"
-
-RecordingConsole::RecordingConsole() : previous_(SetConsoleSink(this)) {}
-RecordingConsole::~RecordingConsole() { SetConsoleSink(previous_); }
-
-void RecordingConsole::Write(std::string_view t) { text.append(t); }
-
-void RecordingConsole::WriteWide(std::wstring_view t) { AppendUtf8(text, t); }
-
-void RecordingConsole::Flush() {
-  flushes.push_back(text.size());
-  if (on_flush) on_flush();
-}
+#include "run/committed_span.h"
+#include "support/fake_console_control.h"
 
 FakeExitPlatform::FakeExitPlatform() : previous_(SetExitPlatform(this)) {}
 FakeExitPlatform::~FakeExitPlatform() { SetExitPlatform(previous_); }
@@ -23,10 +12,19 @@ void FakeExitPlatform::UninitialiseCom() {
 }
 
 int FakeExitPlatform::ReadKey() {
-  if (keys_read < keys.size()) return keys[keys_read++];
-  ++keys_read;
-  return kEndOfInput;
+  if (++keys_read == 1 && console) flushes_at_first_key = console->flushes;
+  if (holding_scan_code_) {
+    holding_scan_code_ = false;
+    return held_scan_code_;
+  }
+  if (presses_read_ == keys.size()) return kEndOfInput;
+  const KeyPress& press = keys[presses_read_++];
+  holding_scan_code_ = press.two_part;
+  held_scan_code_ = press.scan_code;
+  return press.code;
 }
+
+bool FakeExitPlatform::ScanCodeWaiting() { return holding_scan_code_; }
 
 void FakeExitPlatform::EndProcess(int status) { throw ProcessEnded{status}; }
 
@@ -34,6 +32,7 @@ Outcome RunToExit(const std::function<void()>& body) {
   RecordingConsole console;
   FakeExitPlatform platform;
   platform.console = &console;
+  FakeConsoleControl control;
   Outcome outcome;
   try {
     body();
@@ -42,6 +41,8 @@ Outcome RunToExit(const std::function<void()>& body) {
     outcome.status = end.status;
   }
   outcome.text = console.text;
+  outcome.console_control = control.Names();
+  outcome.ctrl_c_ignored = ControlEventIgnored(kCtrlCEvent);
   if (outcome.ended) {
     const std::string tail = "\nPress space to exit\n";
     std::string& t = outcome.text;

@@ -1,5 +1,5 @@
-#ifndef K27_PROGRAMMING_FAKE_CODE_PROGRAMMING_H_
-#define K27_PROGRAMMING_FAKE_CODE_PROGRAMMING_H_
+#ifndef K27_SUPPORT_FAKE_CODE_PROGRAMMING_H_
+#define K27_SUPPORT_FAKE_CODE_PROGRAMMING_H_
 
 // In-process stand-ins for the code-programming interface and the platform
 // under the programming sequence. Both write into one event log, each event
@@ -15,6 +15,7 @@ struct ProgrammingEvent {
   std::string what;     // "AcquireGroup", "EraseStart", "counter", ...
   std::string console;  // the transcript so far
   bool flushed = false; // the transcript so far had been flushed
+  bool committed = false; // Ctrl+C was ignored: the committed span had begun
 };
 
 struct ProgrammingLog {
@@ -95,4 +96,4 @@ class FakeProgrammingPlatform : public ProgrammingPlatform {
   size_t counts_read_ = 0;
 };
 
-#endif  // K27_PROGRAMMING_FAKE_CODE_PROGRAMMING_H_
+#endif  // K27_SUPPORT_FAKE_CODE_PROGRAMMING_H_

@@ -1,5 +1,5 @@
-#ifndef K27_SERVER_TEST_DEVICE_H_
-#define K27_SERVER_TEST_DEVICE_H_
+#ifndef K27_SUPPORT_TEST_DEVICE_H_
+#define K27_SUPPORT_TEST_DEVICE_H_
 
 // Device records for the tests, laid out field by field as the server
 // lays them out.
@@ -47,4 +47,4 @@ inline DeviceRecord BuildDeviceRecord(const TestDevice& d) {
   return r;
 }
 
-#endif  // K27_SERVER_TEST_DEVICE_H_
+#endif  // K27_SUPPORT_TEST_DEVICE_H_
