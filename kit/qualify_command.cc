@@ -111,12 +111,13 @@ std::vector<nlohmann::json> ReadJournal(const fs::path& path) {
   return lines;
 }
 
-// Every server process the run started has written its last line.
+// Every server process the run started has written its last line: its
+// Exit, or the line of the call inside which it ended itself.
 bool ServersEnded(const std::vector<nlohmann::json>& journal) {
   size_t started = 0, ended = 0;
   for (const nlohmann::json& line : journal) {
     started += line.value("op", "") == "Start";
-    ended += line.value("op", "") == "Exit";
+    ended += line.value("op", "") == "Exit" || line.value("crash", false);
   }
   return ended >= started;
 }

@@ -59,9 +59,11 @@ std::string CoverageReport(const std::vector<ScenarioResult>& results, bool& com
       continue;
     }
     ++reachable;
-    if (c.passed > 0 && c.failed == 0) {
+    if (c.passed > 0) {
+      // Reached; a scenario that failed on the way fails the run all the same.
       ++reached;
-      lines += "  reached          " + std::string(o.message) + " (" + Plural(c.passed, "scenario") + ")\n";
+      lines += "  reached          " + std::string(o.message) + " (" + Plural(c.passed, "scenario") +
+               (c.failed ? "; " + std::to_string(c.failed) + " failed" : "") + ")\n";
     } else {
       complete = false;
       lines += "  NOT REACHED      " + std::string(o.message) +

@@ -62,6 +62,13 @@ TEST(ReportTest, CoverageNamesEveryOutcome) {
   EXPECT_EQ(report.substr(0, report.find('\n')), "outcomes: 44 of the 44 a run can reach with this image were reached");
   EXPECT_NE(report.find("\n  not applicable   BOOT CODE BRANCH TOO LOW FOR THIS CODE: a minimum boot branch of 0\n"),
             std::string::npos);
+  // Reached by one scenario, failed by another: reached, the failure named.
+  const Scenario again = Named("again", results[3].scenario->outcome.c_str());
+  results.push_back(Result(&again, ResultKind::kFailed));
+  report = CoverageReport(results, complete);
+  EXPECT_TRUE(complete);
+  EXPECT_NE(report.find("\n  reached          " + again.outcome + " (1 scenario; 1 failed)\n"), std::string::npos);
+  results.pop_back();
   results[3].kind = ResultKind::kFailed;
   report = CoverageReport(results, complete);
   EXPECT_FALSE(complete);

@@ -21,6 +21,7 @@ CallAction CallPlan::Next(Op op) {
       switch (fault.kind) {
         case Fault::Kind::kHresult:
           action.hresult = fault.hresult;
+          action.by_fault = true;
           if (fault.hresult < 0) action.kind = CallAction::Kind::kFail;
           break;
         case Fault::Kind::kCrash:

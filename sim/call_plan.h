@@ -15,6 +15,7 @@ struct CallAction {
   Kind kind = Kind::kAnswer;
   uint32_t call = 0;      // this call's number for its operation, from 1
   int32_t hresult = 0;    // kAnswer: the (success) code to return; kFail: the failure
+  bool by_fault = false;  // a bench fault gave the code, a success code too
   uint16_t status = 0;    // the status word, for operations that give one
   uint32_t delay_ms = 0;  // time the operation takes before it answers
 };

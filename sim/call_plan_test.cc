@@ -20,21 +20,22 @@ TEST(CallPlanTest, FaultsApplyToTheirCallOrEveryCall) {
     Kind kind;
     int32_t hresult;
     uint32_t call;
+    bool by_fault;
   };
   const Step steps[] = {
-      {Op::kGetVersion, Kind::kAnswer, 0, 1},
-      {Op::kGetVersion, Kind::kFail, static_cast<int32_t>(0x80004005u), 2},
-      {Op::kGetVersion, Kind::kAnswer, 0, 3},
-      {Op::kDetectDevices, Kind::kFail, static_cast<int32_t>(0x8000FFFFu), 1},
-      {Op::kDetectDevices, Kind::kFail, static_cast<int32_t>(0x8000FFFFu), 2},
+      {Op::kGetVersion, Kind::kAnswer, 0, 1, false},
+      {Op::kGetVersion, Kind::kFail, static_cast<int32_t>(0x80004005u), 2, true},
+      {Op::kGetVersion, Kind::kAnswer, 0, 3, false},
+      {Op::kDetectDevices, Kind::kFail, static_cast<int32_t>(0x8000FFFFu), 1, true},
+      {Op::kDetectDevices, Kind::kFail, static_cast<int32_t>(0x8000FFFFu), 2, true},
       // A success code is an answer, with that code.
-      {Op::kProgram, Kind::kAnswer, 1, 1},
-      {Op::kProgram, Kind::kAnswer, 0, 2},
+      {Op::kProgram, Kind::kAnswer, 1, 1, true},
+      {Op::kProgram, Kind::kAnswer, 0, 2, false},
       // The first fault listed for a call wins.
-      {Op::kProgram, Kind::kCrash, 0, 3},
-      {Op::kOpenDevice, Kind::kNoReference, 0, 1},
-      {Op::kOpenDevice, Kind::kAnswer, 0, 2},
-      {Op::kReset, Kind::kAnswer, 0, 1},
+      {Op::kProgram, Kind::kCrash, 0, 3, false},
+      {Op::kOpenDevice, Kind::kNoReference, 0, 1, false},
+      {Op::kOpenDevice, Kind::kAnswer, 0, 2, false},
+      {Op::kReset, Kind::kAnswer, 0, 1, false},
   };
   for (const Step& s : steps) {
     SCOPED_TRACE(std::string(OpName(s.op)) + " call " + std::to_string(s.call));
@@ -42,6 +43,7 @@ TEST(CallPlanTest, FaultsApplyToTheirCallOrEveryCall) {
     EXPECT_EQ(a.call, s.call);
     EXPECT_EQ(a.kind, s.kind);
     EXPECT_EQ(a.hresult, s.hresult);
+    EXPECT_EQ(a.by_fault, s.by_fault);
   }
 }
 

@@ -77,7 +77,8 @@ Call::~Call() { LeaveCriticalSection(CallLock()); }
 HRESULT Call::Finish(HRESULT hr, nlohmann::json out, const char* note) {
   nlohmann::json line = {{"op", OpName(op_)}, {"call", action_.call}, {"args", args_}, {"hresult", HresultText(hr)}};
   if (SUCCEEDED(hr)) line["out"] = std::move(out);
-  if (action_.kind == CallAction::Kind::kFail) line["fault"] = "hresult";
+  // The journal says when the bench answered, success codes included.
+  if (action_.by_fault) line["fault"] = "hresult";
   if (action_.kind == CallAction::Kind::kNoReference) line["fault"] = "no_reference";
   if (note) line["note"] = note;
   JournalWrite(std::move(line));
