@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cctype>
 #include <ctime>
 #include <filesystem>
 #include <optional>
@@ -58,6 +59,14 @@ std::wstring FullPath(const std::wstring& path) {
   return full.empty() ? path : full.wstring();
 }
 
+// A catalogue file's name without the number that orders it: "10-image"
+// holds the group "image".
+std::string GroupName(const std::string& stem) {
+  size_t digits = 0;
+  while (digits < stem.size() && std::isdigit(static_cast<unsigned char>(stem[digits]))) ++digits;
+  return digits > 0 && digits + 1 < stem.size() && stem[digits] == '-' ? stem.substr(digits + 1) : stem;
+}
+
 bool LoadCatalogues(const std::vector<std::wstring>& folders, std::vector<Scenario>& scenarios, std::string& error) {
   for (const std::wstring& folder : folders) {
     std::vector<fs::path> files;
@@ -77,7 +86,8 @@ bool LoadCatalogues(const std::vector<std::wstring>& folders, std::vector<Scenar
     for (const fs::path& file : files) {
       std::vector<uint8_t> bytes;
       if (!ReadFileBytes(file, bytes, error)) return false;
-      if (!ParseCatalogue(std::string(bytes.begin(), bytes.end()), PathText(file.stem()), scenarios, error)) {
+      if (!ParseCatalogue(std::string(bytes.begin(), bytes.end()), GroupName(PathText(file.stem())), scenarios,
+                          error)) {
         error = PathText(file.parent_path()) + "\\" + error;
         return false;
       }
