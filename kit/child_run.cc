@@ -39,11 +39,19 @@ ChildRun RunProgram(const std::wstring& program, const std::wstring& folder, con
   std::wstring command_line = QuoteArgument(program);
   const ULONGLONG began = GetTickCount64();
   // No console: the tool's key read then reports end of input and the run
-  // ends with its status, as on a PC with no operator.
-  const BOOL created = CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                                      DETACHED_PROCESS | CREATE_UNICODE_ENVIRONMENT, nullptr, folder.c_str(), &startup,
-                                      &process);
-  const DWORD create_error = GetLastError();
+  // ends with its status, as on a PC with no operator. A start that the
+  // system itself fails on the way (ERROR_INTERNAL_ERROR: seen under Wine
+  // about once in some hundred starts, never with the program's own code
+  // running) is tried again; the program has done nothing by then.
+  BOOL created = FALSE;
+  DWORD create_error = 0;
+  for (int attempt = 0; attempt < 3; ++attempt) {
+    created = CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                             DETACHED_PROCESS | CREATE_UNICODE_ENVIRONMENT, nullptr, folder.c_str(), &startup, &process);
+    create_error = GetLastError();
+    if (created || create_error != ERROR_INTERNAL_ERROR) break;
+    Sleep(200);
+  }
   CloseHandle(read_end);
   CloseHandle(out);
   if (!created) {
