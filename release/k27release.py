@@ -33,32 +33,87 @@ TOOL_SIZE_LIMIT = 3 * 1000 * 1000
 
 # --- the tool's version ---------------------------------------------------
 
-def tool_version(source):
-    """`git describe` of the tree with its leading v dropped: "1.2.0" at the
-    tag v1.2.0, "1.2.0-3-g<commit>" three commits after it, "0.0.0-g<commit>"
-    before the first tag; "-dirty" added when tracked files differ from the
-    commit. "unknown" outside a git checkout."""
+# The version as the source writes it, on the project line of CMakeLists.txt.
+VERSION_LINE = re.compile(r"^project\(k27prog VERSION (\d+\.\d+\.\d+)[ )]", re.M)
+# The file version's fourth number when the commits since the version was
+# set cannot be counted: above any count a release line reaches.
+UNKNOWN_COUNT = 65535
+
+
+def source_version(cmake_text):
+    m = VERSION_LINE.search(cmake_text)
+    if not m:
+        raise ValueError("CMakeLists.txt has no line project(k27prog VERSION X.Y.Z ...)")
+    return m.group(1)
+
+
+def _git(source, *args):
+    """git's output in the tree, or None when git or the checkout is not there
+    or the command fails."""
     try:
-        described = subprocess.run(
-            ["git", "-C", source, "describe", "--tags", "--match", "v[0-9]*", "--always", "--dirty",
-             "--abbrev=12"], capture_output=True, text=True, check=True).stdout.strip()
-    except (OSError, subprocess.CalledProcessError):
-        return "unknown"
-    if re.match(r"v\d+\.\d+\.\d+", described):
-        return described[1:]
-    return "0.0.0-g" + described
+        done = subprocess.run(["git", "-C", source] + list(args), capture_output=True, text=True)
+    except OSError:
+        return None
+    return done.stdout.strip() if done.returncode == 0 else None
+
+
+def commits_since_set(source, version):
+    """How many commits after the one that set `version` HEAD is: 0 at that
+    commit; None when the history here cannot tell (a shallow clone cut off
+    at or before that commit)."""
+    setter = _git(source, "log", "-1", "--format=%H", "-S", "project(k27prog VERSION %s" % version, "HEAD",
+                  "--", "CMakeLists.txt")
+    if not setter:
+        return None
+    # A shallow clone's oldest commits seem to add every file they hold.
+    shallow = _git(source, "rev-parse", "--git-path", "shallow")
+    if shallow:
+        path = shallow if os.path.isabs(shallow) else os.path.join(source, shallow)
+        if os.path.exists(path) and setter in read(path, "r").split():
+            return None
+    count = _git(source, "rev-list", "--count", setter + "..HEAD")
+    return int(count) if count is not None else None
+
+
+def tool_version(source):
+    """The version the source sets, with git's commit suffix: "X.Y.Z" at the
+    commit that set it, "X.Y.Z-N-g<commit>" N commits after it;
+    "X.Y.Z-unknown-g<commit>" when the history at hand cannot count them (a
+    shallow clone), "X.Y.Z-unknown" without git or outside a checkout. A
+    tree whose tracked files differ from its commit adds "-dirty" (and its
+    own version, when it changes the version line, is that version "-dirty")."""
+    version = source_version(read(os.path.join(source, "CMakeLists.txt"), "r"))
+    head = _git(source, "rev-parse", "--verify", "-q", "HEAD")
+    if not head:
+        return version + "-unknown"
+    dirty = _git(source, "status", "--porcelain", "--untracked-files=no") != ""
+    committed = _git(source, "show", "HEAD:CMakeLists.txt")
+    if committed is None or VERSION_LINE.search(committed + "\n") is None or \
+            source_version(committed + "\n") != version:
+        # The version is being set by the uncommitted change itself.
+        return version + "-dirty"
+    count = commits_since_set(source, version)
+    if count is None:
+        version += "-unknown-g" + head[:12]
+    elif count > 0:
+        version += "-%d-g%s" % (count, head[:12])
+    return version + ("-dirty" if dirty else "")
 
 
 def version_numbers(version):
     """The four 16-bit numbers of the version resource: major, minor, patch
-    and the commits since the tag."""
-    m = re.match(r"(\d+)\.(\d+)\.(\d+)(?:-(\d+)-g)?", version)
+    and the commits since the version was set (UNKNOWN_COUNT when they
+    cannot be counted)."""
+    m = re.match(r"(\d+)\.(\d+)\.(\d+)(?:-(\d+|unknown)(?:-g|$))?", version)
     if not m:
         return (0, 0, 0, 0)
-    return tuple(min(int(n or 0), 65535) for n in m.groups())
+    count = m.group(4) or "0"
+    count = UNKNOWN_COUNT if count == "unknown" else int(count)
+    return tuple(min(int(n), 65535) for n in m.groups()[:3]) + (min(count, 65535),)
 
 
-def is_tagged_release(version):
+def is_release(version):
+    """A version the source set, at the commit that set it, clean."""
     return re.fullmatch(r"\d+\.\d+\.\d+", version) is not None
 
 
@@ -104,7 +159,7 @@ def version_header(source, image, version, out):
             release = image_facts(f.read())["release"]
         except (zlib.error, ValueError):
             release = "unknown"
-    flags = "0" if is_tagged_release(version) else "VS_FF_PRERELEASE"
+    flags = "0" if is_release(version) else "VS_FF_PRERELEASE"
     text = "\n".join([
         "// Written by release/k27release.py at each build; not kept in the tree.",
         "#define K27_TOOL_VERSION %s" % rc_string(version),

@@ -41,11 +41,34 @@ def manifest_fields(text):
 
 
 def expected_version(commit):
-    """The version scheme: git describe of the commit (tags v1.2.3), with
-    0.0.0-g<commit> before the first tag."""
-    described = subprocess.run(["git", "-C", REPO, "describe", "--tags", "--match", "v[0-9]*", "--always",
-                                "--abbrev=12", commit], capture_output=True, text=True, check=True).stdout.strip()
-    return described[1:] if described.startswith("v") else "0.0.0-g" + described
+    """The version scheme, worked out from every commit's CMakeLists.txt: the
+    version the commit's sets, then "-N-g<commit>" for the N commits that are
+    not ancestors of the newest commit that set it (one whose parents set
+    another version or none)."""
+    history = subprocess.run(["git", "-C", REPO, "rev-list", "--parents", commit], capture_output=True, text=True,
+                             check=True).stdout.split("\n")
+    parents = {line.split()[0]: line.split()[1:] for line in history if line}
+    # One git process reads every commit's CMakeLists.txt.
+    names = list(parents)
+    batch = subprocess.run(["git", "-C", REPO, "cat-file", "--batch"], input="".join(
+        "%s:CMakeLists.txt\n" % c for c in names).encode(), capture_output=True, check=True).stdout
+    versions, at = {}, 0
+    for c in names:
+        header_end = batch.index(b"\n", at)
+        header = batch[at:header_end].split()
+        if header[-1] == b"missing":
+            versions[c], at = None, header_end + 1
+            continue
+        size = int(header[2])
+        text = batch[header_end + 1:header_end + 1 + size].decode("utf-8", "replace")
+        at = header_end + 1 + size + 1
+        m = re.search(r"^project\(k27prog VERSION (\d+\.\d+\.\d+)[ )]", text, re.M)
+        versions[c] = m.group(1) if m else None
+    version = versions[commit]
+    setters = [c for c in names if versions[c] == version and all(versions[p] != version for p in parents[c])]
+    count = int(subprocess.run(["git", "-C", REPO, "rev-list", "--count", setters[0] + ".." + commit],
+                               capture_output=True, text=True, check=True).stdout)
+    return version if count == 0 else "%s-%d-g%s" % (version, count, commit[:12])
 
 
 def pe_header(data):
@@ -142,10 +165,10 @@ class ReleaseKitTest(unittest.TestCase):
         self.assertEqual(fields["FileDescription"], "K27 firmware programmer, release 1.1.5(1)")
         self.assertEqual(fields["OriginalFilename"], "k27prog.exe")
         self.assertEqual(fields["translation"], "0000 04B0")
-        tagged = re.fullmatch(r"\d+\.\d+\.\d+", version)
-        self.assertEqual(fields["fixed.FileVersion"],
-                         ".".join(version.split(".")[:3]) + ".0" if tagged else "0.0.0.0")
-        self.assertEqual(fields["fixed.FileFlags"], "0x0" if tagged else "0x2")  # VS_FF_PRERELEASE
+        release = re.fullmatch(r"\d+\.\d+\.\d+", version)
+        count = "0" if release else version.split("-")[1]
+        self.assertEqual(fields["fixed.FileVersion"], version.split("-")[0] + "." + count)
+        self.assertEqual(fields["fixed.FileFlags"], "0x0" if release else "0x2")  # VS_FF_PRERELEASE
         self.assertIn('<requestedExecutionLevel level="asInvoker" uiAccess="false"/>', fields["manifest"])
 
     def test_image_tool_names_the_release_and_each_damaged_image(self):
