@@ -6,7 +6,7 @@ byte from the same commit wherever and whenever it is built.
 Commands (scripts/release and the build call them):
   version SOURCE                       the tool's version
   version-header --source S --image I [--tool-version=V] --out H
-                                       the version resource's values, for k27prog.rc
+                                       the version resources' values (k27_program_resources)
   kit --source S --build B --resource R --version V --commit C --epoch E --out DIR
                                        stages the kit and writes its zip
   compare ZIP ZIP                      same bytes, or which files differ
@@ -166,7 +166,6 @@ def version_header(source, image, version, out):
         "#define K27_TOOL_VERSION_NUMBERS %d, %d, %d, %d" % version_numbers(version),
         "#define K27_FILE_FLAGS %s" % flags,
         "#define K27_FIRMWARE_RELEASE %s" % rc_string(release),
-        "#define K27_FILE_DESCRIPTION %s" % rc_string("K27 firmware programmer, release " + release),
         "#define K27_IMAGE_FILE %s" % rc_string(os.path.abspath(image)),
         "",
     ])

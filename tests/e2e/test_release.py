@@ -28,6 +28,14 @@ SHIPPED = os.path.join(REPO, "resources", "k27image.zlib")
 RELEASE_LINE = "Ready to program K27 firmware release 1.1.5(1)"
 OBJDUMP = "x86_64-w64-mingw32-objdump"
 TEXT_FILES = ("README.txt", "MANIFEST.txt", "bench-kit/README.txt", "bench-kit/bench.md")
+# Every program of the kit: its path, Explorer's "File description", and
+# whether it carries the firmware release.
+KIT_PROGRAMS = [
+    ("k27prog.exe", "K27 firmware programmer, release 1.1.5(1)", True),
+    ("k27image.exe", "K27 firmware image tool", False),
+    ("bench-kit/k27sim.exe", "K27 bench simulator, not a device server", False),
+    ("bench-kit/k27ps.dll", "K27 bench simulator's proxy/stub DLL", False),
+]
 
 
 def manifest_fields(text):
@@ -154,22 +162,36 @@ class ReleaseKitTest(unittest.TestCase):
                 self.assertEqual([s for s in sections if s.startswith((".debug", "/"))], [])
         self.assertLess(os.path.getsize(self.path("k27prog.exe")), 3 * 1000 * 1000)
 
-    def test_version_resource_holds_the_tool_version_and_the_release(self):
-        status, out, err = run_wine(os.path.join(BUILD, "tests", "k27_version_query.exe"), self.path("k27prog.exe"))
-        self.assertEqual(status, 0, err)
-        fields = dict(line.split("=", 1) for line in out.split("\n") if "=" in line)
+    def test_every_program_has_its_version_resource_and_manifest(self):
         version = expected_version(self.commit)
-        self.assertEqual(fields["ProductVersion"], version)
-        self.assertEqual(fields["FileVersion"], version)
-        self.assertEqual(fields["FirmwareRelease"], "1.1.5(1)")
-        self.assertEqual(fields["FileDescription"], "K27 firmware programmer, release 1.1.5(1)")
-        self.assertEqual(fields["OriginalFilename"], "k27prog.exe")
-        self.assertEqual(fields["translation"], "0000 04B0")
         release = re.fullmatch(r"\d+\.\d+\.\d+", version)
         count = "0" if release else version.split("-")[1]
-        self.assertEqual(fields["fixed.FileVersion"], version.split("-")[0] + "." + count)
-        self.assertEqual(fields["fixed.FileFlags"], "0x0" if release else "0x2")  # VS_FF_PRERELEASE
-        self.assertIn('<requestedExecutionLevel level="asInvoker" uiAccess="false"/>', fields["manifest"])
+        self.assertEqual(sorted(name for name, _, _ in KIT_PROGRAMS),
+                         sorted(e.filename for e in self.entries if e.filename.endswith((".exe", ".dll"))))
+        for name, description, firmware in KIT_PROGRAMS:
+            with self.subTest(name):
+                status, out, err = run_wine(os.path.join(BUILD, "tests", "k27_version_query.exe"), self.path(name))
+                self.assertEqual(status, 0, err)
+                fields = dict(line.split("=", 1) for line in out.split("\n") if "=" in line)
+                self.assertEqual(fields["ProductVersion"], version)
+                self.assertEqual(fields["FileVersion"], version)
+                self.assertEqual(fields["FileDescription"], description)
+                self.assertEqual(fields["OriginalFilename"], os.path.basename(name))
+                self.assertEqual(fields["ProductName"], "k27prog")
+                self.assertEqual(fields["translation"], "0000 04B0")
+                self.assertEqual(fields["fixed.FileVersion"], version.split("-")[0] + "." + count)
+                self.assertEqual(fields["fixed.FileFlags"], "0x0" if release else "0x2")  # VS_FF_PRERELEASE
+                self.assertEqual(fields["fixed.FileType"], "2" if name.endswith(".dll") else "1")
+                self.assertEqual(fields.get("FirmwareRelease"), "1.1.5(1)" if firmware else None)
+                if name.endswith(".dll"):
+                    self.assertEqual(fields["manifest"], "none")  # the loading program's manifest rules
+                    continue
+                manifest = fields["manifest"]
+                self.assertIn('<requestedExecutionLevel level="asInvoker" uiAccess="false"/>', manifest)
+                # Windows 10 and 11 share one identifier.
+                self.assertIn('<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>', manifest)
+                self.assertIn('xmlns:ws2="http://schemas.microsoft.com/SMI/2016/WindowsSettings"', manifest)
+                self.assertIn("<ws2:longPathAware>true</ws2:longPathAware>", manifest)
 
     def test_image_tool_names_the_release_and_each_damaged_image(self):
         status, out, err = run_wine(self.path("k27image.exe"), "info", "k27prog.exe", cwd=self.kit)
