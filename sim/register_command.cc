@@ -7,6 +7,7 @@
 #include "bench_file.h"
 #include "classes_root_win.h"
 #include "registration.h"
+#include "run/long_path.h"
 #include "switch_output.h"
 #include "wide_text.h"
 
@@ -38,12 +39,12 @@ std::wstring FullPath(const std::wstring& path) {
 }
 
 bool IsFolder(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const DWORD attributes = GetFileAttributesW(PathForFileCalls(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool IsFile(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const DWORD attributes = GetFileAttributesW(PathForFileCalls(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
@@ -86,6 +87,11 @@ std::wstring Folder(const std::wstring& path) {
 int RunRegistration(const SimCommand& command, const std::wstring& simulator) {
   RegistrationPaths paths;
   paths.exe = simulator;
+  if (paths.exe.size() > kLongestServerPath) {
+    return Refuse(Utf8(paths.exe) + " is " + std::to_string(paths.exe.size()) +
+                  " characters long: COM starts a server only from a path of fewer than " +
+                  std::to_string(kLongestServerPath + 1) + " characters; move the kit to a shorter folder");
+  }
   paths.proxy = Folder(paths.exe) + L"\\" + kProxyFileName;
   if (!IsFile(paths.proxy)) return Refuse(Utf8(paths.proxy) + " is missing: k27ps.dll must sit beside k27sim.exe");
   if (!command.bench.empty()) {

@@ -18,6 +18,7 @@
 //   CLSID\{proxy class}\InProcServer32        (default) = full path of k27ps.dll
 //                                             ThreadingModel = "Both"
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -58,6 +59,11 @@ constexpr wchar_t kProxyFileName[] = L"k27ps.dll";
 // The value name under which a forced registration keeps the value it
 // replaced, so that unregistering can put it back.
 std::wstring DisplacedName(const std::wstring& name);
+
+// COM starts a local server only from a path shorter than this (Windows
+// counts MAX_PATH, 260, with the terminator; Wine one fewer): a longer one
+// is refused at registration rather than failing every creation later.
+constexpr size_t kLongestServerPath = 258;
 
 struct RegistrationPaths {
   std::wstring exe;    // full path of k27sim.exe
