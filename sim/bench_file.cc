@@ -4,6 +4,7 @@
 
 #include "bench.h"
 #include "run/long_path.h"
+#include "text_encoding.h"
 #include "wide_text.h"
 
 bool ReadWholeFile(const std::wstring& path, std::string& text) {
@@ -22,11 +23,26 @@ bool ReadWholeFile(const std::wstring& path, std::string& text) {
   return ok;
 }
 
+bool ReadBenchText(const std::wstring& path, std::string& utf8, std::string& error) {
+  std::string bytes;
+  if (!ReadWholeFile(path, bytes)) {
+    error = "cannot be read";
+    return false;
+  }
+  DecodedText text = DecodeText(bytes);
+  if (!text.ok) {
+    error = text.error;
+    return false;
+  }
+  utf8 = std::move(text.utf8);
+  return true;
+}
+
 BenchVerdict CheckBenchFile(const std::wstring& path) {
   BenchVerdict verdict;
-  std::string text;
-  if (!ReadWholeFile(path, text)) {
-    verdict.line = Utf8(path) + ": cannot be read";
+  std::string text, error;
+  if (!ReadBenchText(path, text, error)) {
+    verdict.line = Utf8(path) + ": " + error;
     return verdict;
   }
   try {

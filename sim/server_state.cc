@@ -29,11 +29,11 @@ ServerState& State() {
 
 void LoadBench(const std::wstring& named) {
   ServerState& s = State();
-  std::string text;
+  std::string text, error;
   if (named.empty()) {
     text = DefaultBenchText();
-  } else if (!ReadWholeFile(named, text)) {
-    s.bench_error = "cannot read bench file " + Utf8(named);
+  } else if (!ReadBenchText(named, text, error)) {
+    s.bench_error = Utf8(named) + ": " + error;
     return;
   }
   try {
