@@ -62,7 +62,9 @@ bool AnyObjectCreated() { return g_created != 0; }
 
 Call::Call(Op op, nlohmann::json args) : op_(op), args_(std::move(args)) {
   EnterCriticalSection(CallLock());
-  NoteCallingClient();
+  // On Windows the COM service makes the creation on the client's behalf:
+  // the client is the process behind the calls on the objects handed out.
+  if (op != Op::kCreateInstance) NoteCallingClient();
   action_ = State().plan.Next(op);
   if (action_.delay_ms) Sleep(action_.delay_ms);
   if (action_.kind == CallAction::Kind::kCrash) {
@@ -86,6 +88,7 @@ HRESULT Call::Finish(HRESULT hr, nlohmann::json out, const char* note) {
 
 HRESULT PlaceholderCall(const char* name) {
   EnterCriticalSection(CallLock());
+  NoteCallingClient();
   JournalWrite({{"op", name}, {"hresult", HresultText(E_NOTIMPL)}});
   LeaveCriticalSection(CallLock());
   return E_NOTIMPL;
