@@ -48,6 +48,20 @@ bool IsFile(const std::wstring& path) {
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// Opens the journal for appending, as the server will, and removes it again
+// when it was not there: 0, or the system's error (a folder the user may
+// not write, or one Controlled Folder Access guards, a read-only file).
+DWORD JournalOpenError(const std::wstring& journal) {
+  const std::wstring path = PathForFileCalls(journal);
+  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError();
+  const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  CloseHandle(file);
+  if (!existed) DeleteFileW(path.c_str());
+  return 0;
+}
+
 int Refuse(const std::string& why) {
   WriteLine(OutputStream::kErr, "k27sim: not registered: " + why);
   return 1;
@@ -104,6 +118,9 @@ int RunRegistration(const SimCommand& command, const std::wstring& simulator) {
     if (IsFolder(paths.journal)) return Refuse(Utf8(paths.journal) + " is a folder, not a journal file");
     if (!IsFolder(Folder(paths.journal))) return Refuse("the journal's folder " + Utf8(Folder(paths.journal)) +
                                                         " does not exist");
+    if (const DWORD error = JournalOpenError(paths.journal)) {
+      return Refuse("the journal " + Utf8(paths.journal) + " cannot be written: " + ErrorText(error));
+    }
   }
   const std::wstring foreign = ForeignAnywhere();
   if (!foreign.empty() && !command.force) {

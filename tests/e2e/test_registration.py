@@ -217,6 +217,13 @@ class FreshPrefixTest(unittest.TestCase):
              "k27sim: not registered: the journal's folder C:\\nowhere does not exist\n"),
             (r"C:\kit\k27sim.exe /RegServerPerUser /journal C:\kit", 1,
              "k27sim: not registered: C:\\kit is a folder, not a journal file\n"),
+            # A journal the server could not write, with the system's reason:
+            # no file can be made in Linux's /sys, even by root (as whom the
+            # tests run, so that no folder's permissions stop it).
+            (r"C:\kit\k27sim.exe /RegServerPerUser /journal Z:\sys\k27.jsonl", 1,
+             "k27sim: not registered: the journal Z:\\sys\\k27.jsonl cannot be written: Access denied (5)\n"),
+            (r"C:\kit\k27sim.exe /RegServerPerUser /journal C:\kit\run?.jsonl", 1,
+             "k27sim: not registered: the journal C:\\kit\\run?.jsonl cannot be written: Invalid name (123)\n"),
             (r"C:\kit\k27sim.exe /UnregServer /force", 2, None),
             # Relative paths are made absolute: the server starts elsewhere.
             (r"cd /d C:\kit && k27sim.exe -RegServerPerUser -bench good.json -journal j.jsonl", 0,
@@ -246,6 +253,17 @@ class FreshPrefixTest(unittest.TestCase):
                     self.assertIn("usage: k27sim", text)
                 else:
                     self.assertEqual(text, expected)
+        self.assertEqual(self.export(USER), user)
+        # The journal opened to see that it can be written is not left behind,
+        # and one that was there is left as it was.
+        self.assertFalse(os.path.exists(os.path.join(kit, "j.jsonl")))
+        kept = os.path.join(kit, "kept.jsonl")
+        with open(kept, "wb") as f:
+            f.write(b'{"op":"Start"}\n')
+        self.sim("/RegServerPerUser", "/journal", r"C:\kit\kept.jsonl")
+        self.sim("/UnregServerPerUser")
+        with open(kept, "rb") as f:
+            self.assertEqual(f.read(), b'{"op":"Start"}\n')
         self.assertEqual(self.export(USER), user)
 
     def test_the_windows_recipe_runs_as_written(self):
