@@ -128,6 +128,11 @@ int RunRegistration(const SimCommand& command, const std::wstring& simulator) {
                   ". The bench simulator must never stand in for a device server on a PC that programs real "
                   "devices (/force replaces it all the same)");
   }
+  if (!foreign.empty()) {
+    // Recorded, so that a simulator COM starts for this user knows it was
+    // forced over the machine's device server (DecideServing).
+    paths.forced_over = ForeignServerPrograms(Pointers(OpenMachineClassesRoots()));
+  }
   std::unique_ptr<ClassesRoot> root = OpenClassesRoot(command.scope);
   if (const long error = WriteRegistration(*root, paths)) {
     std::string why = "cannot write " + Utf8(root->Name()) + ": " + ErrorText(error);
@@ -139,7 +144,12 @@ int RunRegistration(const SimCommand& command, const std::wstring& simulator) {
   std::string line = "k27sim: registered " + Utf8(paths.exe) + " for " + ScopeWords(command.scope) +
                      " (bench: " + (paths.bench.empty() ? std::string("built-in") : Utf8(paths.bench)) +
                      ", journal: " + (paths.journal.empty() ? std::string("none") : Utf8(paths.journal)) + ")";
-  if (!foreign.empty()) line += "; forced over " + Utf8(foreign) + ", which /UnregServer puts back";
+  if (!foreign.empty() && command.scope == RegistrationScope::kMachine) {
+    line += "; forced over " + Utf8(foreign) + ", which /UnregServer puts back";
+  } else if (!foreign.empty()) {
+    line += "; forced over " + Utf8(foreign) + ": until /UnregServerPerUser this user's runs reach the simulator "
+            "instead";
+  }
   WriteLine(OutputStream::kOut, line);
   return 0;
 }

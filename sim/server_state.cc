@@ -60,6 +60,11 @@ HANDLE AllReleasedEvent() {
 
 bool AnyObjectCreated() { return g_created != 0; }
 
+HANDLE RefusedEvent() {
+  static HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  return event;
+}
+
 Call::Call(Op op, nlohmann::json args) : op_(op), args_(std::move(args)) {
   EnterCriticalSection(CallLock());
   // On Windows the COM service makes the creation on the client's behalf:
