@@ -8,7 +8,11 @@ Commands (scripts/release and the build call them):
   version-header --source S --image I [--tool-version=V] --out H
                                        the version resources' values (k27_program_resources)
   kit --source S --build B --resource R --version V --commit C --epoch E --out DIR
-                                       stages the kit and writes its zip
+      [--sign P12 [--password-file F] [--timestamp URL] [--signatures DIR] | --attach DIR]
+                                       stages the kit, signs its programs (or
+                                       attaches their signatures) and writes its zip
+  check-signer --sign P12 [--password-file F]
+                                       the PKCS#12 opens with its password
   compare ZIP ZIP                      same bytes, or which files differ
   inspect ZIP --epoch E                no debug sections, no symbol table, the
                                        fixed time stamp, k27prog.exe below 3 MB
@@ -24,6 +28,8 @@ import textwrap
 import time
 import zipfile
 import zlib
+
+import k27sign
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CODE_BASE = 0x80000
@@ -242,12 +248,19 @@ def crlf(text):
     return text.replace("\r\n", "\n").replace("\n", "\r\n").encode("utf-8")
 
 
-def readme_values(source, version, release):
+SIGNED_NOTE = ("The programs and the DLL of this kit are signed (Authenticode, SHA-256): each\n"
+               "file's Properties, Digital Signatures tab, names the signer.")
+UNSIGNED_NOTE = ("The programs and the DLL of this kit are not signed: expect Windows to stop\n"
+                 "them as below, and keep this kit off PCs that allow only signed programs.")
+
+
+def readme_values(source, version, release, signed=False):
     with open(os.path.join(source, "README.md")) as f:
         readme = f.read()
     return {
         "TOOL_VERSION": version,
         "RELEASE": release,
+        "SIGNING": SIGNED_NOTE if signed else UNSIGNED_NOTE,
         "TRANSCRIPT": "\n".join("    " + line for line in run_transcript(readme)),
         "STATUS_TABLE": render_status_table(status_table(readme)),
     }
@@ -279,7 +292,7 @@ def write_zip(path, files, epoch):
     os.replace(tmp, path)
 
 
-def manifest(version, commit, epoch, facts, files):
+def manifest(version, commit, epoch, facts, files, signed=False):
     when = time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime(epoch))
     lines = [
         "k27prog release kit for 64-bit Windows",
@@ -290,6 +303,8 @@ def manifest(version, commit, epoch, facts, files):
         "Firmware release:  %s" % facts["release"],
         "Image resource:    %d bytes, SHA-256 %s" % (facts["resource_size"], facts["resource_sha256"]),
         "Code block:        %d bytes, SHA-256 %s" % (facts["code_size"], facts["code_sha256"]),
+        "Signatures:        %s" % ("Authenticode SHA-256 on %s (the sums below are of the signed files)" %
+                                   ", ".join(k27sign.programs(files)) if signed else "none"),
         "",
         "SHA256SUMS of every other file in this zip. On Windows compare with",
         "  certutil -hashfile k27prog.exe SHA256",
@@ -312,7 +327,8 @@ def kit(args):
     if args.expect_release and facts["release"] != args.expect_release:
         raise SystemExit("release: the image reads as %s here but %s to k27image" %
                          (facts["release"], args.expect_release))
-    values = readme_values(args.source, args.version, facts["release"])
+    signed = bool(args.sign or args.attach)
+    values = readme_values(args.source, args.version, facts["release"], signed)
     kit_dir = os.path.join(args.source, "release", "bench-kit")
     files = [
         ("k27prog.exe", read(os.path.join(args.build, "src", "run", "k27prog.exe"))),
@@ -326,7 +342,13 @@ def kit(args):
     for name in sorted(os.listdir(kit_dir)):
         if name.endswith(".json"):
             files.append(("bench-kit/" + name, crlf(read(os.path.join(kit_dir, name), "r"))))
-    files.append(("MANIFEST.txt", manifest(args.version, args.commit, args.epoch, facts, files)))
+    # Signed before the manifest is made: its sums are the signed files'.
+    if args.sign:
+        signer = k27sign.Signer(args.sign, k27sign.read_password(args.password_file), args.epoch, args.timestamp)
+        files = k27sign.sign_files(files, signer, args.commit, args.signatures)
+    elif args.attach:
+        files = k27sign.attach_files(files, args.attach, args.commit)
+    files.append(("MANIFEST.txt", manifest(args.version, args.commit, args.epoch, facts, files, signed)))
     os.makedirs(args.out, exist_ok=True)
     path = os.path.join(args.out, "k27prog-%s-win64.zip" % zip_release(facts["release"]))
     write_zip(path, files, args.epoch)
@@ -426,6 +448,14 @@ def main(argv):
         p.add_argument(name, required=True)
     p.add_argument("--epoch", type=int, required=True)
     p.add_argument("--expect-release", default="")
+    p.add_argument("--sign", default="")
+    p.add_argument("--password-file", default="")
+    p.add_argument("--timestamp", default="")
+    p.add_argument("--signatures", default="")
+    p.add_argument("--attach", default="")
+    p = sub.add_parser("check-signer")
+    p.add_argument("--sign", required=True)
+    p.add_argument("--password-file", default="")
     p = sub.add_parser("compare")
     p.add_argument("zips", nargs=2)
     p = sub.add_parser("inspect")
@@ -439,7 +469,15 @@ def main(argv):
     elif args.command == "version-header":
         version_header(args.source, args.image, args.tool_version, args.out)
     elif args.command == "kit":
-        kit(args)
+        try:
+            kit(args)
+        except k27sign.SignError as e:
+            raise SystemExit("release: %s" % e)
+    elif args.command == "check-signer":
+        try:
+            k27sign.Signer(args.sign, k27sign.read_password(args.password_file), 0).check()
+        except k27sign.SignError as e:
+            raise SystemExit("release: %s" % e)
     elif args.command == "compare":
         return compare(args)
     elif args.command == "inspect":
