@@ -96,6 +96,7 @@ def time_stamp_server(work):
         yield "http://127.0.0.1:%d/" % server.server_address[1]
     finally:
         server.shutdown()
+        server.server_close()
 
 
 def verify(path, pki, time_stamped=False):
