@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <cstdio>
 
+#include "run/utf8.h"
+
 namespace {
 
 constexpr char kRemedy[] = "; save it as UTF-8, or as UTF-16 with a byte-order mark";
@@ -51,24 +53,6 @@ size_t FirstNonUtf8(std::string_view s) {
   return std::string_view::npos;
 }
 
-void AppendUtf8(std::string& out, uint32_t c) {
-  if (c < 0x80) {
-    out += static_cast<char>(c);
-  } else if (c < 0x800) {
-    out += static_cast<char>(0xC0 | (c >> 6));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else if (c < 0x10000) {
-    out += static_cast<char>(0xE0 | (c >> 12));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  } else {
-    out += static_cast<char>(0xF0 | (c >> 18));
-    out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-    out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-    out += static_cast<char>(0x80 | (c & 0x3F));
-  }
-}
-
 // UTF-16 after its two-byte mark.
 DecodedText FromUtf16(std::string_view bytes, bool big_endian) {
   const std::string name = big_endian ? "UTF-16 BE" : "UTF-16 LE";
@@ -86,7 +70,7 @@ DecodedText FromUtf16(std::string_view bytes, bool big_endian) {
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       return Refuse(name + " with a surrogate out of its pair at byte " + std::to_string(at));
     }
-    AppendUtf8(text.utf8, c);
+    AppendUtf8Character(text.utf8, c);
   }
   return text;
 }
