@@ -154,7 +154,11 @@ class SignedKitTest(unittest.TestCase):
         signed_zip = os.path.join(self.work, "signed", "k27prog-1.1.5-1-win64.zip")
         signed = entries(signed_zip)
         programs = sorted(n for n in signed if n.endswith((".exe", ".dll")))
-        self.assertEqual(len(programs), 4)
+        # Every program of the kit was signed, and its signature kept.
+        self.assertEqual(sorted(k27sign.read_list(signatures)[1]), programs)
+        self.assertIn("k27prog.exe", programs)
+        for name in programs:
+            self.assertTrue(os.path.isfile(k27sign.signature_path(signatures, name)), name)
 
         # Every program verifies against the throwaway root, time-stamped.
         kit = unpack_release(signed_zip, os.path.join(self.work, "kit"))
