@@ -6,9 +6,13 @@ byte from the same commit wherever and whenever it is built.
 Commands (scripts/release and the build call them):
   version SOURCE                       the tool's version
   version-header --source S --image I [--tool-version=V] --out H
-                                       the version resource's values, for k27prog.rc
+                                       the version resources' values (k27_program_resources)
   kit --source S --build B --resource R --version V --commit C --epoch E --out DIR
-                                       stages the kit and writes its zip
+      [--sign P12 [--password-file F] [--timestamp URL] [--signatures DIR] | --attach DIR]
+                                       stages the kit, signs its programs (or
+                                       attaches their signatures) and writes its zip
+  check-signer --sign P12 [--password-file F]
+                                       the PKCS#12 opens with its password
   compare ZIP ZIP                      same bytes, or which files differ
   inspect ZIP --epoch E                no debug sections, no symbol table, the
                                        fixed time stamp, k27prog.exe below 3 MB
@@ -25,6 +29,8 @@ import time
 import zipfile
 import zlib
 
+import k27sign
+
 HERE = os.path.dirname(os.path.abspath(__file__))
 CODE_BASE = 0x80000
 # What the kit's k27prog.exe must stay below, in bytes.
@@ -33,32 +39,87 @@ TOOL_SIZE_LIMIT = 3 * 1000 * 1000
 
 # --- the tool's version ---------------------------------------------------
 
-def tool_version(source):
-    """`git describe` of the tree with its leading v dropped: "1.2.0" at the
-    tag v1.2.0, "1.2.0-3-g<commit>" three commits after it, "0.0.0-g<commit>"
-    before the first tag; "-dirty" added when tracked files differ from the
-    commit. "unknown" outside a git checkout."""
+# The version as the source writes it, on the project line of CMakeLists.txt.
+VERSION_LINE = re.compile(r"^project\(k27prog VERSION (\d+\.\d+\.\d+)[ )]", re.M)
+# The file version's fourth number when the commits since the version was
+# set cannot be counted: above any count a release line reaches.
+UNKNOWN_COUNT = 65535
+
+
+def source_version(cmake_text):
+    m = VERSION_LINE.search(cmake_text)
+    if not m:
+        raise ValueError("CMakeLists.txt has no line project(k27prog VERSION X.Y.Z ...)")
+    return m.group(1)
+
+
+def _git(source, *args):
+    """git's output in the tree, or None when git or the checkout is not there
+    or the command fails."""
     try:
-        described = subprocess.run(
-            ["git", "-C", source, "describe", "--tags", "--match", "v[0-9]*", "--always", "--dirty",
-             "--abbrev=12"], capture_output=True, text=True, check=True).stdout.strip()
-    except (OSError, subprocess.CalledProcessError):
-        return "unknown"
-    if re.match(r"v\d+\.\d+\.\d+", described):
-        return described[1:]
-    return "0.0.0-g" + described
+        done = subprocess.run(["git", "-C", source] + list(args), capture_output=True, text=True)
+    except OSError:
+        return None
+    return done.stdout.strip() if done.returncode == 0 else None
+
+
+def commits_since_set(source, version):
+    """How many commits after the one that set `version` HEAD is: 0 at that
+    commit; None when the history here cannot tell (a shallow clone cut off
+    at or before that commit)."""
+    setter = _git(source, "log", "-1", "--format=%H", "-S", "project(k27prog VERSION %s" % version, "HEAD",
+                  "--", "CMakeLists.txt")
+    if not setter:
+        return None
+    # A shallow clone's oldest commits seem to add every file they hold.
+    shallow = _git(source, "rev-parse", "--git-path", "shallow")
+    if shallow:
+        path = shallow if os.path.isabs(shallow) else os.path.join(source, shallow)
+        if os.path.exists(path) and setter in read(path, "r").split():
+            return None
+    count = _git(source, "rev-list", "--count", setter + "..HEAD")
+    return int(count) if count is not None else None
+
+
+def tool_version(source):
+    """The version the source sets, with git's commit suffix: "X.Y.Z" at the
+    commit that set it, "X.Y.Z-N-g<commit>" N commits after it;
+    "X.Y.Z-unknown-g<commit>" when the history at hand cannot count them (a
+    shallow clone), "X.Y.Z-unknown" without git or outside a checkout. A
+    tree whose tracked files differ from its commit adds "-dirty" (and its
+    own version, when it changes the version line, is that version "-dirty")."""
+    version = source_version(read(os.path.join(source, "CMakeLists.txt"), "r"))
+    head = _git(source, "rev-parse", "--verify", "-q", "HEAD")
+    if not head:
+        return version + "-unknown"
+    dirty = _git(source, "status", "--porcelain", "--untracked-files=no") != ""
+    committed = _git(source, "show", "HEAD:CMakeLists.txt")
+    if committed is None or VERSION_LINE.search(committed + "\n") is None or \
+            source_version(committed + "\n") != version:
+        # The version is being set by the uncommitted change itself.
+        return version + "-dirty"
+    count = commits_since_set(source, version)
+    if count is None:
+        version += "-unknown-g" + head[:12]
+    elif count > 0:
+        version += "-%d-g%s" % (count, head[:12])
+    return version + ("-dirty" if dirty else "")
 
 
 def version_numbers(version):
     """The four 16-bit numbers of the version resource: major, minor, patch
-    and the commits since the tag."""
-    m = re.match(r"(\d+)\.(\d+)\.(\d+)(?:-(\d+)-g)?", version)
+    and the commits since the version was set (UNKNOWN_COUNT when they
+    cannot be counted)."""
+    m = re.match(r"(\d+)\.(\d+)\.(\d+)(?:-(\d+|unknown)(?:-g|$))?", version)
     if not m:
         return (0, 0, 0, 0)
-    return tuple(min(int(n or 0), 65535) for n in m.groups())
+    count = m.group(4) or "0"
+    count = UNKNOWN_COUNT if count == "unknown" else int(count)
+    return tuple(min(int(n), 65535) for n in m.groups()[:3]) + (min(count, 65535),)
 
 
-def is_tagged_release(version):
+def is_release(version):
+    """A version the source set, at the commit that set it, clean."""
     return re.fullmatch(r"\d+\.\d+\.\d+", version) is not None
 
 
@@ -104,14 +165,13 @@ def version_header(source, image, version, out):
             release = image_facts(f.read())["release"]
         except (zlib.error, ValueError):
             release = "unknown"
-    flags = "0" if is_tagged_release(version) else "VS_FF_PRERELEASE"
+    flags = "0" if is_release(version) else "VS_FF_PRERELEASE"
     text = "\n".join([
         "// Written by release/k27release.py at each build; not kept in the tree.",
         "#define K27_TOOL_VERSION %s" % rc_string(version),
         "#define K27_TOOL_VERSION_NUMBERS %d, %d, %d, %d" % version_numbers(version),
         "#define K27_FILE_FLAGS %s" % flags,
         "#define K27_FIRMWARE_RELEASE %s" % rc_string(release),
-        "#define K27_FILE_DESCRIPTION %s" % rc_string("K27 firmware programmer, release " + release),
         "#define K27_IMAGE_FILE %s" % rc_string(os.path.abspath(image)),
         "",
     ])
@@ -188,12 +248,19 @@ def crlf(text):
     return text.replace("\r\n", "\n").replace("\n", "\r\n").encode("utf-8")
 
 
-def readme_values(source, version, release):
+SIGNED_NOTE = ("The programs and the DLL of this kit are signed (Authenticode, SHA-256): each\n"
+               "file's Properties, Digital Signatures tab, names the signer.")
+UNSIGNED_NOTE = ("The programs and the DLL of this kit are not signed: expect Windows to stop\n"
+                 "them as below, and keep this kit off PCs that allow only signed programs.")
+
+
+def readme_values(source, version, release, signed=False):
     with open(os.path.join(source, "README.md")) as f:
         readme = f.read()
     return {
         "TOOL_VERSION": version,
         "RELEASE": release,
+        "SIGNING": SIGNED_NOTE if signed else UNSIGNED_NOTE,
         "TRANSCRIPT": "\n".join("    " + line for line in run_transcript(readme)),
         "STATUS_TABLE": render_status_table(status_table(readme)),
     }
@@ -225,7 +292,7 @@ def write_zip(path, files, epoch):
     os.replace(tmp, path)
 
 
-def manifest(version, commit, epoch, facts, files):
+def manifest(version, commit, epoch, facts, files, signed=False):
     when = time.strftime("%Y-%m-%d %H:%M:%S UTC", time.gmtime(epoch))
     lines = [
         "k27prog release kit for 64-bit Windows",
@@ -236,6 +303,8 @@ def manifest(version, commit, epoch, facts, files):
         "Firmware release:  %s" % facts["release"],
         "Image resource:    %d bytes, SHA-256 %s" % (facts["resource_size"], facts["resource_sha256"]),
         "Code block:        %d bytes, SHA-256 %s" % (facts["code_size"], facts["code_sha256"]),
+        "Signatures:        %s" % ("Authenticode SHA-256 on %s (the sums below are of the signed files)" %
+                                   ", ".join(k27sign.programs(files)) if signed else "none"),
         "",
         "SHA256SUMS of every other file in this zip. On Windows compare with",
         "  certutil -hashfile k27prog.exe SHA256",
@@ -258,7 +327,8 @@ def kit(args):
     if args.expect_release and facts["release"] != args.expect_release:
         raise SystemExit("release: the image reads as %s here but %s to k27image" %
                          (facts["release"], args.expect_release))
-    values = readme_values(args.source, args.version, facts["release"])
+    signed = bool(args.sign or args.attach)
+    values = readme_values(args.source, args.version, facts["release"], signed)
     kit_dir = os.path.join(args.source, "release", "bench-kit")
     files = [
         ("k27prog.exe", read(os.path.join(args.build, "src", "run", "k27prog.exe"))),
@@ -272,7 +342,13 @@ def kit(args):
     for name in sorted(os.listdir(kit_dir)):
         if name.endswith(".json"):
             files.append(("bench-kit/" + name, crlf(read(os.path.join(kit_dir, name), "r"))))
-    files.append(("MANIFEST.txt", manifest(args.version, args.commit, args.epoch, facts, files)))
+    # Signed before the manifest is made: its sums are the signed files'.
+    if args.sign:
+        signer = k27sign.Signer(args.sign, k27sign.read_password(args.password_file), args.epoch, args.timestamp)
+        files = k27sign.sign_files(files, signer, args.commit, args.signatures)
+    elif args.attach:
+        files = k27sign.attach_files(files, args.attach, args.commit)
+    files.append(("MANIFEST.txt", manifest(args.version, args.commit, args.epoch, facts, files, signed)))
     os.makedirs(args.out, exist_ok=True)
     path = os.path.join(args.out, "k27prog-%s-win64.zip" % zip_release(facts["release"]))
     write_zip(path, files, args.epoch)
@@ -372,6 +448,14 @@ def main(argv):
         p.add_argument(name, required=True)
     p.add_argument("--epoch", type=int, required=True)
     p.add_argument("--expect-release", default="")
+    p.add_argument("--sign", default="")
+    p.add_argument("--password-file", default="")
+    p.add_argument("--timestamp", default="")
+    p.add_argument("--signatures", default="")
+    p.add_argument("--attach", default="")
+    p = sub.add_parser("check-signer")
+    p.add_argument("--sign", required=True)
+    p.add_argument("--password-file", default="")
     p = sub.add_parser("compare")
     p.add_argument("zips", nargs=2)
     p = sub.add_parser("inspect")
@@ -385,7 +469,15 @@ def main(argv):
     elif args.command == "version-header":
         version_header(args.source, args.image, args.tool_version, args.out)
     elif args.command == "kit":
-        kit(args)
+        try:
+            kit(args)
+        except k27sign.SignError as e:
+            raise SystemExit("release: %s" % e)
+    elif args.command == "check-signer":
+        try:
+            k27sign.Signer(args.sign, k27sign.read_password(args.password_file), 0).check()
+        except k27sign.SignError as e:
+            raise SystemExit("release: %s" % e)
     elif args.command == "compare":
         return compare(args)
     elif args.command == "inspect":

@@ -3,10 +3,12 @@
 #include <windows.h>
 
 #include "bench.h"
+#include "run/long_path.h"
+#include "text_encoding.h"
 #include "wide_text.h"
 
 bool ReadWholeFile(const std::wstring& path, std::string& text) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+  HANDLE file = CreateFileW(PathForFileCalls(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   LARGE_INTEGER size;
@@ -21,11 +23,26 @@ bool ReadWholeFile(const std::wstring& path, std::string& text) {
   return ok;
 }
 
+bool ReadBenchText(const std::wstring& path, std::string& utf8, std::string& error) {
+  std::string bytes;
+  if (!ReadWholeFile(path, bytes)) {
+    error = "cannot be read";
+    return false;
+  }
+  DecodedText text = DecodeText(bytes);
+  if (!text.ok) {
+    error = text.error;
+    return false;
+  }
+  utf8 = std::move(text.utf8);
+  return true;
+}
+
 BenchVerdict CheckBenchFile(const std::wstring& path) {
   BenchVerdict verdict;
-  std::string text;
-  if (!ReadWholeFile(path, text)) {
-    verdict.line = Utf8(path) + ": cannot be read";
+  std::string text, error;
+  if (!ReadBenchText(path, text, error)) {
+    verdict.line = Utf8(path) + ": " + error;
     return verdict;
   }
   try {

@@ -99,6 +99,19 @@ class RegistryClassesRoot : public ClassesRoot {
 
 }  // namespace
 
+std::vector<std::unique_ptr<ClassesRoot>> OpenMachineClassesRoots() {
+  std::vector<std::unique_ptr<ClassesRoot>> roots;
+  roots.push_back(OpenClassesRoot(RegistrationScope::kMachine, false));
+  roots.push_back(OpenClassesRoot(RegistrationScope::kMachine, true));
+  return roots;
+}
+
+std::vector<ClassesRoot*> Pointers(const std::vector<std::unique_ptr<ClassesRoot>>& roots) {
+  std::vector<ClassesRoot*> pointers;
+  for (const auto& root : roots) pointers.push_back(root.get());
+  return pointers;
+}
+
 std::unique_ptr<ClassesRoot> OpenClassesRoot(RegistrationScope scope, bool view_32bit) {
   const bool machine = scope == RegistrationScope::kMachine;
   std::wstring name = machine ? L"HKLM\\Software\\Classes" : L"HKCU\\Software\\Classes";

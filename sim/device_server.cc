@@ -170,6 +170,10 @@ class Factory : public IClassFactory {
     Call call(Op::kCreateInstance, {{"iid", GuidText(riid)}, {"outer", outer != nullptr}});
     if (!out) return call.Finish(E_POINTER);
     *out = nullptr;
+    if (!State().refusal.empty()) {
+      SetEvent(RefusedEvent());
+      return call.Finish(CLASS_E_CLASSNOTAVAILABLE, {}, State().refusal.c_str());
+    }
     if (!State().bench_ok) return call.Finish(CLASS_E_CLASSNOTAVAILABLE, {}, State().bench_error.c_str());
     if (call.Failing()) return call.Finish(call.AnswerCode());
     if (outer) return call.Finish(CLASS_E_NOAGGREGATION);

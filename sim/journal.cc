@@ -4,11 +4,12 @@
 
 #include <algorithm>
 
+#include "run/long_path.h"
 #include "wide_text.h"
 
 namespace {
 
-std::wstring g_path;
+std::wstring g_path;  // as the Windows file calls take it, at any length
 std::wstring g_folder;  // with its trailing separator
 uint32_t g_sequence = 0;
 
@@ -30,6 +31,7 @@ void OpenJournal(const std::wstring& path) {
   g_path = path;
   const size_t slash = path.find_last_of(L"\\/");
   g_folder = slash == std::wstring::npos ? std::wstring() : path.substr(0, slash + 1);
+  if (!g_path.empty()) g_path = PathForFileCalls(g_path);
 }
 
 bool JournalOn() { return !g_path.empty(); }
@@ -54,7 +56,7 @@ std::string JournalDump(const std::string& op, const uint8_t* data, size_t size)
   // journal folder.
   for (uint32_t n = 1; n < 100000; ++n) {
     const std::string name = op + "-" + std::to_string(n) + ".bin";
-    HANDLE file = CreateFileW((g_folder + Wide(name)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+    HANDLE file = CreateFileW(PathForFileCalls(g_folder + Wide(name)).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
       if (GetLastError() == ERROR_FILE_EXISTS || GetLastError() == ERROR_ALREADY_EXISTS) continue;

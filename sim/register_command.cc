@@ -7,6 +7,7 @@
 #include "bench_file.h"
 #include "classes_root_win.h"
 #include "registration.h"
+#include "run/long_path.h"
 #include "switch_output.h"
 #include "wide_text.h"
 
@@ -38,13 +39,27 @@ std::wstring FullPath(const std::wstring& path) {
 }
 
 bool IsFolder(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const DWORD attributes = GetFileAttributesW(PathForFileCalls(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 bool IsFile(const std::wstring& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
+  const DWORD attributes = GetFileAttributesW(PathForFileCalls(path).c_str());
   return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+// Opens the journal for appending, as the server will, and removes it again
+// when it was not there: 0, or the system's error (a folder the user may
+// not write, or one Controlled Folder Access guards, a read-only file).
+DWORD JournalOpenError(const std::wstring& journal) {
+  const std::wstring path = PathForFileCalls(journal);
+  HANDLE file = CreateFileW(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return GetLastError();
+  const bool existed = GetLastError() == ERROR_ALREADY_EXISTS;
+  CloseHandle(file);
+  if (!existed) DeleteFileW(path.c_str());
+  return 0;
 }
 
 int Refuse(const std::string& why) {
@@ -84,6 +99,11 @@ std::wstring Folder(const std::wstring& path) {
 int RunRegistration(const SimCommand& command, const std::wstring& simulator) {
   RegistrationPaths paths;
   paths.exe = simulator;
+  if (paths.exe.size() > kLongestServerPath) {
+    return Refuse(Utf8(paths.exe) + " is " + std::to_string(paths.exe.size()) +
+                  " characters long: COM starts a server only from a path of fewer than " +
+                  std::to_string(kLongestServerPath + 1) + " characters; move the kit to a shorter folder");
+  }
   paths.proxy = Folder(paths.exe) + L"\\" + kProxyFileName;
   if (!IsFile(paths.proxy)) return Refuse(Utf8(paths.proxy) + " is missing: k27ps.dll must sit beside k27sim.exe");
   if (!command.bench.empty()) {
@@ -96,12 +116,20 @@ int RunRegistration(const SimCommand& command, const std::wstring& simulator) {
     if (IsFolder(paths.journal)) return Refuse(Utf8(paths.journal) + " is a folder, not a journal file");
     if (!IsFolder(Folder(paths.journal))) return Refuse("the journal's folder " + Utf8(Folder(paths.journal)) +
                                                         " does not exist");
+    if (const DWORD error = JournalOpenError(paths.journal)) {
+      return Refuse("the journal " + Utf8(paths.journal) + " cannot be written: " + ErrorText(error));
+    }
   }
   const std::wstring foreign = ForeignRegistrationAnywhere();
   if (!foreign.empty() && !command.force) {
     return Refuse(Utf8(foreign) +
                   ". The bench simulator must never stand in for a device server on a PC that programs real "
                   "devices (/force replaces it all the same)");
+  }
+  if (!foreign.empty()) {
+    // Recorded, so that a simulator COM starts for this user knows it was
+    // forced over the machine's device server (DecideServing).
+    paths.forced_over = ForeignServerPrograms(Pointers(OpenMachineClassesRoots()));
   }
   std::unique_ptr<ClassesRoot> root = OpenClassesRoot(command.scope);
   if (const long error = WriteRegistration(*root, paths)) {
@@ -114,7 +142,12 @@ int RunRegistration(const SimCommand& command, const std::wstring& simulator) {
   std::string line = "k27sim: registered " + Utf8(paths.exe) + " for " + ScopeWords(command.scope) +
                      " (bench: " + (paths.bench.empty() ? std::string("built-in") : Utf8(paths.bench)) +
                      ", journal: " + (paths.journal.empty() ? std::string("none") : Utf8(paths.journal)) + ")";
-  if (!foreign.empty()) line += "; forced over " + Utf8(foreign) + ", which /UnregServer puts back";
+  if (!foreign.empty() && command.scope == RegistrationScope::kMachine) {
+    line += "; forced over " + Utf8(foreign) + ", which /UnregServer puts back";
+  } else if (!foreign.empty()) {
+    line += "; forced over " + Utf8(foreign) + ": until /UnregServerPerUser this user's runs reach the simulator "
+            "instead";
+  }
   WriteLine(OutputStream::kOut, line);
   return 0;
 }

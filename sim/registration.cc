@@ -17,6 +17,14 @@ struct Entry {
 
 enum class GroupKind { kServerClass, kInterface, kProxyClass };
 
+// A value another program may have set that COM follows in place of the
+// simulator's entries: the simulator never writes one, and a forced
+// registration puts it aside (DisplacedName) while it stands.
+struct Override {
+  std::wstring key;
+  std::wstring name;
+};
+
 // Keys that belong together: a simulator either holds all of them or none.
 struct Group {
   GroupKind kind;
@@ -24,6 +32,7 @@ struct Group {
   std::wstring label;  // for messages
   std::vector<Entry> entries;
   std::vector<std::wstring> keys;  // every key written, deepest first
+  std::vector<Override> overrides = {};
 };
 
 struct InterfaceInfo {
@@ -52,7 +61,11 @@ std::vector<Group> Groups(const RegistrationPaths& paths) {
                     std::wstring(L"the device server's class ") + kServerClassText,
                     {{server, L"", kClassDescription},
                      {server + L"\\LocalServer32", L"", ServerCommandLine(paths.exe, paths.bench, paths.journal)}},
-                    {server + L"\\LocalServer32", server, L"CLSID"}});
+                    {server + L"\\LocalServer32", server, L"CLSID"},
+                    // ServerExecutable is the program COM starts, the default
+                    // value only its command line; an AppID may have COM start
+                    // a service, a surrogate or another machine's server.
+                    {{server + L"\\LocalServer32", L"ServerExecutable"}, {server, L"AppID"}}});
   for (const InterfaceInfo& i : kInterfaces) {
     const std::wstring key = std::wstring(L"Interface\\") + i.iid;
     groups.push_back({GroupKind::kInterface, key, std::wstring(L"the ") + i.name + L" interface " + i.iid,
@@ -72,46 +85,77 @@ std::vector<Group> Groups(const RegistrationPaths& paths) {
 
 enum class Holder { kNone, kSimulator, kForeign };
 
-std::wstring DefaultText(ClassesRoot& root, const std::wstring& key) {
-  const std::optional<RegValue> value = root.Read(key, L"");
+struct Holding {
+  Holder holder = Holder::kNone;
+  std::wstring described;  // a foreign holder, for the operator
+  std::wstring program;    // what a foreign holder has COM start or marshal with
+};
+
+std::wstring Text(ClassesRoot& root, const std::wstring& key, const std::wstring& name = L"") {
+  const std::optional<RegValue> value = root.Read(key, name);
   if (!value) return {};
   return ValueText(*value).value_or(L"(not text)");
 }
 
-// Who holds the group's keys in this root; a foreign holder is described.
-Holder GroupHolder(ClassesRoot& root, const Group& group, std::wstring* described) {
+std::wstring FileName(const std::wstring& path) {
+  const size_t slash = path.find_last_of(L"\\/");
+  std::wstring name = slash == std::wstring::npos ? path : path.substr(slash + 1);
+  for (wchar_t& c : name) c = static_cast<wchar_t>(std::towlower(c));
+  return name;
+}
+
+Holding Foreign(const Group& group, const std::wstring& program, const std::wstring& how, ClassesRoot& root) {
+  const std::wstring named = program.empty() ? L"(nothing named)" : program;
+  return {Holder::kForeign, group.label + how + named + L" in " + root.Name(), named};
+}
+
+// Who holds the group's keys in this root, and for a foreign holder what.
+Holding GroupHolding(ClassesRoot& root, const Group& group) {
   switch (group.kind) {
     case GroupKind::kServerClass: {
-      // Any server key makes the class registered; only k27sim.exe makes it
-      // a simulator's.
+      // Any server key makes the class registered; only k27sim.exe, with
+      // nothing that has COM start another program instead, makes it a
+      // simulator's.
       for (const wchar_t* server : {L"LocalServer32", L"InprocServer32", L"LocalServer", L"InprocServer"}) {
         const std::wstring key = group.top + L"\\" + server;
         if (!root.KeyExists(key)) continue;
-        const std::wstring command = DefaultText(root, key);
-        if (std::wstring(server) == L"LocalServer32" && ProgramFileName(command) == kServerFileName) {
-          return Holder::kSimulator;
+        const std::wstring command = Text(root, key);
+        if (std::wstring(server) != L"LocalServer32" || ProgramFileName(command) != kServerFileName) {
+          return Foreign(group, command, L" is registered to ", root);
         }
-        *described = group.label + L" is registered to " + (command.empty() ? L"(nothing named)" : command) +
-                     L" in " + root.Name();
-        return Holder::kForeign;
+        if (root.Read(key, L"ServerExecutable")) {
+          const std::wstring executable = Text(root, key, L"ServerExecutable");
+          if (FileName(executable) != kServerFileName) {
+            return Foreign(group, executable, L" is registered to start (ServerExecutable) ", root);
+          }
+        }
+        if (root.Read(group.top, L"AppID")) {
+          return Foreign(group, L"AppID " + Text(root, group.top, L"AppID"),
+                         L" is registered to the application (which may name a service COM starts instead) ",
+                         root);
+        }
+        return {Holder::kSimulator, {}, {}};
       }
-      return Holder::kNone;
+      return {};
     }
     case GroupKind::kInterface: {
       const std::wstring key = group.top + L"\\ProxyStubClsid32";
-      if (!root.KeyExists(key)) return Holder::kNone;
-      const std::wstring proxy = DefaultText(root, key);
-      if (Upper(proxy) == kProxyClassText) return Holder::kSimulator;
-      *described = group.label + L" is marshalled by " + (proxy.empty() ? L"(nothing named)" : proxy) + L" in " +
-                   root.Name();
-      return Holder::kForeign;
+      if (!root.KeyExists(key)) return {};
+      const std::wstring proxy = Text(root, key);
+      if (Upper(proxy) == kProxyClassText) return {Holder::kSimulator, {}, {}};
+      return Foreign(group, proxy, L" is marshalled by ", root);
     }
     case GroupKind::kProxyClass:
       // The proxy class is the simulator's own: no other program uses it.
-      return root.KeyExists(group.top) ? Holder::kSimulator : Holder::kNone;
+      if (root.KeyExists(group.top)) return {Holder::kSimulator, {}, {}};
+      return {};
   }
-  return Holder::kNone;
+  return {};
 }
+
+const Group& ServerClassGroup(const std::vector<Group>& groups) { return groups.front(); }
+
+std::wstring ServerKey() { return std::wstring(L"CLSID\\") + kServerClassText; }
 
 void DeleteEmptyKeys(ClassesRoot& root, const std::vector<std::wstring>& keys) {
   for (const std::wstring& key : keys) {
@@ -151,10 +195,20 @@ std::wstring DisplacedName(const std::wstring& name) {
 
 std::optional<std::wstring> ForeignRegistration(ClassesRoot& root) {
   for (const Group& group : Groups({})) {
-    std::wstring described;
-    if (GroupHolder(root, group, &described) == Holder::kForeign) return described;
+    const Holding holding = GroupHolding(root, group);
+    if (holding.holder == Holder::kForeign) return holding.described;
   }
   return std::nullopt;
+}
+
+std::vector<std::wstring> ForeignServerPrograms(const std::vector<ClassesRoot*>& roots) {
+  const std::vector<Group> groups = Groups({});
+  std::vector<std::wstring> programs;
+  for (ClassesRoot* root : roots) {
+    const Holding holding = GroupHolding(*root, ServerClassGroup(groups));
+    if (holding.holder == Holder::kForeign) programs.push_back(holding.program);
+  }
+  return programs;
 }
 
 long WriteRegistration(ClassesRoot& root, const RegistrationPaths& paths) {
@@ -165,24 +219,43 @@ long WriteRegistration(ClassesRoot& root, const RegistrationPaths& paths) {
   std::vector<Undo> undo;
   std::vector<std::wstring> keys;
   long error = 0;
+  // Keeps a value another program set, so that unregistering gives it back
+  // (even one equal to the simulator's: unregistering removes those).
+  auto displace = [&](const std::wstring& key, const std::wstring& name, const RegValue& before) {
+    if (root.Read(key, DisplacedName(name))) return 0L;  // kept by an earlier forced registration
+    undo.push_back({key, DisplacedName(name), std::nullopt});
+    return root.Write(key, DisplacedName(name), before);
+  };
   for (const Group& group : Groups(paths)) {
-    std::wstring ignored;
-    const bool foreign = GroupHolder(root, group, &ignored) == Holder::kForeign;
+    const bool foreign = GroupHolding(root, group).holder == Holder::kForeign;
     keys.insert(keys.end(), group.keys.begin(), group.keys.end());
     for (const Entry& entry : group.entries) {
-      const RegValue value = StringValue(entry.data);
       const std::optional<RegValue> before = root.Read(entry.key, entry.name);
-      const std::wstring displaced = DisplacedName(entry.name);
-      if (foreign && before && !root.Read(entry.key, displaced)) {
-        // Kept so that unregistering gives the other program its value back
-        // (even one equal to the simulator's: unregistering removes those).
-        undo.push_back({entry.key, displaced, std::nullopt});
-        if ((error = root.Write(entry.key, displaced, *before)) != 0) break;
-      }
+      if (foreign && before && (error = displace(entry.key, entry.name, *before)) != 0) break;
       undo.push_back({entry.key, entry.name, before});
-      if ((error = root.Write(entry.key, entry.name, value)) != 0) break;
+      if ((error = root.Write(entry.key, entry.name, StringValue(entry.data))) != 0) break;
+    }
+    for (const Override& o : group.overrides) {
+      if (error || !foreign) break;
+      const std::optional<RegValue> before = root.Read(o.key, o.name);
+      if (!before) continue;
+      if ((error = displace(o.key, o.name, *before)) != 0) break;
+      undo.push_back({o.key, o.name, before});
+      if ((error = root.DeleteValue(o.key, o.name)) != 0) break;
     }
     if (error) break;
+  }
+  if (!error) {
+    // What a forced registration went over, or no record of an earlier one.
+    std::wstring forced;
+    for (const std::wstring& program : paths.forced_over) forced += (forced.empty() ? L"" : L"\n") + program;
+    const std::optional<RegValue> before = root.Read(ServerKey(), kForcedOverName);
+    undo.push_back({ServerKey(), kForcedOverName, before});
+    if (!forced.empty()) {
+      error = root.Write(ServerKey(), kForcedOverName, StringValue(forced));
+    } else if (before) {
+      error = root.DeleteValue(ServerKey(), kForcedOverName);
+    }
   }
   if (error) {
     for (auto it = undo.rbegin(); it != undo.rend(); ++it) {
@@ -196,25 +269,28 @@ long WriteRegistration(ClassesRoot& root, const RegistrationPaths& paths) {
 
 Removal RemoveRegistration(ClassesRoot& root) {
   Removal removal;
+  auto note = [&](long error) {
+    if (error && error != kNotFound && !removal.error) removal.error = error;
+  };
+  // Puts back a value a forced registration kept aside; false when none was.
+  auto restore = [&](const std::wstring& key, const std::wstring& name) {
+    const std::optional<RegValue> displaced = root.Read(key, DisplacedName(name));
+    if (!displaced) return false;
+    const long error = root.Write(key, name, *displaced);
+    note(error);
+    if (!error) note(root.DeleteValue(key, DisplacedName(name)));
+    return true;
+  };
   for (const Group& group : Groups({})) {
-    std::wstring described;
-    const Holder holder = GroupHolder(root, group, &described);
-    if (holder == Holder::kForeign) removal.left_alone.push_back(described);
-    if (holder != Holder::kSimulator) continue;
+    const Holding holding = GroupHolding(root, group);
+    if (holding.holder == Holder::kForeign) removal.left_alone.push_back(holding.described);
+    if (holding.holder != Holder::kSimulator) continue;
     removal.removed = true;
     for (const Entry& entry : group.entries) {
-      const std::wstring displaced_name = DisplacedName(entry.name);
-      const std::optional<RegValue> displaced = root.Read(entry.key, displaced_name);
-      long error = 0;
-      if (displaced) {
-        error = root.Write(entry.key, entry.name, *displaced);
-        if (!error) error = root.DeleteValue(entry.key, displaced_name);
-      } else {
-        error = root.DeleteValue(entry.key, entry.name);
-        if (error == kNotFound) error = 0;
-      }
-      if (error && !removal.error) removal.error = error;
+      if (!restore(entry.key, entry.name)) note(root.DeleteValue(entry.key, entry.name));
     }
+    for (const Override& o : group.overrides) restore(o.key, o.name);
+    if (group.kind == GroupKind::kServerClass) note(root.DeleteValue(ServerKey(), kForcedOverName));
     DeleteEmptyKeys(root, group.keys);
   }
   return removal;
@@ -272,4 +348,34 @@ long RestoreRegistrationSnapshot(ClassesRoot& root, const RegistrationSnapshot& 
     else note(5);  // ERROR_ACCESS_DENIED: something else put a key there
   }
   return first_error;
+}
+
+ServeDecision DecideServing(ClassesRoot& user, const std::vector<ClassesRoot*>& machine) {
+  const std::vector<Group> groups = Groups({});
+  ServeDecision decision;
+  if (GroupHolding(user, ServerClassGroup(groups)).holder != Holder::kSimulator) return decision;
+  std::vector<std::wstring> forced;
+  const std::wstring record = Text(user, ServerKey(), kForcedOverName);
+  for (size_t at = 0; at <= record.size() && !record.empty();) {
+    const size_t end = std::min(record.find(L'\n', at), record.size());
+    forced.push_back(Upper(record.substr(at, end - at)));
+    at = end + 1;
+  }
+  std::wstring over;
+  for (ClassesRoot* root : machine) {
+    const Holding holding = GroupHolding(*root, ServerClassGroup(groups));
+    if (holding.holder != Holder::kForeign) continue;
+    if (std::find(forced.begin(), forced.end(), Upper(holding.program)) == forced.end()) {
+      decision.serve = false;
+      decision.reason = L"this user's registration of the bench simulator in " + user.Name() + L" outranks the machine's: " +
+                        holding.described +
+                        L"; so it refuses every creation, since a run against it would pass for one against the "
+                        L"device server. Remove it (k27sim /UnregServerPerUser), or register it with "
+                        L"/RegServerPerUser /force on a PC that never programs devices";
+      return decision;
+    }
+    over += (over.empty() ? L"" : L"; ") + holding.described;
+  }
+  if (!over.empty()) decision.reason = L"registered for this user with /force over " + over;
+  return decision;
 }

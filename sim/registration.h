@@ -17,7 +17,16 @@
 //   CLSID\{proxy class}                       (default) = "PSFactoryBuffer"
 //   CLSID\{proxy class}\InProcServer32        (default) = full path of k27ps.dll
 //                                             ThreadingModel = "Both"
+// and, for a registration forced over another program's registration of the
+// class for the whole machine:
+//   CLSID\{server class}                      kForcedOverName = what it was forced over
+//
+// A class whose LocalServer32 names k27sim.exe is still another program's
+// when a ServerExecutable value names another program (COM starts that one)
+// or the class has an AppID (which may have COM start a service instead).
+// A forced registration puts those aside too.
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -62,11 +71,24 @@ constexpr wchar_t kProxyFileName[] = L"k27ps.dll";
 // replaced, so that unregistering can put it back.
 std::wstring DisplacedName(const std::wstring& name);
 
+// The value of the simulator's class key that records which programs'
+// registrations for the whole machine a forced registration went over, one
+// a line (ForeignServerPrograms).
+constexpr wchar_t kForcedOverName[] = L"k27sim forced over";
+
+// COM starts a local server only from a path shorter than this (Windows
+// counts MAX_PATH, 260, with the terminator; Wine one fewer): a longer one
+// is refused at registration rather than failing every creation later.
+constexpr size_t kLongestServerPath = 258;
+
 struct RegistrationPaths {
   std::wstring exe;    // full path of k27sim.exe
   std::wstring proxy;  // full path of k27ps.dll
   std::wstring bench;  // full path, or empty for the built-in bench
   std::wstring journal;
+  // Forced over these (ForeignServerPrograms of the machine's roots): kept
+  // under kForcedOverName. Empty: no such record.
+  std::vector<std::wstring> forced_over = {};
 };
 
 // A registration in the root that is not a simulator's, described for the
@@ -74,9 +96,14 @@ struct RegistrationPaths {
 // when the root holds none.
 std::optional<std::wstring> ForeignRegistration(ClassesRoot& root);
 
+// What the device server's class is registered to start in each root
+// where another program holds it: the program, or its AppID.
+std::vector<std::wstring> ForeignServerPrograms(const std::vector<ClassesRoot*>& roots);
+
 // Writes the registration. Over a foreign one (only when forced) each value
-// replaced is kept under DisplacedName first. Returns 0 or the first error;
-// on an error what was written so far is removed again.
+// replaced, and each value that would have COM start another program, is
+// kept under DisplacedName first. Returns 0 or the first error; on an error
+// what was written so far is removed again.
 long WriteRegistration(ClassesRoot& root, const RegistrationPaths& paths);
 
 struct Removal {
@@ -107,5 +134,18 @@ long RestoreRegistrationSnapshot(ClassesRoot& root, const RegistrationSnapshot& 
 // what it displaced), then the keys it leaves empty. Foreign keys are left
 // alone, named in the result.
 Removal RemoveRegistration(ClassesRoot& root);
+
+// Whether a simulator started by COM may serve. On Windows a user's own
+// registration of a class outranks the machine's, so a simulator registered
+// for one user and forgotten stands in for a device server installed for the
+// whole machine later: it must refuse every creation then, unless its
+// registration was forced over exactly the programs the machine's now
+// registers (a PC that never programs devices).
+struct ServeDecision {
+  bool serve = true;
+  // Why it refuses, or what it serves over; empty when nothing is shadowed.
+  std::wstring reason;
+};
+ServeDecision DecideServing(ClassesRoot& user, const std::vector<ClassesRoot*>& machine);
 
 #endif  // K27_SIM_REGISTRATION_H_

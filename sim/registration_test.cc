@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "k27server.h"
 
@@ -32,8 +33,9 @@ class FakeRoot : public ClassesRoot {
   std::map<std::wstring, Values> keys;
   int fail_at = -1;  // the write that fails, counted from 0; -1: none
   int writes = 0;
+  std::wstring name = L"HKLM\\Software\\Classes";
 
-  std::wstring Name() const override { return L"HKLM\\Software\\Classes"; }
+  std::wstring Name() const override { return name; }
   bool KeyExists(const std::wstring& key) override { return keys.count(Lower(key)) != 0; }
   std::optional<RegValue> Read(const std::wstring& key, const std::wstring& name) override {
     auto k = keys.find(Lower(key));
@@ -107,7 +109,8 @@ FakeRoot VendorServer() {
   RegValue expand = StringValue(L"%ProgramFiles%\\Vendor\\devserver.exe");
   expand.type = 2;  // REG_EXPAND_SZ
   root.Write(kServer + L"\\LocalServer32", L"", expand);
-  root.Write(kServer + L"\\LocalServer32", L"ServerExecutable", StringValue(L"devserver.exe"));
+  root.Write(kServer + L"\\LocalServer32", L"ServerExecutable", StringValue(L"C:\\Vendor\\devserver.exe"));
+  root.Write(kServer, L"AppID", StringValue(L"{22222222-3333-4444-5555-666666666666}"));
   root.Write(kDeviceServerKey, L"", StringValue(L"IDeviceServer"));
   root.Write(kDeviceServerKey + L"\\ProxyStubClsid32", L"", StringValue(L"{11111111-2222-3333-4444-555555555555}"));
   root.Write(kDeviceServerKey + L"\\NumMethods", L"", StringValue(L"16"));
@@ -183,28 +186,43 @@ TEST(RegistrationTest, RegisteringAgainReplacesASimulatorsRegistration) {
 }
 
 TEST(RegistrationTest, ForeignRegistrationsAreNamedAndNeverRemoved) {
+  struct Write {
+    std::wstring key, name, value;
+  };
+  const Write simulator = {kServer + L"\\LocalServer32", L"", L"\"C:\\K27 kit\\bench-kit\\k27sim.exe\""};
   struct Row {
     const char* what;
-    std::wstring key, name, value;
+    std::vector<Write> writes;
     std::wstring described;  // part of the description
   } rows[] = {
-      {"another local server", kServer + L"\\LocalServer32", L"", L"C:\\Vendor\\devserver.exe /x",
+      {"another local server", {{kServer + L"\\LocalServer32", L"", L"C:\\Vendor\\devserver.exe /x"}},
        L"the device server's class {AF3D8AC6-A1AA-48D0-BB1D-65009ECCBA99} is registered to C:\\Vendor\\devserver.exe /x "
        L"in HKLM\\Software\\Classes"},
-      {"an in-process server", kServer + L"\\InprocServer32", L"", L"C:\\Vendor\\dev.dll", L"C:\\Vendor\\dev.dll"},
-      {"a server named like the simulator but not it", kServer + L"\\LocalServer32", L"",
-       L"\"C:\\x\\k27sim.exe.old\\devserver.exe\"", L"devserver.exe"},
-      {"another proxy for IDeviceServer", kDeviceServerKey + L"\\ProxyStubClsid32", L"",
-       L"{00020424-0000-0000-C000-000000000046}",
+      {"an in-process server", {{kServer + L"\\InprocServer32", L"", L"C:\\Vendor\\dev.dll"}}, L"C:\\Vendor\\dev.dll"},
+      {"a server named like the simulator but not it",
+       {{kServer + L"\\LocalServer32", L"", L"\"C:\\x\\k27sim.exe.old\\devserver.exe\""}}, L"devserver.exe"},
+      // COM starts ServerExecutable, with the default value as its command line.
+      {"the simulator's command line for another program",
+       {simulator, {kServer + L"\\LocalServer32", L"ServerExecutable", L"C:\\Vendor\\devserver.exe"}},
+       L"the device server's class {AF3D8AC6-A1AA-48D0-BB1D-65009ECCBA99} is registered to start (ServerExecutable) "
+       L"C:\\Vendor\\devserver.exe in HKLM\\Software\\Classes"},
+      {"the simulator's command line under an application of its own",
+       {simulator, {kServer, L"AppID", L"{22222222-3333-4444-5555-666666666666}"}},
+       L"is registered to the application (which may name a service COM starts instead) AppID "
+       L"{22222222-3333-4444-5555-666666666666}"},
+      {"another proxy for IDeviceServer",
+       {{kDeviceServerKey + L"\\ProxyStubClsid32", L"", L"{00020424-0000-0000-C000-000000000046}"}},
        L"the IDeviceServer interface {7ADC3EE4-226F-4F84-82F7-20444C1F8C16} is marshalled by "
        L"{00020424-0000-0000-C000-000000000046}"},
-      {"another proxy for ICodeProgramming", L"Interface\\{C4E9A7D3-1B62-4F08-A5C7-93D2E6F10B4A}\\ProxyStubClsid32",
-       L"", L"{99999999-0000-0000-0000-000000000000}", L"ICodeProgramming"},
+      {"another proxy for ICodeProgramming",
+       {{L"Interface\\{C4E9A7D3-1B62-4F08-A5C7-93D2E6F10B4A}\\ProxyStubClsid32", L"",
+         L"{99999999-0000-0000-0000-000000000000}"}},
+       L"ICodeProgramming"},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
     FakeRoot root = OtherClasses();
-    root.Write(row.key, row.name, StringValue(row.value));
+    for (const Write& w : row.writes) root.Write(w.key, w.name, StringValue(w.value));
     const auto before = root.keys;
     const std::optional<std::wstring> foreign = ForeignRegistration(root);
     ASSERT_TRUE(foreign);
@@ -230,6 +248,11 @@ TEST(RegistrationTest, AForcedRegistrationPutsBackWhatItDisplaced) {
   ASSERT_TRUE(kept);
   EXPECT_EQ(kept->type, 2u);
   EXPECT_EQ(root.Text(kDeviceServerKey + L"\\ProxyStubClsid32"), kProxyClassText);
+  // Nothing left that would have COM start the vendor's program instead.
+  EXPECT_EQ(root.Text(kServer + L"\\LocalServer32", L"ServerExecutable"), L"(none)");
+  EXPECT_EQ(root.Text(kServer, L"AppID"), L"(none)");
+  EXPECT_EQ(root.Text(kServer + L"\\LocalServer32", DisplacedName(L"ServerExecutable")), L"C:\\Vendor\\devserver.exe");
+  EXPECT_EQ(root.Text(kServer, DisplacedName(L"AppID")), L"{22222222-3333-4444-5555-666666666666}");
   // Registering again (another bench) keeps the first displaced value.
   ASSERT_EQ(WriteRegistration(root, Paths(L"C:\\other.json")), 0);
   EXPECT_EQ(root.Read(kServer + L"\\LocalServer32", DisplacedName(L"")), kept);
@@ -255,6 +278,146 @@ TEST(RegistrationTest, AFailedWriteLeavesTheRootAsItWas) {
       EXPECT_EQ(error, 5);
       EXPECT_EQ(root.keys, before);
     }
+  }
+}
+
+TEST(RegistrationTest, AForcedRegistrationRecordsWhatItWasForcedOver) {
+  FakeRoot root;  // the user's classes
+  root.name = L"HKCU\\Software\\Classes";
+  RegistrationPaths paths = Paths();
+  paths.forced_over = {L"C:\\Vendor\\devserver.exe", L"AppID {22222222-3333-4444-5555-666666666666}"};
+  ASSERT_EQ(WriteRegistration(root, paths), 0);
+  EXPECT_EQ(root.Text(kServer, kForcedOverName),
+            L"C:\\Vendor\\devserver.exe\nAppID {22222222-3333-4444-5555-666666666666}");
+  EXPECT_FALSE(ForeignRegistration(root));
+  // Registered again with nothing to force over: no record is left.
+  ASSERT_EQ(WriteRegistration(root, Paths()), 0);
+  EXPECT_EQ(root.Text(kServer, kForcedOverName), L"(none)");
+  ASSERT_EQ(WriteRegistration(root, paths), 0);
+  EXPECT_TRUE(RemoveRegistration(root).removed);
+  EXPECT_TRUE(root.keys.empty());
+}
+
+TEST(RegistrationTest, ForeignServerProgramsNameWhatComWouldStart) {
+  FakeRoot empty, vendor = VendorServer(), simulator = OtherClasses();
+  ASSERT_EQ(WriteRegistration(simulator, Paths()), 0);
+  FakeRoot plain = OtherClasses();
+  plain.Write(kServer + L"\\LocalServer32", L"", StringValue(L"\"C:\\Program Files\\Vendor\\devserver.exe\" -x"));
+  EXPECT_EQ(ForeignServerPrograms({&empty, &simulator}), std::vector<std::wstring>{});
+  EXPECT_EQ(ForeignServerPrograms({&vendor, &empty, &plain}),
+            (std::vector<std::wstring>{L"%ProgramFiles%\\Vendor\\devserver.exe",
+                                       L"\"C:\\Program Files\\Vendor\\devserver.exe\" -x"}));
+}
+
+// The machine's classes in its two registry views, and the user's.
+struct Pc {
+  FakeRoot user, machine, machine_32;
+  Pc() {
+    user.name = L"HKCU\\Software\\Classes";
+    machine_32.name = L"HKLM\\Software\\Classes (32-bit view)";
+  }
+  ServeDecision Decide() { return DecideServing(user, {&machine, &machine_32}); }
+};
+
+FakeRoot WithVendor(const std::wstring& command, const std::wstring& name = L"HKLM\\Software\\Classes") {
+  FakeRoot root = OtherClasses();
+  root.name = name;
+  root.Write(kServer + L"\\LocalServer32", L"", StringValue(command));
+  return root;
+}
+
+TEST(RegistrationTest, AUsersSimulatorNeverStandsInForTheMachinesDeviceServer) {
+  const std::wstring vendor = L"\"C:\\Program Files\\Vendor\\devserver.exe\"";
+  const std::wstring other_vendor = L"\"C:\\Program Files\\Other\\server.exe\"";
+  const std::wstring refusal_end =
+      L"; so it refuses every creation, since a run against it would pass for one against the device server. "
+      L"Remove it (k27sim /UnregServerPerUser), or register it with /RegServerPerUser /force on a PC that never "
+      L"programs devices";
+  struct Row {
+    const char* what;
+    std::function<void(Pc&)> arrange;
+    bool serve;
+    std::wstring reason;  // exact; empty: none
+  } rows[] = {
+      {"nothing registered for the user: the machine's registration started it", [&](Pc& pc) {
+         pc.machine = WithVendor(vendor);
+       }, true, L""},
+      {"the user's simulator, no device server", [&](Pc& pc) { WriteRegistration(pc.user, Paths()); }, true, L""},
+      {"the user's simulator over the machine's simulator", [&](Pc& pc) {
+         WriteRegistration(pc.user, Paths());
+         RegistrationPaths other = Paths();
+         other.exe = L"D:\\old kit\\k27sim.exe";
+         WriteRegistration(pc.machine, other);
+       }, true, L""},
+      {"the user's simulator over a device server installed later", [&](Pc& pc) {
+         WriteRegistration(pc.user, Paths());
+         pc.machine = WithVendor(vendor);
+       }, false,
+       L"this user's registration of the bench simulator in HKCU\\Software\\Classes outranks the machine's: the device server's "
+       L"class {AF3D8AC6-A1AA-48D0-BB1D-65009ECCBA99} is registered to " + vendor + L" in HKLM\\Software\\Classes" +
+       refusal_end},
+      {"... installed for 32-bit programs", [&](Pc& pc) {
+         WriteRegistration(pc.user, Paths());
+         pc.machine_32 = WithVendor(vendor, L"HKLM\\Software\\Classes (32-bit view)");
+       }, false,
+       L"this user's registration of the bench simulator in HKCU\\Software\\Classes outranks the machine's: the device server's "
+       L"class {AF3D8AC6-A1AA-48D0-BB1D-65009ECCBA99} is registered to " + vendor +
+       L" in HKLM\\Software\\Classes (32-bit view)" + refusal_end},
+      {"... whose registration names k27sim.exe but starts its ServerExecutable", [&](Pc& pc) {
+         WriteRegistration(pc.user, Paths());
+         WriteRegistration(pc.machine, Paths());
+         pc.machine.Write(kServer + L"\\LocalServer32", L"ServerExecutable", StringValue(L"C:\\Vendor\\dev.exe"));
+       }, false,
+       L"this user's registration of the bench simulator in HKCU\\Software\\Classes outranks the machine's: the device server's "
+       L"class {AF3D8AC6-A1AA-48D0-BB1D-65009ECCBA99} is registered to start (ServerExecutable) C:\\Vendor\\dev.exe in "
+       L"HKLM\\Software\\Classes" + refusal_end},
+      {"forced over that device server", [&](Pc& pc) {
+         pc.machine = WithVendor(vendor);
+         RegistrationPaths forced = Paths();
+         forced.forced_over = ForeignServerPrograms({&pc.machine, &pc.machine_32});
+         WriteRegistration(pc.user, forced);
+       }, true,
+       L"registered for this user with /force over the device server's class {AF3D8AC6-A1AA-48D0-BB1D-65009ECCBA99} "
+       L"is registered to " + vendor + L" in HKLM\\Software\\Classes"},
+      {"forced over it, in either case", [&](Pc& pc) {
+         pc.machine = WithVendor(vendor);
+         RegistrationPaths forced = Paths();
+         forced.forced_over = {L"\"C:\\PROGRAM FILES\\VENDOR\\DEVSERVER.EXE\""};
+         WriteRegistration(pc.user, forced);
+       }, true,
+       L"registered for this user with /force over the device server's class {AF3D8AC6-A1AA-48D0-BB1D-65009ECCBA99} "
+       L"is registered to " + vendor + L" in HKLM\\Software\\Classes"},
+      {"forced over another program than the one registered now", [&](Pc& pc) {
+         RegistrationPaths forced = Paths();
+         forced.forced_over = {other_vendor};
+         WriteRegistration(pc.user, forced);
+         pc.machine = WithVendor(vendor);
+       }, false,
+       L"this user's registration of the bench simulator in HKCU\\Software\\Classes outranks the machine's: the device server's "
+       L"class {AF3D8AC6-A1AA-48D0-BB1D-65009ECCBA99} is registered to " + vendor + L" in HKLM\\Software\\Classes" +
+       refusal_end},
+      {"forced over one of the machine's two registrations only", [&](Pc& pc) {
+         pc.machine = WithVendor(vendor);
+         RegistrationPaths forced = Paths();
+         forced.forced_over = ForeignServerPrograms({&pc.machine, &pc.machine_32});
+         WriteRegistration(pc.user, forced);
+         pc.machine_32 = WithVendor(other_vendor, L"HKLM\\Software\\Classes (32-bit view)");
+       }, false,
+       L"this user's registration of the bench simulator in HKCU\\Software\\Classes outranks the machine's: the device server's "
+       L"class {AF3D8AC6-A1AA-48D0-BB1D-65009ECCBA99} is registered to " + other_vendor +
+       L" in HKLM\\Software\\Classes (32-bit view)" + refusal_end},
+      {"the user's own registration is another program's", [&](Pc& pc) {
+         pc.user = WithVendor(other_vendor, L"HKCU\\Software\\Classes");
+         pc.machine = WithVendor(vendor);
+       }, true, L""},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Pc pc;
+    row.arrange(pc);
+    const ServeDecision decision = pc.Decide();
+    EXPECT_EQ(decision.serve, row.serve);
+    EXPECT_EQ(decision.reason, row.reason) << std::string(decision.reason.begin(), decision.reason.end());
   }
 }
 

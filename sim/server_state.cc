@@ -29,11 +29,11 @@ ServerState& State() {
 
 void LoadBench(const std::wstring& named) {
   ServerState& s = State();
-  std::string text;
+  std::string text, error;
   if (named.empty()) {
     text = DefaultBenchText();
-  } else if (!ReadWholeFile(named, text)) {
-    s.bench_error = "cannot read bench file " + Utf8(named);
+  } else if (!ReadBenchText(named, text, error)) {
+    s.bench_error = Utf8(named) + ": " + error;
     return;
   }
   try {
@@ -60,9 +60,16 @@ HANDLE AllReleasedEvent() {
 
 bool AnyObjectCreated() { return g_created != 0; }
 
+HANDLE RefusedEvent() {
+  static HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  return event;
+}
+
 Call::Call(Op op, nlohmann::json args) : op_(op), args_(std::move(args)) {
   EnterCriticalSection(CallLock());
-  NoteCallingClient();
+  // On Windows the COM service makes the creation on the client's behalf:
+  // the client is the process behind the calls on the objects handed out.
+  if (op != Op::kCreateInstance) NoteCallingClient();
   action_ = State().plan.Next(op);
   if (action_.delay_ms) Sleep(action_.delay_ms);
   if (action_.kind == CallAction::Kind::kCrash) {
@@ -87,6 +94,7 @@ HRESULT Call::Finish(HRESULT hr, nlohmann::json out, const char* note) {
 
 HRESULT PlaceholderCall(const char* name) {
   EnterCriticalSection(CallLock());
+  NoteCallingClient();
   JournalWrite({{"op", name}, {"hresult", HresultText(E_NOTIMPL)}});
   LeaveCriticalSection(CallLock());
   return E_NOTIMPL;

@@ -21,6 +21,8 @@ struct ServerState {
   CallPlan plan{bench};
   // The device whose identities were asked for last: the names belong to it.
   int identities_device = -1;
+  // Why every creation is refused (DecideServing); empty: it serves.
+  std::string refusal;
 };
 
 ServerState& State();
@@ -36,6 +38,8 @@ void ObjectCreated();
 void ObjectDestroyed();
 HANDLE AllReleasedEvent();
 bool AnyObjectCreated();
+// Set once a creation was refused for State().refusal: the server then ends.
+HANDLE RefusedEvent();
 
 // One server call: counts it, takes time, journals it, or ends the process
 // inside it, as the bench says. Calls run one at a time.

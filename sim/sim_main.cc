@@ -18,10 +18,12 @@
 
 #include "bench.h"
 #include "bench_file.h"
+#include "classes_root_win.h"
 #include "client_watch.h"
 #include "command_line.h"
 #include "journal.h"
 #include "register_command.h"
+#include "registration.h"
 #include "server_objects.h"
 #include "server_state.h"
 #include "switch_output.h"
@@ -40,13 +42,26 @@ constexpr DWORD kFirstCreationWaitMs = 30000;
   ExitProcess(0);
 }
 
+// Whether this server may stand where COM started it: not for a user whose
+// own registration of the simulator outranks a device server registered for
+// the whole machine (unless forced over it).
+ServeDecision ServingDecision() {
+  std::unique_ptr<ClassesRoot> user = OpenClassesRoot(RegistrationScope::kUser);
+  const auto machine = OpenMachineClassesRoots();
+  return DecideServing(*user, Pointers(machine));
+}
+
 int Serve(const SimCommand& command) {
   OpenJournal(command.journal);
   LoadBench(command.bench);
+  const ServeDecision decision = ServingDecision();
+  if (!decision.serve) State().refusal = Utf8(decision.reason);
   nlohmann::json start = {{"op", "Start"},
                           {"bench", command.bench.empty() ? nlohmann::json(nullptr) : nlohmann::json(Utf8(command.bench))},
                           {"command_line", Utf8(GetCommandLineW())}};
   if (!State().bench_ok) start["error"] = State().bench_error;
+  if (!decision.serve) start["refusing"] = Utf8(decision.reason);
+  else if (!decision.reason.empty()) start["forced"] = Utf8(decision.reason);
   JournalWrite(start);
 
   if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 2;
@@ -62,15 +77,16 @@ int Serve(const SimCommand& command) {
   const ULONGLONG deadline = GetTickCount64() + kFirstCreationWaitMs;
   for (;;) {
     HANDLE client = ClientProcess();
-    HANDLE waits[2] = {AllReleasedEvent(), client ? client : ClientKnownEvent()};
+    HANDLE waits[3] = {AllReleasedEvent(), RefusedEvent(), client ? client : ClientKnownEvent()};
     DWORD timeout = INFINITE;
     if (!AnyObjectCreated()) {
       const ULONGLONG now = GetTickCount64();
       timeout = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
     }
-    const DWORD woke = WaitForMultipleObjects(2, waits, FALSE, timeout);
+    const DWORD woke = WaitForMultipleObjects(3, waits, FALSE, timeout);
     if (woke == WAIT_OBJECT_0) EndServer(cookie, "released");
-    if (woke == WAIT_OBJECT_0 + 1 && client) EndServer(cookie, "client gone");
+    if (woke == WAIT_OBJECT_0 + 1) EndServer(cookie, "refused");
+    if (woke == WAIT_OBJECT_0 + 2 && client) EndServer(cookie, "client gone");
     if (woke == WAIT_TIMEOUT && !AnyObjectCreated()) EndServer(cookie, "never created");
     if (woke == WAIT_FAILED) EndServer(cookie, "wait failed");
   }

@@ -1,6 +1,7 @@
 #ifndef K27_RUN_CONSOLE_H_
 #define K27_RUN_CONSOLE_H_
 
+#include <cstdio>
 #include <string_view>
 
 // Everything the tool shows goes to standard output through these calls, so
@@ -42,5 +43,10 @@ ConsoleSink* SetConsoleSink(ConsoleSink* sink);
 // Supplied by the build: standard output on the platform the tool runs on
 // (console_win.cc, console_native.cc).
 ConsoleSink* DefaultConsoleSink();
+
+// UTF-8 text to a C stream (stdout or stderr), for the tools' own messages,
+// which may name files in any script: on a Windows console the characters
+// themselves, to a file or a pipe the bytes as they are.
+void WriteUtf8(FILE* stream, std::string_view utf8);
 
 #endif  // K27_RUN_CONSOLE_H_

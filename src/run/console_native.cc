@@ -5,3 +5,5 @@ ConsoleSink* DefaultConsoleSink() {
   static StdoutSink sink;
   return &sink;
 }
+
+void WriteUtf8(FILE* stream, std::string_view utf8) { fwrite(utf8.data(), 1, utf8.size(), stream); }

@@ -10,6 +10,7 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <string>
 
 #include "run/console.h"
 
@@ -21,9 +22,9 @@ constexpr size_t kConsoleWriteUnits = 8192;
 
 bool IsHighSurrogate(wchar_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 
-// The console under stdout, or null when stdout goes to a file or a pipe.
-HANDLE StdoutConsole() {
-  const int fd = _fileno(stdout);
+// The console under a C stream, or null when it goes to a file or a pipe.
+HANDLE StreamConsole(FILE* stream) {
+  const int fd = _fileno(stream);
   if (fd < 0) return nullptr;
   const HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(fd));
   DWORD mode = 0;
@@ -46,7 +47,7 @@ void WriteToConsole(HANDLE console, std::wstring_view text) {
 class WindowsConsoleSink : public StdoutSink {
  public:
   void WriteWide(std::wstring_view text) override {
-    if (HANDLE console = StdoutConsole()) {
+    if (HANDLE console = StreamConsole(stdout)) {
       fflush(stdout);  // what the C run-time still holds comes first
       WriteToConsole(console, text);
     } else {
@@ -60,4 +61,17 @@ class WindowsConsoleSink : public StdoutSink {
 ConsoleSink* DefaultConsoleSink() {
   static WindowsConsoleSink sink;
   return &sink;
+}
+
+void WriteUtf8(FILE* stream, std::string_view utf8) {
+  HANDLE console = StreamConsole(stream);
+  if (!console || utf8.empty()) {
+    fwrite(utf8.data(), 1, utf8.size(), stream);
+    return;
+  }
+  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring wide(static_cast<size_t>(size > 0 ? size : 0), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), size);
+  fflush(stream);  // what the C run-time still holds comes first
+  WriteToConsole(console, wide);
 }

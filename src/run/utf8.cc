@@ -10,7 +10,9 @@ constexpr uint32_t kReplacement = 0xFFFD;
 bool IsHighSurrogate(uint32_t c) { return c >= 0xD800 && c <= 0xDBFF; }
 bool IsLowSurrogate(uint32_t c) { return c >= 0xDC00 && c <= 0xDFFF; }
 
-void AppendCharacter(std::string& out, uint32_t c) {
+}  // namespace
+
+void AppendUtf8Character(std::string& out, uint32_t c) {
   if (c < 0x80) {
     out += static_cast<char>(c);
   } else if (c < 0x800) {
@@ -28,8 +30,6 @@ void AppendCharacter(std::string& out, uint32_t c) {
   }
 }
 
-}  // namespace
-
 void AppendUtf8(std::string& out, std::wstring_view text) {
   out.reserve(out.size() + text.size());
   for (size_t i = 0; i < text.size(); ++i) {
@@ -40,11 +40,11 @@ void AppendUtf8(std::string& out, std::wstring_view text) {
       if (IsHighSurrogate(c) && i + 1 < text.size() &&
           IsLowSurrogate(static_cast<std::make_unsigned_t<wchar_t>>(text[i + 1]))) {
         const uint32_t low = static_cast<std::make_unsigned_t<wchar_t>>(text[++i]);
-        AppendCharacter(out, 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
+        AppendUtf8Character(out, 0x10000 + ((c - 0xD800) << 10) + (low - 0xDC00));
         continue;
       }
     }
     if (IsHighSurrogate(c) || IsLowSurrogate(c) || c > 0x10FFFF) c = kReplacement;
-    AppendCharacter(out, c);
+    AppendUtf8Character(out, c);
   }
 }

@@ -13,7 +13,7 @@ import subprocess
 import tempfile
 import unittest
 
-from k27e2e import (BANNER, PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, FreshPrefix, device, lines, reg_export,
+from k27e2e import (BANNER, PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, FreshPrefix, device, entry, lines, reg_export,
                     run_in_terminal, run_tool, sim_exe, simulator, tool_exe, windows_paths)
 
 MACHINE = r"HKEY_LOCAL_MACHINE\Software\Classes"
@@ -160,6 +160,9 @@ class FreshPrefixTest(unittest.TestCase):
         # The vendor's installer registered its device server.
         reg("add", vendor_key, "/ve", "/d", "Device server", "/f")
         reg("add", vendor_key + "\\LocalServer32", "/ve", "/d", r'"C:\Program Files\Vendor\devserver.exe"', "/f")
+        # The program COM starts on Windows (Wine's COM ignores it).
+        reg("add", vendor_key + "\\LocalServer32", "/v", "ServerExecutable", "/d",
+            r"C:\Program Files\Vendor\devserver.exe", "/f")
         try:
             vendor = self.export(MACHINE)
             user = self.export(USER)
@@ -180,6 +183,10 @@ class FreshPrefixTest(unittest.TestCase):
             bench = self.bench_file("bench-forced.json", serial=66)
             status, said = self.sim("/RegServer", "/bench", self.win(bench)[0], "/force")
             self.assertIn("; forced over the device server's class", said)
+            # Put aside while forced: COM would start the vendor's program.
+            server = self.export(MACHINE)[vendor_key + "\\LocalServer32"]
+            self.assertFalse([v for v in server if v.startswith('"ServerExecutable"=')], server)
+            self.assertIn(r'"k27sim displaced ServerExecutable"="C:\\Program Files\\Vendor\\devserver.exe"', server)
             r = run_tool(register=False, journal=False, prefix=self.prefix.path, keys=[(PROMPT, "66\r"), SPACE])
             self.assertEqual(r.status, 0, r.transcript)
             self.assertIn("Found : K27#0066", r.transcript)
@@ -190,6 +197,73 @@ class FreshPrefixTest(unittest.TestCase):
         finally:
             reg("delete", vendor_key, "/f")
         self.assertEqual(self.export(MACHINE), original)
+
+    def test_a_forgotten_per_user_simulator_never_stands_in_for_a_device_server(self):
+        # On Windows a user's own registration of a class outranks the
+        # machine's, and COM starts the user's simulator. Wine's COM reads
+        # the machine's classes only, so here the simulator is registered for
+        # the machine too (in the 64-bit view, where Wine starts it from),
+        # while the keys it decides on are as on such a PC: its own per-user
+        # registration, and the vendor's device server registered for the
+        # whole machine later, for 32-bit programs (a 64-bit client
+        # activates a local server registered in either view).
+        bench = self.bench_file("bench-shadow.json", serial=91)
+        runs = os.path.join(self.work, "shadow")
+        os.makedirs(runs)
+        journal = os.path.join(runs, "journal.jsonl")
+        win_bench, win_journal = self.win(bench, journal)
+        machine, user = self.export(MACHINE), self.export(USER)
+        vendor_key = MACHINE + "\\CLSID\\" + SERVER_CLSID + "\\LocalServer32"
+        vendor = r'"C:\Program Files (x86)\Vendor\devserver.exe"'
+        files = ["/bench", win_bench, "/journal", win_journal]
+
+        def reg(*args):
+            subprocess.run(["wine", "reg"] + list(args), env=self.prefix.env(), stdin=subprocess.DEVNULL,
+                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, timeout=60)
+
+        def run(keys):
+            if os.path.exists(journal):
+                os.remove(journal)
+            return run_tool(register=False, journal=journal, prefix=self.prefix.path, keys=keys)
+
+        self.sim("/RegServerPerUser", *files)
+        self.sim("/RegServer", *files)
+        reg("add", vendor_key, "/ve", "/d", vendor, "/reg:32", "/f")
+        try:
+            r = run([SPACE])
+            self.assertEqual(r.status, 1, r.transcript)
+            self.assertEqual(lines(r.transcript)[-2:], [SERVER_ERROR, PRESS_SPACE])
+            reason = ("this user's registration of the bench simulator in HKCU\\Software\\Classes outranks the "
+                      "machine's: the device server's class %s is registered to %s in HKLM\\Software\\Classes "
+                      "(32-bit view); so it refuses every creation, since a run against it would pass for one "
+                      "against the device server. Remove it (k27sim /UnregServerPerUser), or register it with "
+                      "/RegServerPerUser /force on a PC that never programs devices" % (SERVER_CLSID, vendor))
+            self.assertEqual(entry(r, "Start")["refusing"], reason)
+            created = entry(r, "CreateInstance")
+            self.assertEqual((created["hresult"], created["note"]), ("0x80040111", reason))
+            self.assertEqual([e["op"] for e in r.journal], ["Start", "CreateInstance", "Exit"])
+            self.assertEqual(entry(r, "Exit")["reason"], "refused")
+
+            # Forced over that program, on a PC that never programs devices,
+            # the user's registration records as much, and serves.
+            status, said = self.sim("/RegServerPerUser", *files, "/force")
+            self.assertIn("; forced over the device server's class %s is registered to %s in "
+                          "HKLM\\Software\\Classes (32-bit view): until /UnregServerPerUser this user's runs reach "
+                          "the simulator instead\n" % (SERVER_CLSID, vendor), said)
+            self.assertIn('"k27sim forced over"="%s"' % vendor.replace("\\", "\\\\").replace('"', '\\"'),
+                          self.export(USER)[USER + "\\CLSID\\" + SERVER_CLSID])
+            r = run([(PROMPT, "91\r"), SPACE])
+            self.assertEqual(r.status, 0, r.transcript)
+            self.assertEqual(lines(r.transcript)[-2:], ["PROGRAMMING SUCCESSFUL", PRESS_SPACE])
+            self.assertIn("registered for this user with /force over the device server's class",
+                          entry(r, "Start")["forced"])
+        finally:
+            reg("delete", vendor_key, "/reg:32", "/f")
+            reg("delete", MACHINE + "\\CLSID\\" + SERVER_CLSID, "/reg:32", "/f")
+            self.sim("/UnregServerPerUser")
+            self.sim("/UnregServer")
+        self.assertEqual(self.export(USER), user)
+        self.assertEqual(self.export(MACHINE), machine)
 
     def test_switches_print_where_they_were_run_from(self):
         dump = subprocess.run(["x86_64-w64-mingw32-objdump", "-p", sim_exe()], stdout=subprocess.PIPE, check=True)
@@ -217,6 +291,13 @@ class FreshPrefixTest(unittest.TestCase):
              "k27sim: not registered: the journal's folder C:\\nowhere does not exist\n"),
             (r"C:\kit\k27sim.exe /RegServerPerUser /journal C:\kit", 1,
              "k27sim: not registered: C:\\kit is a folder, not a journal file\n"),
+            # A journal the server could not write, with the system's reason:
+            # no file can be made in Linux's /sys, even by root (as whom the
+            # tests run, so that no folder's permissions stop it).
+            (r"C:\kit\k27sim.exe /RegServerPerUser /journal Z:\sys\k27.jsonl", 1,
+             "k27sim: not registered: the journal Z:\\sys\\k27.jsonl cannot be written: Access denied (5)\n"),
+            (r"C:\kit\k27sim.exe /RegServerPerUser /journal C:\kit\run?.jsonl", 1,
+             "k27sim: not registered: the journal C:\\kit\\run?.jsonl cannot be written: Invalid name (123)\n"),
             (r"C:\kit\k27sim.exe /UnregServer /force", 2, None),
             # Relative paths are made absolute: the server starts elsewhere.
             (r"cd /d C:\kit && k27sim.exe -RegServerPerUser -bench good.json -journal j.jsonl", 0,
@@ -246,6 +327,17 @@ class FreshPrefixTest(unittest.TestCase):
                     self.assertIn("usage: k27sim", text)
                 else:
                     self.assertEqual(text, expected)
+        self.assertEqual(self.export(USER), user)
+        # The journal opened to see that it can be written is not left behind,
+        # and one that was there is left as it was.
+        self.assertFalse(os.path.exists(os.path.join(kit, "j.jsonl")))
+        kept = os.path.join(kit, "kept.jsonl")
+        with open(kept, "wb") as f:
+            f.write(b'{"op":"Start"}\n')
+        self.sim("/RegServerPerUser", "/journal", r"C:\kit\kept.jsonl")
+        self.sim("/UnregServerPerUser")
+        with open(kept, "rb") as f:
+            self.assertEqual(f.read(), b'{"op":"Start"}\n')
         self.assertEqual(self.export(USER), user)
 
     def test_the_windows_recipe_runs_as_written(self):

@@ -28,6 +28,14 @@ SHIPPED = os.path.join(REPO, "resources", "k27image.zlib")
 RELEASE_LINE = "Ready to program K27 firmware release 1.1.5(1)"
 OBJDUMP = "x86_64-w64-mingw32-objdump"
 TEXT_FILES = ("README.txt", "MANIFEST.txt", "bench-kit/README.txt", "bench-kit/bench.md")
+# Every program of the kit: its path, Explorer's "File description", and
+# whether it carries the firmware release.
+KIT_PROGRAMS = [
+    ("k27prog.exe", "K27 firmware programmer, release 1.1.5(1)", True),
+    ("k27image.exe", "K27 firmware image tool", False),
+    ("bench-kit/k27sim.exe", "K27 bench simulator, not a device server", False),
+    ("bench-kit/k27ps.dll", "K27 bench simulator's proxy/stub DLL", False),
+]
 
 
 def manifest_fields(text):
@@ -41,11 +49,34 @@ def manifest_fields(text):
 
 
 def expected_version(commit):
-    """The version scheme: git describe of the commit (tags v1.2.3), with
-    0.0.0-g<commit> before the first tag."""
-    described = subprocess.run(["git", "-C", REPO, "describe", "--tags", "--match", "v[0-9]*", "--always",
-                                "--abbrev=12", commit], capture_output=True, text=True, check=True).stdout.strip()
-    return described[1:] if described.startswith("v") else "0.0.0-g" + described
+    """The version scheme, worked out from every commit's CMakeLists.txt: the
+    version the commit's sets, then "-N-g<commit>" for the N commits that are
+    not ancestors of the newest commit that set it (one whose parents set
+    another version or none)."""
+    history = subprocess.run(["git", "-C", REPO, "rev-list", "--parents", commit], capture_output=True, text=True,
+                             check=True).stdout.split("\n")
+    parents = {line.split()[0]: line.split()[1:] for line in history if line}
+    # One git process reads every commit's CMakeLists.txt.
+    names = list(parents)
+    batch = subprocess.run(["git", "-C", REPO, "cat-file", "--batch"], input="".join(
+        "%s:CMakeLists.txt\n" % c for c in names).encode(), capture_output=True, check=True).stdout
+    versions, at = {}, 0
+    for c in names:
+        header_end = batch.index(b"\n", at)
+        header = batch[at:header_end].split()
+        if header[-1] == b"missing":
+            versions[c], at = None, header_end + 1
+            continue
+        size = int(header[2])
+        text = batch[header_end + 1:header_end + 1 + size].decode("utf-8", "replace")
+        at = header_end + 1 + size + 1
+        m = re.search(r"^project\(k27prog VERSION (\d+\.\d+\.\d+)[ )]", text, re.M)
+        versions[c] = m.group(1) if m else None
+    version = versions[commit]
+    setters = [c for c in names if versions[c] == version and all(versions[p] != version for p in parents[c])]
+    count = int(subprocess.run(["git", "-C", REPO, "rev-list", "--count", setters[0] + ".." + commit],
+                               capture_output=True, text=True, check=True).stdout)
+    return version if count == 0 else "%s-%d-g%s" % (version, count, commit[:12])
 
 
 def pe_header(data):
@@ -131,22 +162,36 @@ class ReleaseKitTest(unittest.TestCase):
                 self.assertEqual([s for s in sections if s.startswith((".debug", "/"))], [])
         self.assertLess(os.path.getsize(self.path("k27prog.exe")), 3 * 1000 * 1000)
 
-    def test_version_resource_holds_the_tool_version_and_the_release(self):
-        status, out, err = run_wine(os.path.join(BUILD, "tests", "k27_version_query.exe"), self.path("k27prog.exe"))
-        self.assertEqual(status, 0, err)
-        fields = dict(line.split("=", 1) for line in out.split("\n") if "=" in line)
+    def test_every_program_has_its_version_resource_and_manifest(self):
         version = expected_version(self.commit)
-        self.assertEqual(fields["ProductVersion"], version)
-        self.assertEqual(fields["FileVersion"], version)
-        self.assertEqual(fields["FirmwareRelease"], "1.1.5(1)")
-        self.assertEqual(fields["FileDescription"], "K27 firmware programmer, release 1.1.5(1)")
-        self.assertEqual(fields["OriginalFilename"], "k27prog.exe")
-        self.assertEqual(fields["translation"], "0000 04B0")
-        tagged = re.fullmatch(r"\d+\.\d+\.\d+", version)
-        self.assertEqual(fields["fixed.FileVersion"],
-                         ".".join(version.split(".")[:3]) + ".0" if tagged else "0.0.0.0")
-        self.assertEqual(fields["fixed.FileFlags"], "0x0" if tagged else "0x2")  # VS_FF_PRERELEASE
-        self.assertIn('<requestedExecutionLevel level="asInvoker" uiAccess="false"/>', fields["manifest"])
+        release = re.fullmatch(r"\d+\.\d+\.\d+", version)
+        count = "0" if release else version.split("-")[1]
+        self.assertEqual(sorted(name for name, _, _ in KIT_PROGRAMS),
+                         sorted(e.filename for e in self.entries if e.filename.endswith((".exe", ".dll"))))
+        for name, description, firmware in KIT_PROGRAMS:
+            with self.subTest(name):
+                status, out, err = run_wine(os.path.join(BUILD, "tests", "k27_version_query.exe"), self.path(name))
+                self.assertEqual(status, 0, err)
+                fields = dict(line.split("=", 1) for line in out.split("\n") if "=" in line)
+                self.assertEqual(fields["ProductVersion"], version)
+                self.assertEqual(fields["FileVersion"], version)
+                self.assertEqual(fields["FileDescription"], description)
+                self.assertEqual(fields["OriginalFilename"], os.path.basename(name))
+                self.assertEqual(fields["ProductName"], "k27prog")
+                self.assertEqual(fields["translation"], "0000 04B0")
+                self.assertEqual(fields["fixed.FileVersion"], version.split("-")[0] + "." + count)
+                self.assertEqual(fields["fixed.FileFlags"], "0x0" if release else "0x2")  # VS_FF_PRERELEASE
+                self.assertEqual(fields["fixed.FileType"], "2" if name.endswith(".dll") else "1")
+                self.assertEqual(fields.get("FirmwareRelease"), "1.1.5(1)" if firmware else None)
+                if name.endswith(".dll"):
+                    self.assertEqual(fields["manifest"], "none")  # the loading program's manifest rules
+                    continue
+                manifest = fields["manifest"]
+                self.assertIn('<requestedExecutionLevel level="asInvoker" uiAccess="false"/>', manifest)
+                # Windows 10 and 11 share one identifier.
+                self.assertIn('<supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"/>', manifest)
+                self.assertIn('xmlns:ws2="http://schemas.microsoft.com/SMI/2016/WindowsSettings"', manifest)
+                self.assertIn("<ws2:longPathAware>true</ws2:longPathAware>", manifest)
 
     def test_image_tool_names_the_release_and_each_damaged_image(self):
         status, out, err = run_wine(self.path("k27image.exe"), "info", "k27prog.exe", cwd=self.kit)

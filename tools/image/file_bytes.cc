@@ -4,11 +4,13 @@
 #include <cstdio>
 #include <cstring>
 
+#include "run/long_path.h"
+
 namespace {
 
 FILE* OpenFile(const std::filesystem::path& path, bool write) {
 #ifdef _WIN32
-  return _wfopen(path.c_str(), write ? L"wb" : L"rb");
+  return _wfopen(PathForOpening(path).c_str(), write ? L"wb" : L"rb");
 #else
   return std::fopen(path.c_str(), write ? "wb" : "rb");
 #endif
@@ -19,6 +21,18 @@ FILE* OpenFile(const std::filesystem::path& path, bool write) {
 std::string PathText(const std::filesystem::path& path) {
   const std::u8string text = path.u8string();
   return std::string(text.begin(), text.end());
+}
+
+std::filesystem::path Utf8Path(const std::string& utf8) {
+  return std::filesystem::path(std::u8string(utf8.begin(), utf8.end()));
+}
+
+std::filesystem::path PathForOpening(const std::filesystem::path& path) {
+#ifdef _WIN32
+  return std::filesystem::path(PathForFileCalls(path.wstring()));
+#else
+  return path;
+#endif
 }
 
 bool ReadFileBytes(const std::filesystem::path& path, std::vector<uint8_t>& bytes, std::string& error) {
@@ -49,7 +63,7 @@ bool WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t
   if (!written || !closed) {
     error = PathText(path) + ": write failed";
     std::error_code ignored;
-    std::filesystem::remove(path, ignored);
+    std::filesystem::remove(PathForOpening(path), ignored);
     return false;
   }
   return true;

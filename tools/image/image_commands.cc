@@ -6,6 +6,7 @@
 #include "image/pack.h"
 #include "image/resource_update.h"
 #include "image/shipped_image.h"
+#include "run/console.h"
 
 int Usage(const char* command, const char* arguments) {
   std::fprintf(stderr, "usage: k27image %s %s\n", command, arguments);
@@ -13,14 +14,14 @@ int Usage(const char* command, const char* arguments) {
 }
 
 int Fail(const std::string& reason) {
-  std::fprintf(stderr, "k27image: %s\n", reason.c_str());
+  WriteUtf8(stderr, "k27image: " + reason + "\n");
   return 1;
 }
 
 namespace {
 
 // Packs and writes, refusing a resource the tool would not accept.
-int WritePacked(const std::vector<uint8_t>& code, const std::string& out) {
+int WritePacked(const std::vector<uint8_t>& code, const std::filesystem::path& out) {
   const std::vector<uint8_t> stream = PackCodeBlock(code);
   if (const char* problem = PackedSizeProblem(stream.size(), code.size())) return Fail(problem);
   std::string error;
@@ -32,28 +33,28 @@ int WritePacked(const std::vector<uint8_t>& code, const std::string& out) {
 
 int ShippedCommand(const std::vector<std::string>& args) {
   if (args.size() != 1) return Usage("shipped", "OUT");
-  return WritePacked(BuildShippedCodeBlock(), args[0]);
+  return WritePacked(BuildShippedCodeBlock(), Utf8Path(args[0]));
 }
 
 int PackCommand(const std::vector<std::string>& args) {
   if (args.size() != 2) return Usage("pack", "CODEBLOCK OUT");
   std::vector<uint8_t> code;
   std::string error;
-  if (!ReadFileBytes(args[0], code, error)) return Fail(error);
-  return WritePacked(code, args[1]);
+  if (!ReadFileBytes(Utf8Path(args[0]), code, error)) return Fail(error);
+  return WritePacked(code, Utf8Path(args[1]));
 }
 
 int EmbedCommand(const std::vector<std::string>& args) {
   const char* kArguments = "EXE RESOURCE OUT_EXE | --remove EXE OUT_EXE";
   std::string error;
   if (args.size() == 3 && args[0] == "--remove") {
-    if (!WriteWithImageResource(args[1], nullptr, args[2], error)) return Fail(error);
+    if (!WriteWithImageResource(Utf8Path(args[1]), nullptr, Utf8Path(args[2]), error)) return Fail(error);
     return 0;
   }
   if (args.size() != 3 || args[0].starts_with("--")) return Usage("embed", kArguments);
   // Any bytes at all: tests embed resources the tool must refuse.
   std::vector<uint8_t> resource;
-  if (!ReadFileBytes(args[1], resource, error)) return Fail(error);
-  if (!WriteWithImageResource(args[0], &resource, args[2], error)) return Fail(error);
+  if (!ReadFileBytes(Utf8Path(args[1]), resource, error)) return Fail(error);
+  if (!WriteWithImageResource(Utf8Path(args[0]), &resource, Utf8Path(args[2]), error)) return Fail(error);
   return 0;
 }

@@ -183,13 +183,13 @@ int InfoCommand(const std::vector<std::string>& args) {
 
   std::vector<uint8_t> file;
   std::string error;
-  if (!ReadFileBytes(args.back(), file, error)) return Fail(error);
+  if (!ReadFileBytes(Utf8Path(args.back()), file, error)) return Fail(error);
   // Sizes are 32-bit counts in the tool.
   if (file.size() > std::numeric_limits<uint32_t>::max()) return Fail(args.back() + ": too large for an image");
   const bool program = mode == "--exe" || (mode.empty() && IsProgramFile(file));
   const bool resource = mode.empty() ? IsZlibHeader(file) : mode == "--resource";
-  std::printf("file: %s, %zu bytes, read as %s\n", args.back().c_str(), file.size(),
-              program ? "a program" : resource ? "an image resource" : "a plain code block");
+  WriteUtf8(stdout, "file: " + args.back() + ", " + std::to_string(file.size()) + " bytes, read as " +
+                        (program ? "a program" : resource ? "an image resource" : "a plain code block") + "\n");
   if (program) return ReportProgram(args.back(), file);
   return ReportImage(file, resource);
 }

@@ -2,12 +2,13 @@
 // carries. Adding a command is one function and one row below.
 
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
 #include "image/image_commands.h"
 #include "image/info_command.h"
+#include "run/console.h"
+#include "run/utf8.h"
 
 namespace {
 
@@ -30,13 +31,30 @@ int ListCommands() {
   return 2;
 }
 
-}  // namespace
-
-int main(int argc, char** argv) {
-  if (argc < 2) return ListCommands();
+// The arguments as UTF-8, whatever script their paths are in.
+int Run(const std::vector<std::string>& args) {
+  if (args.empty()) return ListCommands();
   for (const CommandRow& row : kCommands) {
-    if (std::strcmp(argv[1], row.name) == 0) return row.run(std::vector<std::string>(argv + 2, argv + argc));
+    if (args[0] == row.name) return row.run(std::vector<std::string>(args.begin() + 1, args.end()));
   }
-  std::fprintf(stderr, "k27image: unknown command %s\n", argv[1]);
+  WriteUtf8(stderr, "k27image: unknown command " + args[0] + "\n");
   return ListCommands();
 }
+
+}  // namespace
+
+#ifdef _WIN32
+// Windows gives a program's arguments in UTF-16: a narrow argv would hold
+// them in the ANSI code page, with '?' for every letter outside it.
+int wmain(int argc, wchar_t** argv) {
+  std::vector<std::string> args;
+  for (int i = 1; i < argc; ++i) {
+    std::string utf8;
+    AppendUtf8(utf8, argv[i]);
+    args.push_back(std::move(utf8));
+  }
+  return Run(args);
+}
+#else
+int main(int argc, char** argv) { return Run(std::vector<std::string>(argv + 1, argv + argc)); }
+#endif

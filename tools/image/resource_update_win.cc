@@ -77,7 +77,7 @@ BOOL CALLBACK CollectType(HMODULE module, LPSTR type, LONG_PTR param) {
 
 // Every resource of the program but its image.
 bool OtherResources(const std::filesystem::path& path, std::vector<ResourceEntry>& entries, std::string& error) {
-  HMODULE module = LoadLibraryExW(path.c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
+  HMODULE module = LoadLibraryExW(PathForOpening(path).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
   if (!module) {
     error = LastError("reading the resources of " + PathText(path));
     return false;
@@ -97,7 +97,7 @@ bool OtherResources(const std::filesystem::path& path, std::vector<ResourceEntry
 // works the same on every platform's resource updater.
 bool Rewrite(const std::filesystem::path& out, const std::vector<ResourceEntry>& entries,
              const std::vector<uint8_t>* resource, std::string& error) {
-  HANDLE update = BeginUpdateResourceW(out.c_str(), TRUE);
+  HANDLE update = BeginUpdateResourceW(PathForOpening(out).c_str(), TRUE);
   if (!update) {
     error = LastError("BeginUpdateResource");
     return false;
@@ -147,11 +147,11 @@ bool WriteWithImageResource(const std::filesystem::path& exe, const std::vector<
   }
   std::vector<ResourceEntry> entries;
   if (!OtherResources(exe, entries, error)) return false;
-  if (!CopyFileW(exe.c_str(), out.c_str(), FALSE)) {
+  if (!CopyFileW(PathForOpening(exe).c_str(), PathForOpening(out).c_str(), FALSE)) {
     error = LastError("copying " + PathText(exe));
     return false;
   }
   if (Rewrite(out, entries, resource, error) && KeepSymbolTable(exe, out, error)) return true;
-  DeleteFileW(out.c_str());
+  DeleteFileW(PathForOpening(out).c_str());
   return false;
 }

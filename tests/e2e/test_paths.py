@@ -1,0 +1,176 @@
+"""Paths in any script and of any length: every program of the kit placed
+in a folder with Cyrillic letters, one with CJK characters and one whose
+paths run past 260 characters, run from there on files beside it, with its
+output redirected and in a terminal; and the simulator serving a whole run
+from each folder, its bench and journal there too."""
+
+import json
+import os
+import shutil
+import subprocess
+import time
+import unittest
+
+from k27e2e import (BUILD, PRESS_SPACE, PROMPT, device, lines, register_simulator, run_in_terminal, run_tool, run_wine,
+                    sim_exe, simulator, tool_exe, wine_env)
+
+DRIVE_C = os.path.join(BUILD, "wine", "drive_c")
+TOP = "k27-paths"
+
+# Folders under C:\k27-paths. The long one stays within a Unix file name's
+# 255 bytes per folder.
+FOLDERS = [
+    ("Cyrillic", ["Пётр Иванов", "Рабочий стол"]),
+    ("CJK", ["試験 フォルダ", "测试"]),
+    ("past 260 characters", ["long " + "x" * 70, "Длинная папка " + "y" * 60, "z" * 80, "w" * 40]),
+]
+
+# Every program of the kit that takes paths: where it is built, what must
+# sit beside it, a command on a file in its folder ({dir} is the folder's
+# Windows path), and the first line it prints (standard output and error
+# together) with the status it ends with.
+PROGRAMS = [
+    ("k27image.exe", os.path.join("tools", "k27image.exe"), {"k27prog.exe": tool_exe()},
+     ["info", r"{dir}\k27prog.exe"], r"file: {dir}\k27prog.exe, {size} bytes, read as a program", 0),
+    ("k27image.exe (a missing file)", os.path.join("tools", "k27image.exe"), {},
+     ["info", r"{dir}\absent.exe"], r"k27image: {dir}\absent.exe: No such file or directory", 1),
+    ("k27sim.exe", os.path.join("sim", "k27sim.exe"), {"bench.json": None},
+     ["-check", r"{dir}\bench.json"], r"{dir}\bench.json: a bench of 1 device(s), server version 1.6", 0),
+]
+
+
+def windows_path(parts):
+    return "C:\\" + "\\".join([TOP] + parts)
+
+
+def program_folder(parts):
+    """Where a program goes: in the folder, unless its path there would be
+    259 characters or more; Windows starts no program from such a path
+    (Wine does, from a Unix path), so it goes to a short folder and takes
+    its files from the long one."""
+    return parts if len(windows_path(parts) + "\\k27image.exe") < 259 else ["bin"]
+
+
+def unix_path(parts):
+    return os.path.join(DRIVE_C, TOP, *parts)
+
+
+def quoted(path):
+    return '"%s"' % path if " " in path else path
+
+
+def wait_for_file(path, needle, timeout=20):
+    deadline = time.monotonic() + timeout
+    while time.monotonic() < deadline:
+        if os.path.exists(path):
+            with open(path, "rb") as f:
+                if needle in f.read():
+                    return True
+        time.sleep(0.1)
+    return False
+
+
+class PathsTest(unittest.TestCase):
+    def setUp(self):
+        shutil.rmtree(os.path.join(DRIVE_C, TOP), ignore_errors=True)
+        self.addCleanup(shutil.rmtree, os.path.join(DRIVE_C, TOP), True)
+
+    def place(self, parts, name, source):
+        folder = unix_path(parts)
+        os.makedirs(folder, exist_ok=True)
+        target = os.path.join(folder, name)
+        if source is None:
+            with open(target, "w") as f:
+                # The tool prints a device's label as the server's bytes: ASCII here.
+                json.dump({"devices": [device(label="Bench of %d" % len(parts))]}, f)
+        else:
+            shutil.copy(source, target)
+        return target
+
+    def test_every_program_takes_paths_in_any_script_and_of_any_length(self):
+        for folder, parts in FOLDERS:
+            where = windows_path(parts)
+            if folder.startswith("past"):
+                self.assertGreater(len(where + r"\k27prog.exe"), 260)
+            for name, built, beside, args, first_line, status in PROGRAMS:
+                with self.subTest(folder=folder, program=name):
+                    exe = self.place(program_folder(parts), os.path.basename(built), os.path.join(BUILD, built))
+                    sizes = {n: os.path.getsize(self.place(parts, n, s)) for n, s in beside.items()}
+                    expected = first_line.format(dir=where, size=sizes.get("k27prog.exe"))
+                    command = [exe] + [a.format(dir=where) for a in args]
+                    code, out, err = run_wine(*command)
+                    self.assertEqual(code, status, out + err)
+                    self.assertEqual((out + err).split("\n")[0], expected)
+                    # In a terminal the console shows the characters themselves.
+                    screen, code = run_in_terminal(["wine"] + command, [], env=wine_env())
+                    self.assertEqual(code, status, screen)
+                    self.assertIn(expected + "\n", screen)
+
+    def test_the_simulator_serves_a_run_from_each_folder(self):
+        try:
+            for folder, parts in FOLDERS:
+                with self.subTest(folder=folder):
+                    where = windows_path(parts)
+                    sim_parts = program_folder(parts)
+                    for name in ("k27sim.exe", "k27ps.dll"):
+                        self.place(sim_parts, name, os.path.join(os.path.dirname(sim_exe()), name))
+                    self.place(parts, "bench.json", None)
+                    journal = os.path.join(unix_path(parts), "runs", "journal.jsonl")
+                    os.makedirs(os.path.dirname(journal))
+                    status, said = simulator("/RegServer", "/bench", where + r"\bench.json", "/journal",
+                                             where + r"\runs\journal.jsonl",
+                                             sim=os.path.join(unix_path(sim_parts), "k27sim.exe"))
+                    self.assertEqual(said, "k27sim: registered %s\\k27sim.exe for every user of this PC (bench: "
+                                     "%s\\bench.json, journal: %s\\runs\\journal.jsonl)\n"
+                                     % (windows_path(sim_parts), where, where))
+                    # The registration's command line, as COM starts the server.
+                    command = ['"%s\\k27sim.exe"' % windows_path(sim_parts), "/bench", quoted(where + r"\bench.json"),
+                               "/journal", quoted(where + r"\runs\journal.jsonl")]
+                    server = None
+                    if len(" ".join(command)) >= 260:
+                        # Wine's COM reads no registration command line of
+                        # 260 characters or more (Windows documents no such
+                        # limit): the server is started here as COM would
+                        # start it, and COM hands the tool the class it has
+                        # registered.
+                        server = subprocess.Popen(["wine", os.path.join(unix_path(sim_parts), "k27sim.exe")] +
+                                                  [a.strip('"') for a in command[1:]] + ["-Embedding"], env=wine_env(),
+                                                  stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                                  stderr=subprocess.DEVNULL)
+                        self.assertTrue(wait_for_file(journal, b'"op":"Start"'), "the server did not start")
+                    r = run_tool(register=False, journal=journal, keys=[(PROMPT, "42\r"), (PRESS_SPACE, " ")])
+                    if server:
+                        server.wait(timeout=30)
+                    self.assertEqual(r.status, 0, r.transcript)
+                    self.assertIn("Found : K27#0042 (Bench of %d) BootV1.3" % len(parts), r.transcript)
+                    self.assertEqual(lines(r.transcript)[-2:], ["PROGRAMMING SUCCESSFUL", PRESS_SPACE])
+                    start = [e for e in r.journal if e["op"] == "Start"][0]
+                    self.assertEqual(start["bench"], where + r"\bench.json")
+                    self.assertEqual(start["command_line"].split(" -Embedding")[0], " ".join(command))
+                    self.assertTrue(os.path.exists(os.path.join(os.path.dirname(journal), "Program-1.bin")))
+        finally:
+            register_simulator()
+
+    def test_a_simulator_com_cannot_start_is_not_registered(self):
+        # COM starts a local server only from a path of fewer than 259
+        # characters; a registration from deeper would only fail later.
+        for length, status in ((258, 0), (259, 1)):
+            with self.subTest(length=length):
+                parts = ["a" * (length + 1 - len(windows_path(["a"]) + "\\k27sim.exe"))]
+                self.assertEqual(len(windows_path(parts) + "\\k27sim.exe"), length)
+                for name in ("k27sim.exe", "k27ps.dll"):
+                    self.place(parts, name, os.path.join(os.path.dirname(sim_exe()), name))
+                code, said = simulator("/RegServer", sim=os.path.join(unix_path(parts), "k27sim.exe"), check=False)
+                self.assertEqual(code, status, said)
+                if status:
+                    self.assertEqual(said, "k27sim: not registered: %s\\k27sim.exe is 259 characters long: COM "
+                                     "starts a server only from a path of fewer than 259 characters; move the "
+                                     "kit to a shorter folder\n" % windows_path(parts))
+                else:
+                    r = run_tool(register=False, journal=False, keys=[(PROMPT, "42\r"), (PRESS_SPACE, " ")])
+                    self.assertEqual(r.status, 0, r.transcript)
+        register_simulator()
+
+
+if __name__ == "__main__":
+    unittest.main()
