@@ -16,6 +16,7 @@
 #include "image/resource_update.h"
 #include "image_recipe.h"
 #include "register_command.h"
+#include "run/long_path.h"
 #include "report.h"
 #include "run_registration.h"
 #include "sha256.h"
@@ -54,9 +55,50 @@ int Refuse(const std::string& why, int status = 1) {
 }
 
 std::wstring FullPath(const std::wstring& path) {
-  std::error_code ignored;
-  const fs::path full = fs::absolute(fs::path(path), ignored);
-  return full.empty() ? path : full.wstring();
+  const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return path;
+  std::wstring full(size, L'\0');
+  const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+  full.resize(length < size ? length : 0);
+  return full.empty() ? path : full;
+}
+
+// The folder and the ones above it, at any length.
+bool MakeFolders(const std::wstring& full) {
+  for (size_t at = full.find(L'\\', 3); ; at = full.find(L'\\', at + 1)) {
+    const std::wstring part = ExtendedLengthPath(full.substr(0, at));
+    if (!CreateDirectoryW(part.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) return false;
+    if (at == std::wstring::npos) return true;
+  }
+}
+
+// The names of the folder's files that end in `suffix`, in name order.
+std::vector<std::wstring> FilesIn(const std::wstring& folder, const std::wstring& suffix, bool& readable) {
+  std::vector<std::wstring> names;
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW(ExtendedLengthPath(folder + L"\\*").c_str(), &found);
+  readable = search != INVALID_HANDLE_VALUE;
+  if (!readable) return names;
+  do {
+    const std::wstring name = found.cFileName;
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && name.size() > suffix.size() &&
+        name.compare(name.size() - suffix.size(), suffix.size(), suffix) == 0)
+      names.push_back(name);
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// What a scenario left, kept: every file of its folder but the damaged
+// copy of the program.
+void Keep(const fs::path& from, const std::wstring& to) {
+  bool readable = false;
+  if (!MakeFolders(to)) return;
+  for (const std::wstring& name : FilesIn(from.wstring(), L"", readable)) {
+    if (name == L"k27prog.exe") continue;
+    CopyFileW((from / fs::path(name)).c_str(), ExtendedLengthPath(to + L"\\" + name).c_str(), FALSE);
+  }
 }
 
 // A catalogue file's name without the number that orders it: "10-image"
@@ -69,26 +111,22 @@ std::string GroupName(const std::string& stem) {
 
 bool LoadCatalogues(const std::vector<std::wstring>& folders, std::vector<Scenario>& scenarios, std::string& error) {
   for (const std::wstring& folder : folders) {
-    std::vector<fs::path> files;
-    std::error_code failed;
-    for (fs::directory_iterator it(fs::path(folder), failed), end; !failed && it != end; it.increment(failed)) {
-      if (it->path().extension() == ".json") files.push_back(it->path());
-    }
-    if (failed) {
-      error = Utf8(folder) + ": cannot be read as a catalogue folder (" + failed.message() + ")";
+    bool readable = false;
+    const std::vector<std::wstring> files = FilesIn(folder, L".json", readable);
+    if (!readable) {
+      error = Utf8(folder) + ": cannot be read as a catalogue folder";
       return false;
     }
     if (files.empty()) {
       error = Utf8(folder) + ": no catalogue file (*.json) in it";
       return false;
     }
-    std::sort(files.begin(), files.end());
-    for (const fs::path& file : files) {
+    for (const std::wstring& file : files) {
       std::vector<uint8_t> bytes;
-      if (!ReadFileBytes(file, bytes, error)) return false;
-      if (!ParseCatalogue(std::string(bytes.begin(), bytes.end()), GroupName(PathText(file.stem())), scenarios,
-                          error)) {
-        error = PathText(file.parent_path()) + "\\" + error;
+      if (!ReadFileBytes(fs::path(folder + L"\\" + file), bytes, error)) return false;
+      const std::string stem = Utf8(file.substr(0, file.size() - 5));
+      if (!ParseCatalogue(std::string(bytes.begin(), bytes.end()), GroupName(stem), scenarios, error)) {
+        error = Utf8(folder) + "\\" + error;
         return false;
       }
     }
@@ -134,6 +172,7 @@ bool ServersEnded(const std::vector<nlohmann::json>& journal) {
 
 struct Qualification {
   std::wstring program;
+  std::wstring played;  // the program as it is started: itself, or a copy at a shorter path
   CarriedImage image;
   QualificationRegistration* registration = nullptr;
   fs::path work;
@@ -164,13 +203,13 @@ ScenarioResult Play(const Scenario& scenario, const Qualification& q) {
   const BenchVerdict verdict = CheckBenchFile(bench_path.wstring());
   if (!verdict.ok) return fail("the scenario's bench is refused: " + verdict.line);
 
-  std::wstring program = q.program;
+  std::wstring program = q.played;
   if (!scenario.image.is_null()) {
     std::optional<std::vector<uint8_t>> resource;
     if (!MakeImageResource(scenario.image, q.image.code, q.image.values, resource, error))
       return fail("the scenario's image is wrong: " + error);
     const fs::path copy = folder / "k27prog.exe";
-    if (!WriteWithImageResource(q.program, resource ? &*resource : nullptr, copy, error))
+    if (!WriteWithImageResource(q.played, resource ? &*resource : nullptr, copy, error))
       return fail("cannot make the damaged program: " + error);
     program = copy.wstring();
   }
@@ -204,7 +243,7 @@ ScenarioResult Play(const Scenario& scenario, const Qualification& q) {
   };
   result.differences = FindDifferences(scenario, run, q.image);
   result.kind = result.differences.empty() ? ResultKind::kPassed : ResultKind::kFailed;
-  if (program != q.program) fs::remove(fs::path(program), ignored);
+  if (program != q.played) fs::remove(fs::path(program), ignored);
   return result;
 }
 
@@ -244,6 +283,7 @@ int RunQualify(const KitCommand& command) {
   std::vector<uint8_t> program_bytes;
   if (!command.program.empty()) {
     q.program = FullPath(command.program);
+    q.played = q.program;
     if (!ReadFileBytes(q.program, program_bytes, error)) return Refuse(error);
     if (!ReadCarriedImage(program_bytes, q.image, error)) return Refuse(Utf8(q.program) + ": " + error);
   }
@@ -263,18 +303,40 @@ int RunQualify(const KitCommand& command) {
   const std::string release = q.image.values["release"].text;
   Say("k27kit: qualifying " + Utf8(q.program) + " (firmware release " + release + ", SHA-256 " + sha256 + ")");
 
-  // A work folder of its own: the kept one, or one under the user's
-  // temporary folder, removed at the end.
+  // A work folder of its own under the user's temporary folder, removed at
+  // the end: short, so that the registration's command line and the damaged
+  // copies of the program stay within what Windows starts. What --keep
+  // asks for is copied out of it after each scenario.
   std::error_code fs_error;
-  if (!command.keep.empty()) {
-    q.work = fs::path(FullPath(command.keep));
-  } else {
-    q.work = fs::temp_directory_path(fs_error) /
-             fs::path(L"k27kit-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64()));
-  }
+  q.work = fs::temp_directory_path(fs_error) /
+           fs::path(L"k27kit-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(GetTickCount64()));
   fs::create_directories(q.work, fs_error);
   if (!fs::is_directory(q.work)) return Refuse("cannot make the work folder " + PathText(q.work));
+  struct RemovedAtTheEnd {
+    fs::path folder;
+    ~RemovedAtTheEnd() {
+      // A simulator still ending may hold its folder a moment longer (under
+      // Wine a server COM starts works in its client's folder).
+      for (int i = 0; i < 30; ++i) {
+        std::error_code failed;
+        fs::remove_all(folder, failed);
+        if (!fs::exists(folder, failed)) return;
+        Sleep(100);
+      }
+    }
+  } work_folder{q.work};
+  const std::wstring keep = command.keep.empty() ? std::wstring() : FullPath(command.keep);
+  if (!keep.empty() && !MakeFolders(keep)) return Refuse("cannot make the folder " + Utf8(keep));
 
+  // Windows starts no program from a path of 259 characters or more: such a
+  // program is played from a copy, byte for byte, in the work folder.
+  if (q.program.size() >= 259) {
+    const fs::path copy = q.work / "k27prog.exe";
+    if (!WriteFileBytes(copy, program_bytes, error)) return Refuse(error);
+    q.played = copy.wstring();
+    Say("k27kit: its path is too long for Windows to start it from: played from a copy of the same bytes, " +
+        PathText(copy));
+  }
   QualificationRegistration registration(simulator, proxy);
   q.registration = &registration;
   if (!registration.Prepare(error)) return Refuse("not qualifying on this PC: " + error);
@@ -296,6 +358,8 @@ int RunQualify(const KitCommand& command) {
     for (const Scenario* scenario : chosen) {
       if (Cancelled()) break;
       results.push_back(Play(*scenario, q));
+      if (!keep.empty() && results.back().kind != ResultKind::kNotApplicable)
+        Keep(q.work / fs::path(Wide(scenario->name)), keep + L"\\" + Wide(scenario->name));
       if (Cancelled()) {
         results.pop_back();
         break;
@@ -342,8 +406,7 @@ int RunQualify(const KitCommand& command) {
       return 1;
     }
   }
-  if (command.keep.empty()) fs::remove_all(q.work, fs_error);
-  else Say("k27kit: transcripts, benches, journals and arrays kept in " + PathText(q.work));
+  if (!keep.empty()) Say("k27kit: transcripts, benches, journals and arrays kept in " + Utf8(keep));
 
   if (qualified) {
     Say(std::string("QUALIFIED: ") + Utf8(q.program) + " behaves as documented in every scenario" +

@@ -36,6 +36,8 @@ PROGRAMS = [
      ["info", r"{dir}\absent.exe"], r"k27image: {dir}\absent.exe: No such file or directory", 1),
     ("k27sim.exe", os.path.join("sim", "k27sim.exe"), {"bench.json": None},
      ["-check", r"{dir}\bench.json"], r"{dir}\bench.json: a bench of 1 device(s), server version 1.6", 0),
+    ("k27kit.exe", os.path.join("sim", "k27kit.exe"), {"bench.json": None},
+     ["check", r"{dir}\bench.json"], r"{dir}\bench.json: a bench of 1 device(s), server version 1.6", 0),
 ]
 
 
@@ -150,6 +152,33 @@ class PathsTest(unittest.TestCase):
                     self.assertTrue(os.path.exists(os.path.join(os.path.dirname(journal), "Program-1.bin")))
         finally:
             register_simulator()
+
+    def test_the_kit_qualifies_a_program_in_each_folder(self):
+        # The kit (with the simulator, its proxy and the catalogue) where it
+        # can be started; the program, the kept files and the report in the
+        # folder itself.
+        for folder, parts in FOLDERS:
+            with self.subTest(folder=folder):
+                where = windows_path(parts)
+                kit_parts = program_folder(parts)
+                for name in ("k27kit.exe", "k27sim.exe", "k27ps.dll"):
+                    self.place(kit_parts, name, os.path.join(os.path.dirname(sim_exe()), name))
+                shutil.copytree(os.path.join(os.path.dirname(sim_exe()), "catalogue"),
+                                os.path.join(unix_path(kit_parts), "catalogue"), dirs_exist_ok=True)
+                self.place(parts, "k27prog.exe", tool_exe())
+                code, out, err = run_wine(os.path.join(unix_path(kit_parts), "k27kit.exe"), "qualify",
+                                          where + r"\k27prog.exe", "--only", "image-code-magic", "--only",
+                                          "programmed-erase-polled", "--keep", where + r"\kept", "--junit",
+                                          where + r"\report.xml", timeout=300)
+                text = out + err
+                self.assertEqual(code, 0, text)
+                self.assertIn("k27kit: qualifying %s\\k27prog.exe (firmware release 1.1.5(1)" % where, text)
+                self.assertIn("\nQUALIFIED: %s\\k27prog.exe behaves as documented in every scenario played" % where,
+                              text)
+                self.assertEqual("played from a copy" in text, len(where + r"\k27prog.exe") >= 259, text)
+                kept = os.path.join(unix_path(parts), "kept", "programmed-erase-polled")
+                self.assertTrue(os.path.exists(os.path.join(kept, "Program-1.bin")), text)
+                self.assertTrue(os.path.exists(os.path.join(unix_path(parts), "report.xml")))
 
     def test_a_simulator_com_cannot_start_is_not_registered(self):
         # COM starts a local server only from a path of fewer than 259
