@@ -40,7 +40,9 @@ int main() {
       WriteText(OutputStream::kOut, DefaultBenchText());
       return 0;
     case KitMode::kRegister:
-      return RunRegistration(command.registration, simulator);
+      return RunRegistration(command.registration, simulator,
+                             {"--force", "k27kit register --per-user", "k27kit unregister",
+                              "k27kit unregister --per-user"});
     case KitMode::kUnregister:
       return RunUnregistration(command.registration);
     case KitMode::kHelp:

@@ -334,14 +334,21 @@ def kit(args):
         ("k27prog.exe", read(os.path.join(args.build, "src", "run", "k27prog.exe"))),
         ("k27image.exe", read(os.path.join(args.build, "tools", "k27image.exe"))),
         ("README.txt", crlf(fill(read(os.path.join(HERE, "README.txt.in"), "r"), values))),
+        ("bench-kit/k27kit.exe", read(os.path.join(args.build, "sim", "k27kit.exe"))),
         ("bench-kit/k27sim.exe", read(os.path.join(args.build, "sim", "k27sim.exe"))),
         ("bench-kit/k27ps.dll", read(os.path.join(args.build, "sim", "k27ps.dll"))),
+        ("bench-kit/catalogue.md", crlf(read(os.path.join(args.source, "docs", "catalogue.md"), "r"))),
         ("bench-kit/README.txt", crlf(fill(read(os.path.join(kit_dir, "README.txt.in"), "r"), values))),
         ("bench-kit/bench.md", crlf(read(os.path.join(args.source, "docs", "bench.md"), "r"))),
     ]
     for name in sorted(os.listdir(kit_dir)):
         if name.endswith(".json"):
             files.append(("bench-kit/" + name, crlf(read(os.path.join(kit_dir, name), "r"))))
+    # The scenario catalogue k27kit qualify plays, beside it.
+    catalogue = os.path.join(args.source, "kit", "catalogue")
+    for name in sorted(os.listdir(catalogue)):
+        if name.endswith(".json"):
+            files.append(("bench-kit/catalogue/" + name, crlf(read(os.path.join(catalogue, name), "r"))))
     # Signed before the manifest is made: its sums are the signed files'.
     if args.sign:
         signer = k27sign.Signer(args.sign, k27sign.read_password(args.password_file), args.epoch, args.timestamp)

@@ -96,7 +96,7 @@ std::wstring Folder(const std::wstring& path) {
   return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
-int RunRegistration(const SimCommand& command, const std::wstring& simulator) {
+int RunRegistration(const SimCommand& command, const std::wstring& simulator, const RegistrationWords& words) {
   RegistrationPaths paths;
   paths.exe = simulator;
   if (paths.exe.size() > kLongestServerPath) {
@@ -124,7 +124,7 @@ int RunRegistration(const SimCommand& command, const std::wstring& simulator) {
   if (!foreign.empty() && !command.force) {
     return Refuse(Utf8(foreign) +
                   ". The bench simulator must never stand in for a device server on a PC that programs real "
-                  "devices (/force replaces it all the same)");
+                  "devices (" + words.force + " replaces it all the same)");
   }
   if (!foreign.empty()) {
     // Recorded, so that a simulator COM starts for this user knows it was
@@ -135,7 +135,7 @@ int RunRegistration(const SimCommand& command, const std::wstring& simulator) {
   if (const long error = WriteRegistration(*root, paths)) {
     std::string why = "cannot write " + Utf8(root->Name()) + ": " + ErrorText(error);
     if (error == ERROR_ACCESS_DENIED && command.scope == RegistrationScope::kMachine) {
-      why += "; run it as administrator, or use /RegServerPerUser";
+      why += std::string("; run it as administrator, or use ") + words.register_per_user;
     }
     return Refuse(why);
   }
@@ -143,10 +143,10 @@ int RunRegistration(const SimCommand& command, const std::wstring& simulator) {
                      " (bench: " + (paths.bench.empty() ? std::string("built-in") : Utf8(paths.bench)) +
                      ", journal: " + (paths.journal.empty() ? std::string("none") : Utf8(paths.journal)) + ")";
   if (!foreign.empty() && command.scope == RegistrationScope::kMachine) {
-    line += "; forced over " + Utf8(foreign) + ", which /UnregServer puts back";
+    line += "; forced over " + Utf8(foreign) + ", which " + words.unregister + " puts back";
   } else if (!foreign.empty()) {
-    line += "; forced over " + Utf8(foreign) + ": until /UnregServerPerUser this user's runs reach the simulator "
-            "instead";
+    line += "; forced over " + Utf8(foreign) + ": until " + words.unregister_per_user +
+            " this user's runs reach the simulator instead";
   }
   WriteLine(OutputStream::kOut, line);
   return 0;

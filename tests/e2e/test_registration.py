@@ -347,7 +347,7 @@ class FreshPrefixTest(unittest.TestCase):
         top = self.prefix.drive_c("K27")
         os.makedirs(os.path.join(top, "bench-kit"), exist_ok=True)
         shutil.copy(tool_exe(), top)
-        for name in ("k27sim.exe", "k27ps.dll"):
+        for name in ("k27kit.exe", "k27sim.exe", "k27ps.dll"):
             shutil.copy(os.path.join(os.path.dirname(sim_exe()), name), os.path.join(top, "bench-kit"))
         with open(os.path.join(top, "bench.json"), "w") as f:
             json.dump({"devices": [device(label="Rehearsal bench")]}, f)
@@ -371,8 +371,7 @@ class FreshPrefixTest(unittest.TestCase):
         self.assertEqual(self.export(MACHINE), machine)
 
         # The same lines with administrator rights: for every user.
-        machine_wide = [line.replace("/RegServerPerUser", "/RegServer").replace("/UnregServerPerUser", "/UnregServer")
-                        for line in recipe]
+        machine_wide = [line.replace(" --per-user", "") for line in recipe]
         self.assertNotEqual(machine_wide, recipe)
         screen, status = run(machine_wide, [(PROMPT, "42\r"), SPACE])
         self.assertEqual(status, 0, screen)
