@@ -21,18 +21,20 @@ import unittest
 import zipfile
 import zlib
 
-from k27e2e import (BANNER, BUILD, PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, FreshPrefix, lines, release_zip,
-                    run_in_terminal, run_tool, run_wine, seal, unpack_release)
+from k27e2e import (BANNER, BUILD, PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, FreshPrefix, junit_cases, lines,
+                    reg_export, release_zip, run_in_terminal, run_tool, run_wine, seal, unpack_release)
 
 SHIPPED = os.path.join(REPO, "resources", "k27image.zlib")
 RELEASE_LINE = "Ready to program K27 firmware release 1.1.5(1)"
 OBJDUMP = "x86_64-w64-mingw32-objdump"
-TEXT_FILES = ("README.txt", "MANIFEST.txt", "bench-kit/README.txt", "bench-kit/bench.md")
+TEXT_FILES = ("README.txt", "MANIFEST.txt", "bench-kit/README.txt", "bench-kit/bench.md", "bench-kit/catalogue.md")
+CATALOGUE = sorted(n for n in os.listdir(os.path.join(REPO, "kit", "catalogue")) if n.endswith(".json"))
 # Every program of the kit: its path, Explorer's "File description", and
 # whether it carries the firmware release.
 KIT_PROGRAMS = [
     ("k27prog.exe", "K27 firmware programmer, release 1.1.5(1)", True),
     ("k27image.exe", "K27 firmware image tool", False),
+    ("bench-kit/k27kit.exe", "K27 bench kit: qualification and the bench commands", False),
     ("bench-kit/k27sim.exe", "K27 bench simulator, not a device server", False),
     ("bench-kit/k27ps.dll", "K27 bench simulator's proxy/stub DLL", False),
 ]
@@ -120,8 +122,13 @@ class ReleaseKitTest(unittest.TestCase):
         self.assertEqual(names, sorted(names))
         self.assertEqual(set(names), {
             "k27prog.exe", "k27image.exe", "README.txt", "MANIFEST.txt",
-            "bench-kit/k27sim.exe", "bench-kit/k27ps.dll", "bench-kit/README.txt", "bench-kit/bench.md",
-            "bench-kit/one-device.json", "bench-kit/erase-fails.json", "bench-kit/old-server.json"})
+            "bench-kit/k27kit.exe", "bench-kit/k27sim.exe", "bench-kit/k27ps.dll", "bench-kit/README.txt",
+            "bench-kit/bench.md", "bench-kit/catalogue.md",
+            "bench-kit/one-device.json", "bench-kit/erase-fails.json", "bench-kit/old-server.json"}
+            | {"bench-kit/catalogue/" + n for n in CATALOGUE})
+        for name in CATALOGUE:
+            with open(os.path.join(REPO, "kit", "catalogue", name), "rb") as f:
+                self.assertEqual(self.read("bench-kit/catalogue/" + name), f.read().replace(b"\n", b"\r\n"), name)
         self.assertEqual(os.path.basename(self.zip), "k27prog-1.1.5-1-win64.zip")
         # One fixed time, the commit's in UTC to the zip's two seconds, and
         # nothing of the machine that built it.
@@ -150,7 +157,7 @@ class ReleaseKitTest(unittest.TestCase):
 
     def test_programs_are_stripped_stamped_and_small(self):
         programs = [e.filename for e in self.entries if e.filename.endswith((".exe", ".dll"))]
-        self.assertEqual(len(programs), 4)
+        self.assertEqual(len(programs), len(KIT_PROGRAMS))
         for name in programs:
             with self.subTest(name):
                 stamp, symbols = pe_header(self.read(name))
@@ -253,13 +260,14 @@ class ReleaseKitTest(unittest.TestCase):
             ("old-server.json", [], "UNABLE TO CONTINUE - REQUIRE SERVER VERSION 1.5+", 1),
         ]
         self.assertEqual(sorted(c[0] for c in cases),
-                         sorted(os.path.basename(e.filename) for e in self.entries if e.filename.endswith(".json")))
+                         sorted(os.path.basename(e.filename) for e in self.entries
+                                if e.filename.endswith(".json") and e.filename.count("/") == 1))
         for name, keys, outcome, status in cases:
             with self.subTest(name):
                 bench = self.path("bench-kit/" + name)
                 self.assertIn(name, readme)
                 self.assertIn("status %d" % status, re.search(re.escape(name) + r"(.*?)status \d", readme, re.S).group(0))
-                code, out, err = run_wine(self.path("bench-kit/k27sim.exe"), "-check", bench)
+                code, out, err = run_wine(self.path("bench-kit/k27kit.exe"), "check", bench)
                 self.assertEqual(code, 0, out + err)
                 r = run_tool(exe=self.path("k27prog.exe"), bench=bench, keys=keys + [(PRESS_SPACE, " ")])
                 shown = lines(r.transcript)
@@ -281,16 +289,17 @@ class ReleaseKitTest(unittest.TestCase):
     def test_a_windows_user_rehearses_with_the_kit_as_its_readme_says(self):
         # The kit's own commands, from its bench-kit\README.txt, in a prefix
         # that has never seen the build: unpacked to C:\k27kit, registered
-        # with the kit's own k27sim.exe. Wine's COM starts only servers
+        # with the kit's own k27kit.exe. Wine's COM starts only servers
         # registered for the whole machine, so the per-user lines are left
         # out here (the README gives both).
         readme = self.read("bench-kit/README.txt").decode("utf-8").replace("\r\n", "\n")
         steps = readme.split("REHEARSING A RELEASE, STEP BY STEP")[1].split("UNDER WINE")[0]
         commands = [line.strip() for line in steps.split("\n")
-                    if re.match(r"     \S", line) and "PerUser" not in line]
+                    if re.match(r"     \S", line) and "--per-user" not in line]
         self.assertEqual(commands[:2], ["cd /d C:\\k27kit", "mkdir journal"])
-        self.assertTrue(any("k27sim.exe /RegServer /bench" in c for c in commands), commands)
-        self.assertTrue(any("k27sim.exe /UnregServer" in c for c in commands), commands)
+        self.assertTrue(any("k27kit.exe register --bench" in c for c in commands), commands)
+        self.assertTrue(any(c.endswith("k27kit.exe unregister") for c in commands), commands)
+        self.assertFalse(any("start" in c for c in commands), commands)
         with FreshPrefix(os.path.join(self.work, "user-prefix")) as prefix:
             unpack_release(self.zip, prefix.drive_c("k27kit"))
             # The README's last word: on a PC without a device server the
@@ -315,6 +324,41 @@ class ReleaseKitTest(unittest.TestCase):
             self.assertTrue(second.startswith(SERVER_ERROR + "\n" + PRESS_SPACE + "\n"), second)
             self.assertIn("status 1", second)
             self.assertTrue(os.path.exists(prefix.drive_c("k27kit", "journal", "Program-1.bin")))
+
+    def test_a_windows_user_qualifies_the_kit_as_its_readme_says(self):
+        # The cmd.exe lines of "QUALIFYING A RELEASE", as written, in a prefix
+        # that has never seen the build, the kit unpacked at C:\k27kit.
+        readme = self.read("bench-kit/README.txt").decode("utf-8").replace("\r\n", "\n")
+        section = readme.split("QUALIFYING A RELEASE")[1].split("REHEARSING A RELEASE")[0]
+        for_cmd, for_powershell = section.split("or in PowerShell:")
+        commands = [line.strip() for line in for_cmd.split("\n") if re.match(r"     \S", line)]
+        self.assertEqual(commands, ["cd /d C:\\k27kit",
+                                    "bench-kit\\k27kit.exe qualify k27prog.exe --junit qualification.xml",
+                                    "echo %ERRORLEVEL%"])
+        self.assertIn(".\\bench-kit\\k27kit.exe qualify .\\k27prog.exe --junit qualification.xml\n     "
+                      "$LASTEXITCODE", for_powershell)
+        with FreshPrefix(os.path.join(self.work, "qualifying-prefix")) as prefix:
+            unpack_release(self.zip, prefix.drive_c("k27kit"))
+            before = {key: reg_export(key, prefix=prefix.path)
+                      for key in ("HKLM\\Software\\Classes", "HKCU\\Software\\Classes")}
+            with open(prefix.drive_c("k27kit", "qualify.cmd"), "w", newline="\r\n") as f:
+                f.write("\n".join(commands) + "\n")
+            started = time.monotonic()
+            status, out, err = run_wine("cmd", "/c", r"C:\k27kit\qualify.cmd", prefix=prefix.path, timeout=600)
+            print("qualification of the release kit's tool: %.0f s" % (time.monotonic() - started))
+            text = out + err
+            self.assertEqual(status, 0, text)
+            self.assertRegex(text, r"\nQUALIFIED: C:\\k27kit\\k27prog\.exe behaves as documented in every scenario\n")
+            self.assertRegex(text, r"\n0\s*$")  # echo %ERRORLEVEL%
+            self.assertEqual({key: reg_export(key, prefix=prefix.path) for key in before}, before,
+                             "the qualification left the registration changed")
+            cases, suite, properties = junit_cases(prefix.drive_c("k27kit", "qualification.xml"))
+            summary = re.search(r"^(\d+) scenarios: \1 passed, 0 failed, 0 not applicable", text, re.M)
+            self.assertTrue(summary, text)
+            self.assertEqual((suite["tests"], suite["failures"], suite["skipped"]), (summary.group(1), "0", "0"))
+            self.assertEqual(len(cases), int(summary.group(1)))
+            self.assertEqual(properties["program"], r"C:\k27kit\k27prog.exe")
+            self.assertEqual(properties["release"], "1.1.5(1)")
 
     def test_tool_runs_in_a_fresh_prefix_and_finds_no_server(self):
         with FreshPrefix(os.path.join(self.work, "prefix")) as prefix:
