@@ -21,11 +21,7 @@
 #include "wide_text.h"
 
 int main() {
-  int argc = 0;
-  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  std::vector<std::wstring> args;
-  for (int i = 1; argv && i < argc; ++i) args.emplace_back(argv[i]);
-  if (argv) LocalFree(argv);
+  const std::vector<std::wstring> args = CommandLineArguments();
   const KitCommand command = ParseKitCommandLine(args);
   const std::wstring simulator = Folder(ThisProgram()) + L"\\k27sim.exe";
   switch (command.mode) {

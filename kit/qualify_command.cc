@@ -54,15 +54,6 @@ int Refuse(const std::string& why, int status = 1) {
   return status;
 }
 
-std::wstring FullPath(const std::wstring& path) {
-  const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (size == 0) return path;
-  std::wstring full(size, L'\0');
-  const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
-  full.resize(length < size ? length : 0);
-  return full.empty() ? path : full;
-}
-
 // The folder and the ones above it, at any length.
 bool MakeFolders(const std::wstring& full) {
   for (size_t at = full.find(L'\\', 3); ; at = full.find(L'\\', at + 1)) {

@@ -1,8 +1,10 @@
 #include "register_command.h"
 
 #include <windows.h>
+#include <shellapi.h>
 
 #include <string>
+#include <vector>
 
 #include "bench_file.h"
 #include "classes_root_win.h"
@@ -27,15 +29,6 @@ std::string ErrorText(long error) {
     message.pop_back();
   }
   return (message.empty() ? "error" : message) + " (" + std::to_string(error) + ")";
-}
-
-std::wstring FullPath(const std::wstring& path) {
-  const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (size == 0) return path;
-  std::wstring full(size, L'\0');
-  const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
-  full.resize(length < size ? length : 0);
-  return full;
 }
 
 bool IsFolder(const std::wstring& path) {
@@ -76,6 +69,24 @@ std::wstring ForeignRegistrationAnywhere() {
     }
   }
   return {};
+}
+
+std::wstring FullPath(const std::wstring& path) {
+  const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (size == 0) return path;
+  std::wstring full(size, L'\0');
+  const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
+  full.resize(length < size ? length : 0);
+  return full;
+}
+
+std::vector<std::wstring> CommandLineArguments() {
+  int argc = 0;
+  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+  std::vector<std::wstring> args;
+  for (int i = 1; argv && i < argc; ++i) args.emplace_back(argv[i]);
+  if (argv) LocalFree(argv);
+  return args;
 }
 
 std::wstring ThisProgram() {

@@ -6,6 +6,7 @@
 // 1 refused or failed).
 
 #include <string>
+#include <vector>
 
 #include "command_line.h"
 
@@ -26,6 +27,11 @@ int RunUnregistration(const SimCommand& command);
 // there is none.
 std::wstring ForeignRegistrationAnywhere();
 
+// A path made full against the current folder (the path itself when it
+// cannot be).
+std::wstring FullPath(const std::wstring& path);
+// The program's arguments, after its own name, as Windows splits them.
+std::vector<std::wstring> CommandLineArguments();
 // The full path of the running program.
 std::wstring ThisProgram();
 // The folder of a path, without its last backslash.

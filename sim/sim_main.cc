@@ -101,12 +101,7 @@ int Usage(const SimCommand& command) {
 }  // namespace
 
 int main() {
-  int argc = 0;
-  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  std::vector<std::wstring> args;
-  for (int i = 1; argv && i < argc; ++i) args.emplace_back(argv[i]);
-  if (argv) LocalFree(argv);
-  const SimCommand command = ParseCommandLine(args);
+  const SimCommand command = ParseCommandLine(CommandLineArguments());
   switch (command.mode) {
     case SimMode::kServe:
       return Serve(command);

@@ -39,6 +39,9 @@ class ReleaseImageTest(unittest.TestCase):
         status, output = self.release("release-1.1.6.bin", code)
         self.assertEqual(status, 0, output)
         self.assertEqual(os.listdir(self.out), ["k27prog-1.1.6-2-win64.zip"])
+        # Its tool was qualified against the catalogue before the zip was
+        # written: the scenarios work from another release's image too.
+        self.assertRegex(output, r"release: qualified: (\d+) scenarios: \1 passed, 0 failed, 0 not applicable")
         kit = unpack_release(os.path.join(self.out, "k27prog-1.1.6-2-win64.zip"), os.path.join(self.work, "kit"))
 
         status, info, err = run_wine(os.path.join(kit, "k27image.exe"), "info", "k27prog.exe", cwd=kit)
