@@ -87,7 +87,6 @@ class Mutants:
         self.source = os.path.join(folder, "source")
         self.build = os.path.join(folder, "build")
         self.out = os.path.join(folder, "programs")
-        shutil.rmtree(self.source, ignore_errors=True)
         os.makedirs(self.out, exist_ok=True)
         files = _run(["git", "-C", REPO, "ls-files", "-z", "--cached", "--others", "--exclude-standard"])
         for name in files.split("\0"):
@@ -95,7 +94,17 @@ class Mutants:
                 continue
             target = os.path.join(self.source, name)
             os.makedirs(os.path.dirname(target), exist_ok=True)
-            shutil.copy2(os.path.join(REPO, name), target)
+            # Only what differs is written, with a new time: a file left as
+            # it was keeps the time its object was built from, and one that
+            # changed (a variant's put back last time included) is newer.
+            with open(os.path.join(REPO, name), "rb") as f:
+                data = f.read()
+            if os.path.exists(target):
+                with open(target, "rb") as f:
+                    if f.read() == data:
+                        continue
+            with open(target, "wb") as f:
+                f.write(data)
         if not os.path.exists(os.path.join(self.build, "CMakeCache.txt")):
             _run(["cmake", "-S", self.source, "-B", self.build, "-G", "Ninja",
                   "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(self.source, "cmake", "mingw-w64.cmake"),
