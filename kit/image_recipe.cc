@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "bench.h"
 #include "block_crc.h"
 #include "image/pack.h"
 
@@ -52,20 +53,17 @@ bool Hex(const nlohmann::json& value, std::vector<uint8_t>& bytes, std::string& 
     error = "bytes are written as hex text (\"00 FF\")";
     return false;
   }
-  std::string digits;
-  for (char c : value.get<std::string>()) {
-    if (c == ' ') continue;
-    if (!std::isxdigit(static_cast<unsigned char>(c))) {
-      error = "\"" + value.get<std::string>() + "\" is not hex";
+  const std::string text = value.get<std::string>();
+  switch (ParseHexBytes(text, bytes)) {
+    case HexProblem::kNotHex:
+      error = "\"" + text + "\" is not hex";
       return false;
-    }
-    digits += c;
+    case HexProblem::kOddDigits:
+      error = "\"" + text + "\" has an odd number of hex digits";
+      return false;
+    case HexProblem::kNone:
+      break;
   }
-  if (digits.size() % 2) {
-    error = "\"" + value.get<std::string>() + "\" has an odd number of hex digits";
-    return false;
-  }
-  for (size_t i = 0; i < digits.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoi(digits.substr(i, 2), nullptr, 16)));
   return true;
 }
 

@@ -15,6 +15,7 @@
 #include "image/file_bytes.h"
 #include "image/resource_update.h"
 #include "image_recipe.h"
+#include "journal_lines.h"
 #include "register_command.h"
 #include "run/long_path.h"
 #include "report.h"
@@ -135,21 +136,6 @@ bool WriteText(const fs::path& path, const std::string& text, std::string& error
   return WriteFileBytes(path, std::vector<uint8_t>(text.begin(), text.end()), error);
 }
 
-std::vector<nlohmann::json> ReadJournal(const fs::path& path) {
-  std::vector<nlohmann::json> lines;
-  std::vector<uint8_t> bytes;
-  std::string ignored;
-  if (!ReadFileBytes(path, bytes, ignored)) return lines;
-  const std::string text(bytes.begin(), bytes.end());
-  size_t start = 0;
-  for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
-    nlohmann::json line = nlohmann::json::parse(text.substr(start, nl - start), nullptr, false);
-    if (line.is_discarded()) line = {{"op", "(unreadable journal line)"}};
-    lines.push_back(std::move(line));
-  }
-  return lines;
-}
-
 // Every server process the run started has written its last line: its
 // Exit, or the line of the call inside which it ended itself.
 bool ServersEnded(const std::vector<nlohmann::json>& journal) {
@@ -223,10 +209,10 @@ ScenarioResult Play(const Scenario& scenario, const Qualification& q) {
   run.output.assign(bytes.begin(), bytes.end());
   result.transcript = run.output;
   // The server ends once the tool has let go of it; its last lines follow.
-  run.journal = ReadJournal(journal);
+  run.journal = ReadJournalLines(journal);
   for (int i = 0; i < 30 && !ServersEnded(run.journal); ++i) {
     Sleep(100);
-    run.journal = ReadJournal(journal);
+    run.journal = ReadJournalLines(journal);
   }
   run.read_array = [&folder](const std::string& name, std::vector<uint8_t>& out) {
     std::string ignored_error;

@@ -6,6 +6,7 @@
 
 #include "classes_root_win.h"
 #include "image/file_bytes.h"
+#include "journal_lines.h"
 #include "k27server.h"
 #include "register_command.h"
 #include "wide_text.h"
@@ -43,30 +44,16 @@ void RemoveUserClassesIfEmpty() {
   if (subkeys == 0 && values == 0) RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Classes");
 }
 
-// The journal's lines, as far as they are written.
-std::vector<nlohmann::json> JournalLines(const std::wstring& journal) {
-  std::vector<uint8_t> bytes;
-  std::string ignored;
-  std::vector<nlohmann::json> lines;
-  if (!ReadFileBytes(journal, bytes, ignored)) return lines;
-  const std::string text(bytes.begin(), bytes.end());
-  size_t start = 0;
-  for (size_t nl; (nl = text.find('\n', start)) != std::string::npos; start = nl + 1) {
-    lines.push_back(nlohmann::json::parse(text.substr(start, nl - start), nullptr, false));
-  }
-  return lines;
-}
-
 bool JournalNames(const std::wstring& journal, const std::wstring& bench) {
-  for (const nlohmann::json& line : JournalLines(journal)) {
-    if (line.is_object() && line.value("op", "") == "Start" && line.value("bench", "") == Utf8(bench)) return true;
+  for (const nlohmann::json& line : ReadJournalLines(std::filesystem::path(journal))) {
+    if (line.value("op", "") == "Start" && line.value("bench", "") == Utf8(bench)) return true;
   }
   return false;
 }
 
 bool JournalEnded(const std::wstring& journal) {
-  for (const nlohmann::json& line : JournalLines(journal)) {
-    if (line.is_object() && line.value("op", "") == "Exit") return true;
+  for (const nlohmann::json& line : ReadJournalLines(std::filesystem::path(journal))) {
+    if (line.value("op", "") == "Exit") return true;
   }
   return false;
 }

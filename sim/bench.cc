@@ -129,17 +129,14 @@ uint16_t ReadVartype(const json& v, const std::string& path) {
 }
 
 std::vector<uint8_t> ReadHex(const json& v, const std::string& path) {
-  const std::string text = ReadText(v, path);
   std::vector<uint8_t> bytes;
-  std::string digits;
-  for (char c : text) {
-    if (c == ' ') continue;
-    if (!std::isxdigit(static_cast<unsigned char>(c))) Fail(path, "not hex digits");
-    digits += c;
-  }
-  if (digits.size() % 2 != 0) Fail(path, "odd number of hex digits");
-  for (size_t i = 0; i < digits.size(); i += 2) {
-    bytes.push_back(static_cast<uint8_t>(std::strtoul(digits.substr(i, 2).c_str(), nullptr, 16)));
+  switch (ParseHexBytes(ReadText(v, path), bytes)) {
+    case HexProblem::kNotHex:
+      Fail(path, "not hex digits");
+    case HexProblem::kOddDigits:
+      Fail(path, "odd number of hex digits");
+    case HexProblem::kNone:
+      break;
   }
   return bytes;
 }
@@ -378,4 +375,18 @@ Bench ParseBench(std::string_view json_text) {
     }
   }
   return bench;
+}
+
+HexProblem ParseHexBytes(std::string_view text, std::vector<uint8_t>& bytes) {
+  std::string digits;
+  for (char c : text) {
+    if (c == ' ') continue;
+    if (!std::isxdigit(static_cast<unsigned char>(c))) return HexProblem::kNotHex;
+    digits += c;
+  }
+  if (digits.size() % 2 != 0) return HexProblem::kOddDigits;
+  for (size_t i = 0; i < digits.size(); i += 2) {
+    bytes.push_back(static_cast<uint8_t>(std::strtoul(digits.substr(i, 2).c_str(), nullptr, 16)));
+  }
+  return HexProblem::kNone;
 }

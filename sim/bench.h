@@ -127,4 +127,9 @@ Bench ParseBench(std::string_view json_text);
 // The bench played when none is named.
 std::string_view DefaultBenchText();
 
+// Bytes written as hex, as a bench's patches write them: pairs of digits,
+// blanks between them allowed.
+enum class HexProblem { kNone, kNotHex, kOddDigits };
+HexProblem ParseHexBytes(std::string_view text, std::vector<uint8_t>& bytes);
+
 #endif  // K27_SIM_BENCH_H_
