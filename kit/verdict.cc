@@ -273,6 +273,24 @@ void CompareCalls(const Scenario& scenario, const RunRecord& run, const CarriedI
   }
 }
 
+// Where a run that never ended stood: what it last wrote and what last
+// reached the simulator, so that a hang can be placed without a re-run.
+std::string TimedOut(const Scenario& scenario, const RunRecord& run) {
+  std::string problem;
+  const std::vector<std::string> lines = TranscriptLines(run.output, problem);
+  std::string where = "no end within " + std::to_string(scenario.timeout_s) + " s: the run was stopped (";
+  where += lines.empty() ? "it wrote nothing" : "its last line " + Quoted(lines.back());
+  if (run.journal.empty()) return where + "; the simulator journaled nothing)";
+  const nlohmann::json& last = run.journal.back();
+  std::string op = last.value("op", "?");
+  if (op == "Exit" && last.contains("reason") && last["reason"].is_string())
+    op += " (" + last["reason"].get<std::string>() + ")";
+  size_t calls = 0;
+  for (const nlohmann::json& line : run.journal) calls += IsBookkeeping(line) ? 0 : 1;
+  return where + "; the simulator's last entry " + op + ", after " + std::to_string(calls) + " call" +
+         (calls == 1 ? "" : "s") + ")";
+}
+
 }  // namespace
 
 std::vector<std::string> TranscriptLines(const std::string& output, std::string& problem) {
@@ -299,9 +317,7 @@ std::vector<std::string> TranscriptLines(const std::string& output, std::string&
 
 std::vector<std::string> FindDifferences(const Scenario& scenario, const RunRecord& run, const CarriedImage& image) {
   std::vector<std::string> out;
-  if (run.timed_out) {
-    out.push_back("no end within " + std::to_string(scenario.timeout_s) + " s: the run was stopped");
-  }
+  if (run.timed_out) out.push_back(TimedOut(scenario, run));
   for (const nlohmann::json& line : run.journal) {
     if (line.value("op", "") == "Start" && line.contains("error")) {
       out.push_back("the simulator could not play the scenario's bench: " + line["error"].dump());

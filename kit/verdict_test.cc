@@ -199,7 +199,35 @@ TEST(VerdictTest, EachFaultIsNamedFirst) {
        "EraseStart reached the device after the run's last step (AcquireGroup answered status 4)"},
       {"the program array not kept", [](Fixture& f) { f.files.erase("Program-1.bin"); },
        "call 6 (Program) args.code: the array's bytes were not kept by the simulator"},
-      {"a timed-out run", [](Fixture& f) { f.run.timed_out = true; }, "no end within 60 s: the run was stopped"},
+      {"a run that hung at its end",
+       [](Fixture& f) {
+         f.run.timed_out = true;
+         f.run.journal.pop_back();
+       },
+       "no end within 60 s: the run was stopped (its last line \"Press space to exit\"; the simulator's last entry "
+       "Reset, after 7 calls)"},
+      {"a run that hung in a call",
+       [](Fixture& f) {
+         f.run.timed_out = true;
+         f.run.output.erase(f.run.output.find("Code flash"));
+         f.run.journal.resize(4);
+       },
+       "no end within 60 s: the run was stopped (its last line \"Ready to program K27 firmware release 1.1.5(1)\"; "
+       "the simulator's last entry OpenCodeProgramming, after 2 calls)"},
+      {"a run that hung after its server ended",
+       [](Fixture& f) {
+         f.run.timed_out = true;
+         f.run.journal.erase(f.run.journal.begin() + 3, f.run.journal.end() - 1);
+       },
+       "no end within 60 s: the run was stopped (its last line \"Press space to exit\"; the simulator's last entry "
+       "Exit (released), after 1 call)"},
+      {"a run that hung before it wrote or reached the simulator",
+       [](Fixture& f) {
+         f.run.timed_out = true;
+         f.run.output.clear();
+         f.run.journal.clear();
+       },
+       "no end within 60 s: the run was stopped (it wrote nothing; the simulator journaled nothing)"},
       {"a bench the simulator could not play",
        [](Fixture& f) { f.run.journal[0]["error"] = "devices[0]: unknown setting"; },
        "the simulator could not play the scenario's bench: \"devices[0]: unknown setting\""},
