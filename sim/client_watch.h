@@ -8,6 +8,13 @@
 // the objects the server handed out count: the creation itself
 // (IClassFactory::CreateInstance) and LockServer are made by the COM service
 // on the client's behalf on Windows (under Wine by the client itself).
+//
+// The process behind the creation is watched as well, until the client is
+// known: a client that dies between its creation and its first call (killed
+// while it waits for the creation's answer) would otherwise leave a server
+// that waits for ever where nothing releases what it handed out. On Windows
+// that process is the COM service, which does not end, and COM's own
+// clean-up of a dead client's references ends the server instead.
 
 #include <windows.h>
 
@@ -16,9 +23,14 @@
 // objects are released, or when it was never used).
 void NoteCallingClient();
 
-// Set once the client process is known.
-HANDLE ClientKnownEvent();
+// From inside the creation: learns the process that asked for it, once.
+void NoteCreatingProcess();
+
+// Set (auto-reset) whenever the client or the creating process becomes known.
+HANDLE WatchChangedEvent();
 // A handle that is signalled when the client process ends; null until known.
 HANDLE ClientProcess();
+// The same for the process behind the creation; null until known.
+HANDLE CreatingProcess();
 
 #endif  // K27_SIM_CLIENT_WATCH_H_

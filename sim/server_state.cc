@@ -70,6 +70,7 @@ Call::Call(Op op, nlohmann::json args) : op_(op), args_(std::move(args)) {
   // On Windows the COM service makes the creation on the client's behalf:
   // the client is the process behind the calls on the objects handed out.
   if (op != Op::kCreateInstance) NoteCallingClient();
+  else NoteCreatingProcess();
   action_ = State().plan.Next(op);
   if (action_.delay_ms) Sleep(action_.delay_ms);
   if (action_.kind == CallAction::Kind::kCrash) {

@@ -76,17 +76,19 @@ int Serve(const SimCommand& command) {
   }
   const ULONGLONG deadline = GetTickCount64() + kFirstCreationWaitMs;
   for (;;) {
+    // The client once known; until then the process behind the creation.
     HANDLE client = ClientProcess();
-    HANDLE waits[3] = {AllReleasedEvent(), RefusedEvent(), client ? client : ClientKnownEvent()};
+    HANDLE watched = client ? client : CreatingProcess();
+    HANDLE waits[4] = {AllReleasedEvent(), RefusedEvent(), WatchChangedEvent(), watched};
     DWORD timeout = INFINITE;
     if (!AnyObjectCreated()) {
       const ULONGLONG now = GetTickCount64();
       timeout = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
     }
-    const DWORD woke = WaitForMultipleObjects(3, waits, FALSE, timeout);
+    const DWORD woke = WaitForMultipleObjects(watched ? 4 : 3, waits, FALSE, timeout);
     if (woke == WAIT_OBJECT_0) EndServer(cookie, "released");
     if (woke == WAIT_OBJECT_0 + 1) EndServer(cookie, "refused");
-    if (woke == WAIT_OBJECT_0 + 2 && client) EndServer(cookie, "client gone");
+    if (woke == WAIT_OBJECT_0 + 3) EndServer(cookie, client ? "client gone" : "creator gone");
     if (woke == WAIT_TIMEOUT && !AnyObjectCreated()) EndServer(cookie, "never created");
     if (woke == WAIT_FAILED) EndServer(cookie, "wait failed");
   }

@@ -133,6 +133,21 @@ class ServerFailureTest(unittest.TestCase):
         self.assertIsInstance(client["client_pid"], int)
         self.assertNotEqual(client["client_pid"], entry(r, "Start")["pid"])
 
+    def test_the_server_ends_when_its_client_dies_waiting_for_the_creation(self):
+        # The client is killed while the creation has not answered yet (as a
+        # run stopped at a time-out can be): the server never learns its
+        # client from a call, and ends with the process that asked for the
+        # creation instead of waiting for ever.
+        bench = {"devices": [ready_device()], "delay_ms": {"CreateInstance": 60000}}
+        r = run_tool(bench=bench, keys=[("Ready to program", None)], timeout=6)
+        self.assertIsNone(r.status)  # killed at the time-out
+        exit_line = wait_for_exit_line(r, timeout=15)
+        self.assertIsNotNone(exit_line, r.journal)
+        self.assertEqual(exit_line["reason"], "creator gone")
+        with open(r.journal_path) as f:
+            ops = [json.loads(line)["op"] for line in f if line.strip()]
+        self.assertEqual(ops, ["Start", "Exit"])  # the creation never answered
+
 
 class BenchScriptTest(unittest.TestCase):
     def test_runs_the_tool_against_the_bench_file_with_its_journal(self):
