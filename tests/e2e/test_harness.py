@@ -1,8 +1,8 @@
-"""The harness's reading of Wine's console output."""
+"""The harness's reading of Wine's console output and of the kit's report."""
 
 import unittest
 
-from k27e2e import clean
+from k27e2e import clean, only_hangs
 
 
 class CleanTest(unittest.TestCase):
@@ -23,6 +23,25 @@ class CleanTest(unittest.TestCase):
         ]
         for raw, text in rows:
             self.assertEqual(clean(raw), text, raw)
+
+
+class OnlyHangsTest(unittest.TestCase):
+    def test_only_a_report_failed_by_time_outs_alone_is_played_again(self):
+        hang = "FAILED          server-open-device-fails: no end within 60 s: the run was stopped (it wrote nothing; " \
+               "the simulator journaled nothing)\n"
+        other = "FAILED          reset-rejected: exit status 0, expected 1\n"
+        rows = [
+            ("passed          a\n" + hang + "NOT QUALIFIED: x\n", True),
+            (hang + hang.replace("server-open-device-fails", "program-fails"), True),
+            (hang + other, False),
+            (other, False),
+            ("passed          a\nQUALIFIED: x behaves as documented in every scenario\n", False),
+            # A scenario's own name never counts as the reason.
+            ("FAILED          no-end-within: exit status 0, expected 1\n", False),
+            (hang.replace("no end within", "No end within"), False),
+        ]
+        for text, again in rows:
+            self.assertEqual(only_hangs(text), again, text)
 
 
 if __name__ == "__main__":
