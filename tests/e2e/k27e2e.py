@@ -144,6 +144,11 @@ _FAILED = re.compile(r"^FAILED +(\S+): (.*)$", re.M)
 _HUNG = "no end within "
 
 
+def failed_scenarios(text):
+    """The (name, first difference) of each scenario a kit's report failed."""
+    return _FAILED.findall(text)
+
+
 def only_hangs(text):
     """Whether a qualification failed only by runs stopped at their time-out.
     Under Wine about one run in some thousands never gets past a COM call
@@ -151,25 +156,30 @@ def only_hangs(text):
     the tool's next call never made), whatever the tool; the tests then
     qualify again, once. Two hangs in a row, or any other failure, still
     fail. The kit itself never plays a scenario twice."""
-    failed = _FAILED.findall(text)
+    failed = failed_scenarios(text)
     return bool(failed) and all(why.startswith(_HUNG) for _, why in failed)
+
+
+def again_if_hung(run):
+    """Calls run(), a qualification returning (status, out, err), and once
+    more when only hung runs failed it (see only_hangs)."""
+    for attempt in range(2):
+        status, out, err = run()
+        if attempt == 0 and only_hangs(out + err):
+            print("a run hung under Wine; qualifying again:\n  " +
+                  "\n  ".join("%s: %s" % f for f in failed_scenarios(out + err)), file=sys.stderr)
+            continue
+        return status, out, err
 
 
 def qualify(exe, *args, kit=None, prefix=None, timeout=600):
     """Runs `k27kit qualify EXE ARGS` with no console, as a CI server does;
     returns (exit status, what it printed, the seconds it took). A
-    qualification that failed only by hung runs is run again once (see
-    only_hangs)."""
+    qualification that failed only by hung runs is run again once."""
     started = time.monotonic()
-    for attempt in range(2):
-        status, out, err = run_wine(kit or kit_exe(), "qualify", exe, *args, prefix=prefix, timeout=timeout)
-        text = out + err
-        if attempt == 0 and status == 1 and only_hangs(text):
-            print("qualify: a run hung under Wine; qualifying again:\n  " +
-                  "\n  ".join(line for line in text.splitlines() if line.startswith("FAILED")), file=sys.stderr)
-            continue
-        break
-    return status, text, time.monotonic() - started
+    status, out, err = again_if_hung(
+        lambda: run_wine(kit or kit_exe(), "qualify", exe, *args, prefix=prefix, timeout=timeout))
+    return status, out + err, time.monotonic() - started
 
 
 def junit_cases(path):

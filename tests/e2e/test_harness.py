@@ -2,7 +2,7 @@
 
 import unittest
 
-from k27e2e import clean, only_hangs
+from k27e2e import again_if_hung, clean, only_hangs
 
 
 class CleanTest(unittest.TestCase):
@@ -42,6 +42,27 @@ class OnlyHangsTest(unittest.TestCase):
         ]
         for text, again in rows:
             self.assertEqual(only_hangs(text), again, text)
+
+    def test_a_hung_qualification_is_run_once_more_and_no_more(self):
+        hang = (1, "FAILED          a: no end within 60 s: the run was stopped (it wrote nothing; the simulator "
+                   "journaled nothing)\n", "")
+        other = (1, "FAILED          a: exit status 0, expected 1\n", "")
+        passed = (0, "QUALIFIED: x behaves as documented in every scenario\n", "")
+        rows = [
+            ([hang, passed], passed, 2),
+            ([hang, hang, passed], hang, 2),
+            ([other, passed], other, 1),
+            ([passed, hang], passed, 1),
+        ]
+        for results, returned, calls in rows:
+            played = []
+
+            def run():
+                played.append(1)
+                return results[len(played) - 1]
+
+            self.assertEqual(again_if_hung(run), returned)
+            self.assertEqual(len(played), calls)
 
 
 if __name__ == "__main__":

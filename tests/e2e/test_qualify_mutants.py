@@ -8,14 +8,13 @@ fast) and qualified in Wine prefixes of their own, three at a time, so that
 this test needs none of the build's prefix."""
 
 import os
-import re
 import shutil
 import subprocess
 import tempfile
 import threading
 import unittest
 
-from k27e2e import BUILD, REPO, FreshPrefix, junit_cases, qualify
+from k27e2e import BUILD, REPO, FreshPrefix, failed_scenarios, junit_cases, qualify
 
 # (name, file, [(text, replaced by)], the scenario that must catch it)
 MUTANTS = [
@@ -166,7 +165,7 @@ class MutantsTest(unittest.TestCase):
                     print("%s: status %d in %.0f s" % (name, status, seconds))
                     self.assertEqual(status, 1, text)
                     self.assertIn("NOT QUALIFIED: ", text)
-                    failed = re.findall(r"^FAILED +(\S+): (.*)$", text, re.M)
+                    failed = failed_scenarios(text)
                     self.assertEqual(len(failed), 1, text)
                     self.assertEqual(failed[0][0], caught_by, text)
                     cases, suite, _ = junit_cases(report)

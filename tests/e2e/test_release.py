@@ -15,7 +15,6 @@ import re
 import shutil
 import struct
 import subprocess
-import sys
 import tempfile
 import time
 import unittest
@@ -23,7 +22,7 @@ import zipfile
 import zlib
 
 from k27e2e import (BANNER, BUILD, PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, FreshPrefix, junit_cases, lines,
-                    only_hangs, reg_export, release_zip, run_in_terminal, run_tool, run_wine, seal, unpack_release)
+                    again_if_hung, reg_export, release_zip, run_in_terminal, run_tool, run_wine, seal, unpack_release)
 
 SHIPPED = os.path.join(REPO, "resources", "k27image.zlib")
 RELEASE_LINE = "Ready to program K27 firmware release 1.1.5(1)"
@@ -345,12 +344,8 @@ class ReleaseKitTest(unittest.TestCase):
             with open(prefix.drive_c("k27kit", "qualify.cmd"), "w", newline="\r\n") as f:
                 f.write("\n".join(commands) + "\n")
             started = time.monotonic()
-            for attempt in range(2):
-                status, out, err = run_wine("cmd", "/c", r"C:\k27kit\qualify.cmd", prefix=prefix.path, timeout=600)
-                if attempt == 0 and only_hangs(out + err):
-                    print("a run hung under Wine; qualifying again", file=sys.stderr)
-                    continue
-                break
+            status, out, err = again_if_hung(
+                lambda: run_wine("cmd", "/c", r"C:\k27kit\qualify.cmd", prefix=prefix.path, timeout=600))
             print("qualification of the release kit's tool: %.0f s" % (time.monotonic() - started))
             text = out + err
             self.assertEqual(status, 0, text)
