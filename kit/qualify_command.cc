@@ -314,7 +314,12 @@ int RunQualify(const KitCommand& command) {
     Say("k27kit: its path is too long for Windows to start it from: played from a copy of the same bytes, " +
         PathText(copy));
   }
-  QualificationRegistration registration(simulator, proxy);
+  // Registered as COM starts it: by the short form of a long path.
+  const std::wstring registered_simulator = RegistrablePath(simulator);
+  const std::wstring registered_proxy = RegistrablePath(proxy);
+  if (registered_simulator.empty() || registered_proxy.empty())
+    return Refuse("not qualifying: " + TooLongToRegister(simulator));
+  QualificationRegistration registration(registered_simulator, registered_proxy);
   q.registration = &registration;
   if (!registration.Prepare(error)) return Refuse("not qualifying on this PC: " + error);
   g_cancel = CreateEventW(nullptr, TRUE, FALSE, nullptr);

@@ -128,13 +128,10 @@ std::wstring QuoteArgument(const std::wstring& arg) {
   return quoted;
 }
 
-std::wstring ServerCommandLine(const std::wstring& exe, const std::wstring& bench, const std::wstring& journal) {
-  // The path is always quoted: unquoted, a path with a blank in it would be
-  // read by COM as a shorter program name.
-  std::wstring line = L"\"" + exe + L"\"";
-  if (!bench.empty()) line += L" /bench " + QuoteArgument(bench);
-  if (!journal.empty()) line += L" /journal " + QuoteArgument(journal);
-  return line;
+std::wstring ServerCommandLine(const std::wstring& exe) {
+  // Always quoted: unquoted, a path with a blank in it would be read by COM
+  // as a shorter program name.
+  return L"\"" + exe + L"\"";
 }
 
 std::wstring CommandLineProgram(const std::wstring& command_line) {

@@ -11,7 +11,9 @@
 //   k27sim /UnregServerPerUser
 //   k27sim -check FILE
 //   k27sim -print-default-bench
-//   k27sim [/bench FILE] [/journal FILE] -Embedding     (as COM starts it)
+//   k27sim -Embedding     (as COM starts it; the bench and the journal
+//                          come from the registration, beside its command line)
+//   k27sim [/bench FILE] [/journal FILE] -Embedding     (started by hand)
 
 #include <string>
 #include <vector>
@@ -44,9 +46,8 @@ const char* UsageText();
 // backslashes before them escaped.
 std::wstring QuoteArgument(const std::wstring& arg);
 
-// The registration's command line for COM: the server's full path, then the
-// bench and the journal when there are any.
-std::wstring ServerCommandLine(const std::wstring& exe, const std::wstring& bench, const std::wstring& journal);
+// The registration's command line for COM: the server's full path, quoted.
+std::wstring ServerCommandLine(const std::wstring& exe);
 
 // The program that a registration's command line starts: the quoted path,
 // or the text up to the first ".exe " or the end, as COM reads it.

@@ -55,12 +55,41 @@ DWORD JournalOpenError(const std::wstring& journal) {
   return 0;
 }
 
+// Whether two paths lead to the same file: a registration may hold a short
+// form, another case or another route to the program.
+bool SameFile(const std::wstring& a, const std::wstring& b) {
+  BY_HANDLE_FILE_INFORMATION info[2];
+  const std::wstring* paths[2] = {&a, &b};
+  for (int i = 0; i < 2; ++i) {
+    HANDLE file = CreateFileW(PathForFileCalls(*paths[i]).c_str(), 0,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const BOOL read = GetFileInformationByHandle(file, &info[i]);
+    CloseHandle(file);
+    if (!read) return false;
+  }
+  return info[0].dwVolumeSerialNumber == info[1].dwVolumeSerialNumber &&
+         info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
+}
+
 int Refuse(const std::string& why) {
   WriteLine(OutputStream::kErr, "k27sim: not registered: " + why);
   return 1;
 }
 
 }  // namespace
+
+std::string TooLongToRegister(const std::wstring& simulator) {
+  if (simulator.size() > kLongestStartablePath) {
+    return Utf8(simulator) + " is " + std::to_string(simulator.size()) +
+           " characters long: COM starts no server from a path of " + std::to_string(kLongestStartablePath + 1) +
+           " characters or more; move the kit to a shorter folder";
+  }
+  return Utf8(simulator) + " is " + std::to_string(simulator.size()) +
+         " characters long and this volume keeps no short (8.3) name for it: COM starts no server from a command "
+         "line that long; move the kit to a shorter folder";
+}
 
 std::wstring ForeignRegistrationAnywhere() {
   for (RegistrationScope scope : {RegistrationScope::kMachine, RegistrationScope::kUser}) {
@@ -69,6 +98,26 @@ std::wstring ForeignRegistrationAnywhere() {
     }
   }
   return {};
+}
+
+std::wstring RegistrablePath(const std::wstring& full_path) {
+  if (full_path.size() <= kLongestServerPath) return full_path;
+  if (full_path.size() > kLongestStartablePath) return {};
+  const DWORD size = GetShortPathNameW(full_path.c_str(), nullptr, 0);
+  if (size == 0) return {};
+  std::wstring short_path(size, L'\0');
+  const DWORD length = GetShortPathNameW(full_path.c_str(), short_path.data(), size);
+  if (length == 0 || length >= size) return {};
+  short_path.resize(length);
+  return short_path.size() <= kLongestServerPath ? short_path : std::wstring();
+}
+
+RegisteredFiles FilesOfThisServer() {
+  const std::wstring program = ThisProgram();
+  std::vector<std::unique_ptr<ClassesRoot>> roots;
+  roots.push_back(OpenClassesRoot(RegistrationScope::kUser));
+  for (auto& root : OpenMachineClassesRoots()) roots.push_back(std::move(root));
+  return ServedFiles(Pointers(roots), [&](const std::wstring& registered) { return SameFile(registered, program); });
 }
 
 std::wstring FullPath(const std::wstring& path) {
@@ -109,14 +158,11 @@ std::wstring Folder(const std::wstring& path) {
 
 int RunRegistration(const SimCommand& command, const std::wstring& simulator, const RegistrationWords& words) {
   RegistrationPaths paths;
-  paths.exe = simulator;
-  if (paths.exe.size() > kLongestServerPath) {
-    return Refuse(Utf8(paths.exe) + " is " + std::to_string(paths.exe.size()) +
-                  " characters long: COM starts a server only from a path of fewer than " +
-                  std::to_string(kLongestServerPath + 1) + " characters; move the kit to a shorter folder");
-  }
-  paths.proxy = Folder(paths.exe) + L"\\" + kProxyFileName;
-  if (!IsFile(paths.proxy)) return Refuse(Utf8(paths.proxy) + " is missing: k27ps.dll must sit beside k27sim.exe");
+  const std::wstring proxy = Folder(simulator) + L"\\" + kProxyFileName;
+  if (!IsFile(proxy)) return Refuse(Utf8(proxy) + " is missing: k27ps.dll must sit beside k27sim.exe");
+  paths.exe = RegistrablePath(simulator);
+  paths.proxy = RegistrablePath(proxy);
+  if (paths.exe.empty() || paths.proxy.empty()) return Refuse(TooLongToRegister(simulator));
   if (!command.bench.empty()) {
     paths.bench = FullPath(command.bench);
     const BenchVerdict verdict = CheckBenchFile(paths.bench);

@@ -27,6 +27,20 @@ int RunUnregistration(const SimCommand& command);
 // there is none.
 std::wstring ForeignRegistrationAnywhere();
 
+// The path as a registration gives it to COM: itself, or its short (8.3)
+// form once it is longer than kLongestServerPath; empty when it is longer
+// than kLongestStartablePath, or has no short form short enough (8.3 names
+// can be turned off on a Windows volume).
+std::wstring RegistrablePath(const std::wstring& full_path);
+
+// The bench and journal of the registration that COM started this server
+// by (ServedFiles over the user's classes, then the machine's).
+struct RegisteredFiles;
+RegisteredFiles FilesOfThisServer();
+
+// Why the simulator at that path cannot be registered (RegistrablePath).
+std::string TooLongToRegister(const std::wstring& simulator);
+
 // A path made full against the current folder (the path itself when it
 // cannot be).
 std::wstring FullPath(const std::wstring& path);

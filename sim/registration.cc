@@ -13,6 +13,7 @@ struct Entry {
   std::wstring key;
   std::wstring name;  // empty: the key's default value
   std::wstring data;
+  bool optional = false;  // with no data, the value is removed rather than written
 };
 
 enum class GroupKind { kServerClass, kInterface, kProxyClass };
@@ -60,7 +61,9 @@ std::vector<Group> Groups(const RegistrationPaths& paths) {
   groups.push_back({GroupKind::kServerClass, server,
                     std::wstring(L"the device server's class ") + kServerClassText,
                     {{server, L"", kClassDescription},
-                     {server + L"\\LocalServer32", L"", ServerCommandLine(paths.exe, paths.bench, paths.journal)}},
+                     {server, kBenchValueName, paths.bench, true},
+                     {server, kJournalValueName, paths.journal, true},
+                     {server + L"\\LocalServer32", L"", ServerCommandLine(paths.exe)}},
                     {server + L"\\LocalServer32", server, L"CLSID"},
                     // ServerExecutable is the program COM starts, the default
                     // value only its command line; an AppID may have COM start
@@ -201,6 +204,23 @@ std::optional<std::wstring> ForeignRegistration(ClassesRoot& root) {
   return std::nullopt;
 }
 
+RegisteredFiles RegisteredBenchAndJournal(ClassesRoot& root) {
+  const std::vector<Group> groups = Groups({});
+  if (GroupHolding(root, ServerClassGroup(groups)).holder != Holder::kSimulator) return {};
+  return {Text(root, ServerKey(), kBenchValueName), Text(root, ServerKey(), kJournalValueName)};
+}
+
+RegisteredFiles ServedFiles(const std::vector<ClassesRoot*>& roots,
+                            const std::function<bool(const std::wstring&)>& is_this_program) {
+  const std::vector<Group> groups = Groups({});
+  for (ClassesRoot* root : roots) {
+    if (GroupHolding(*root, ServerClassGroup(groups)).holder != Holder::kSimulator) continue;
+    if (is_this_program(CommandLineProgram(Text(*root, ServerKey() + L"\\LocalServer32"))))
+      return RegisteredBenchAndJournal(*root);
+  }
+  return {};
+}
+
 std::vector<std::wstring> ForeignServerPrograms(const std::vector<ClassesRoot*>& roots) {
   const std::vector<Group> groups = Groups({});
   std::vector<std::wstring> programs;
@@ -233,6 +253,10 @@ long WriteRegistration(ClassesRoot& root, const RegistrationPaths& paths) {
       const std::optional<RegValue> before = root.Read(entry.key, entry.name);
       if (foreign && before && (error = displace(entry.key, entry.name, *before)) != 0) break;
       undo.push_back({entry.key, entry.name, before});
+      if (entry.optional && entry.data.empty()) {
+        if (before && (error = root.DeleteValue(entry.key, entry.name)) != 0) break;
+        continue;
+      }
       if ((error = root.Write(entry.key, entry.name, StringValue(entry.data))) != 0) break;
     }
     for (const Override& o : group.overrides) {

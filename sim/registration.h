@@ -10,7 +10,9 @@
 // What is written, under a root of classes (HKLM\Software\Classes for every
 // user, HKCU\Software\Classes for one):
 //   CLSID\{server class}                      (default) = kClassDescription
-//   CLSID\{server class}\LocalServer32        (default) = "EXE" [/bench "B"] [/journal "J"]
+//                                             kBenchValueName = full path of the bench (when one is given)
+//                                             kJournalValueName = full path of the journal (when one is given)
+//   CLSID\{server class}\LocalServer32        (default) = "EXE"
 //   Interface\{iid}                           (default) = interface name      (each of three)
 //   Interface\{iid}\NumMethods                (default) = its method count
 //   Interface\{iid}\ProxyStubClsid32          (default) = {proxy class}
@@ -28,6 +30,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -76,10 +79,20 @@ std::wstring DisplacedName(const std::wstring& name);
 // a line (ForeignServerPrograms).
 constexpr wchar_t kForcedOverName[] = L"k27sim forced over";
 
-// COM starts a local server only from a path shorter than this (Windows
-// counts MAX_PATH, 260, with the terminator; Wine one fewer): a longer one
-// is refused at registration rather than failing every creation later.
-constexpr size_t kLongestServerPath = 258;
+// The bench and the journal travel beside the command line, not in it, so
+// that the command line COM starts the server with stays as short as the
+// program's own path, wherever the files are.
+constexpr wchar_t kBenchValueName[] = L"k27sim bench";
+constexpr wchar_t kJournalValueName[] = L"k27sim journal";
+
+// The longest path registered as it is. Wine's COM starts no server whose
+// command line, with the " -Embedding" it adds, reaches 260 characters: a
+// longer path is registered in its short (8.3) form.
+constexpr size_t kLongestServerPath = 246;
+// The longest path registered at all: neither Windows nor Wine starts a
+// program, or loads a proxy DLL, from a path of 260 characters or more
+// (Wine not even by its short form).
+constexpr size_t kLongestStartablePath = 259;
 
 struct RegistrationPaths {
   std::wstring exe;    // full path of k27sim.exe
@@ -90,6 +103,23 @@ struct RegistrationPaths {
   // under kForcedOverName. Empty: no such record.
   std::vector<std::wstring> forced_over = {};
 };
+
+// The bench and journal that the simulator's registration in the root gives
+// its server: empty where it names none, or the class is not a simulator's.
+struct RegisteredFiles {
+  std::wstring bench;
+  std::wstring journal;
+  bool operator==(const RegisteredFiles&) const = default;
+};
+RegisteredFiles RegisteredBenchAndJournal(ClassesRoot& root);
+
+// The files of the registration that started this server: of the first
+// root, in COM's order (the user's classes outrank the machine's), whose
+// simulator registration names this very program (`is_this_program` of its
+// registered path). Empty when none does: a server started by hand plays
+// the built-in bench.
+RegisteredFiles ServedFiles(const std::vector<ClassesRoot*>& roots,
+                            const std::function<bool(const std::wstring&)>& is_this_program);
 
 // A registration in the root that is not a simulator's, described for the
 // operator ("the device server's class ... is registered to ..."); nothing

@@ -125,8 +125,11 @@ TEST(RegistrationTest, WritesTheDocumentedKeysAndRemovesExactlyThem) {
   EXPECT_FALSE(ForeignRegistration(root));  // a simulator's own is not foreign
 
   EXPECT_EQ(root.Text(kServer), kClassDescription);
-  EXPECT_EQ(root.Text(kServer + L"\\LocalServer32"),
-            L"\"C:\\K27 kit\\bench-kit\\k27sim.exe\" /bench C:\\b.json /journal C:\\run\\journal.jsonl");
+  // The command line is the program alone, wherever the files are.
+  EXPECT_EQ(root.Text(kServer + L"\\LocalServer32"), L"\"C:\\K27 kit\\bench-kit\\k27sim.exe\"");
+  EXPECT_EQ(root.Text(kServer, kBenchValueName), L"C:\\b.json");
+  EXPECT_EQ(root.Text(kServer, kJournalValueName), L"C:\\run\\journal.jsonl");
+  EXPECT_EQ(RegisteredBenchAndJournal(root), (RegisteredFiles{L"C:\\b.json", L"C:\\run\\journal.jsonl"}));
   struct Interface {
     const wchar_t* iid;
     const wchar_t* name;
@@ -181,6 +184,8 @@ TEST(RegistrationTest, RegisteringAgainReplacesASimulatorsRegistration) {
   ASSERT_EQ(WriteRegistration(root, Paths()), 0);
   EXPECT_EQ(root.Text(kServer + L"\\LocalServer32"), L"\"C:\\K27 kit\\bench-kit\\k27sim.exe\"");
   EXPECT_EQ(root.Text(kServer + L"\\LocalServer32", DisplacedName(L"")), L"(none)");
+  // The old bench goes with it: the built-in bench now.
+  EXPECT_EQ(RegisteredBenchAndJournal(root), RegisteredFiles{});
   EXPECT_TRUE(RemoveRegistration(root).removed);
   EXPECT_EQ(root.keys, before);
 }
@@ -243,7 +248,8 @@ TEST(RegistrationTest, AForcedRegistrationPutsBackWhatItDisplaced) {
   ASSERT_EQ(WriteRegistration(root, Paths(L"C:\\b.json")), 0);
   // The simulator holds the class now, and the vendor's values are kept.
   EXPECT_FALSE(ForeignRegistration(root));
-  EXPECT_EQ(root.Text(kServer + L"\\LocalServer32"), L"\"C:\\K27 kit\\bench-kit\\k27sim.exe\" /bench C:\\b.json");
+  EXPECT_EQ(root.Text(kServer + L"\\LocalServer32"), L"\"C:\\K27 kit\\bench-kit\\k27sim.exe\"");
+  EXPECT_EQ(RegisteredBenchAndJournal(root).bench, L"C:\\b.json");
   std::optional<RegValue> kept = root.Read(kServer + L"\\LocalServer32", DisplacedName(L""));
   ASSERT_TRUE(kept);
   EXPECT_EQ(kept->type, 2u);
@@ -272,12 +278,40 @@ TEST(RegistrationTest, AFailedWriteLeavesTheRootAsItWas) {
       root.fail_at = root.writes + fail_after;
       const long error = WriteRegistration(root, Paths(L"C:\\b.json"));
       if (error == 0) {
-        EXPECT_GE(fail_after, 14);  // every write went through
+        EXPECT_GE(fail_after, 15);  // every write went through
         continue;
       }
       EXPECT_EQ(error, 5);
       EXPECT_EQ(root.keys, before);
     }
+  }
+}
+
+TEST(RegistrationTest, AServerPlaysTheFilesOfTheRegistrationThatNamesIt) {
+  FakeRoot user, machine, vendor = VendorServer();
+  user.name = L"HKCU\\Software\\Classes";
+  RegistrationPaths here = Paths(L"C:\\user.json", L"C:\\user.jsonl");
+  RegistrationPaths elsewhere = Paths(L"C:\\machine.json");
+  elsewhere.exe = L"C:\\OTHER KIT\\k27sim.exe";
+  ASSERT_EQ(WriteRegistration(user, here), 0);
+  ASSERT_EQ(WriteRegistration(machine, elsewhere), 0);
+  auto named = [](const std::wstring& program) {
+    return [program](const std::wstring& registered) { return Lower(registered) == Lower(program); };
+  };
+  struct Row {
+    const char* what;
+    std::vector<ClassesRoot*> roots;
+    std::wstring program;
+    RegisteredFiles files;
+  } rows[] = {
+      {"the user's registration outranks the machine's", {&user, &machine}, here.exe, {L"C:\\user.json", L"C:\\user.jsonl"}},
+      {"one naming another program is passed over", {&user, &machine}, elsewhere.exe, {L"C:\\machine.json", L""}},
+      {"a device server's registration is never read", {&vendor, &machine}, L"C:\\Vendor\\devserver.exe", {}},
+      {"none names it: the built-in bench", {&user, &machine}, L"C:\\elsewhere\\k27sim.exe", {}},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    EXPECT_EQ(ServedFiles(row.roots, named(row.program)), row.files);
   }
 }
 

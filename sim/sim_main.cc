@@ -52,12 +52,16 @@ ServeDecision ServingDecision() {
 }
 
 int Serve(const SimCommand& command) {
-  OpenJournal(command.journal);
-  LoadBench(command.bench);
+  // Started by COM, the bench and the journal are those its registration
+  // names beside the command line; started by hand, those given.
+  RegisteredFiles files{command.bench, command.journal};
+  if (files.bench.empty() && files.journal.empty()) files = FilesOfThisServer();
+  OpenJournal(files.journal);
+  LoadBench(files.bench);
   const ServeDecision decision = ServingDecision();
   if (!decision.serve) State().refusal = Utf8(decision.reason);
   nlohmann::json start = {{"op", "Start"},
-                          {"bench", command.bench.empty() ? nlohmann::json(nullptr) : nlohmann::json(Utf8(command.bench))},
+                          {"bench", files.bench.empty() ? nlohmann::json(nullptr) : nlohmann::json(Utf8(files.bench))},
                           {"command_line", Utf8(GetCommandLineW())}};
   if (!State().bench_ok) start["error"] = State().bench_error;
   if (!decision.serve) start["refusing"] = Utf8(decision.reason);

@@ -136,8 +136,10 @@ class FreshPrefixTest(unittest.TestCase):
 
         def escaped(text):
             return text.replace("\\", "\\\\").replace('"', '\\"')
+        # The command line is the program alone; the bench is a value beside it.
         server = after[USER + "\\CLSID\\%s\\LocalServer32" % SERVER_CLSID]
-        self.assertEqual(server, ['@="%s"' % escaped('"%s" /bench %s' % (win_sim, win_bench))])
+        self.assertEqual(server, ['@="%s"' % escaped('"%s"' % win_sim)])
+        self.assertIn('"k27sim bench"="%s"' % escaped(win_bench), after[USER + "\\CLSID\\%s" % SERVER_CLSID])
         self.assertEqual(after[USER + "\\CLSID\\%s\\InProcServer32" % PROXY_CLSID],
                          ['@="%s"' % escaped(win_proxy), '"ThreadingModel"="Both"'])
         self.assertEqual(after[USER + "\\Interface\\%s\\NumMethods" % INTERFACES[0]], ['@="16"'])
