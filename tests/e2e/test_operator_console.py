@@ -96,7 +96,7 @@ class WindowsEdgeInATerminalTest(unittest.TestCase):
             ["wine", os.path.join(BUILD, "k27_win_tests.exe"), "--gtest_filter=WindowsConsoleControl*"], [],
             env=wine_env(), timeout=120)
         self.assertEqual(status, 0, text)
-        self.assertIn("[       OK ] WindowsConsoleControlTest.QuickEditOffDuringTheSpanAndBackAfterIt", text)
+        self.assertIn("[       OK ] WindowsConsoleControlTest.QuickEditAndLineInputOffDuringTheSpanAndBackAfterIt", text)
         self.assertIn("[       OK ] WindowsConsoleControlDeathTest.CtrlCEndsTheToolOnlyBeforeTheSpan", text)
         self.assertNotIn("SKIPPED", text)
         self.assertRegex(text, r"\[  PASSED  \] 3 tests\.")
