@@ -87,14 +87,14 @@ TEST(ProgramDeviceTest, SuccessfulRun) {
                                       "counter", "counter", "create array", "Program",
                                       "destroy array", "counter", "Reset"}));
   // The device is committed right before the programming group is asked
-  // for: Ctrl+C is ignored from then on, and Quick Edit is off until the
-  // final message.
+  // for: Ctrl+C is ignored from then on, and Quick Edit and line input are
+  // off until the final message.
   for (const ProgrammingEvent& e : bench.log.events) {
     const bool before = e.what == "time" || e.what == "frequency" || e.what == "uuid";
     EXPECT_EQ(e.committed, !before) << e.what;
   }
   EXPECT_EQ(outcome.console_control,
-            (std::vector<std::string>{"install", "read", "write 0x1b7", "write 0x1f7"}));
+            (std::vector<std::string>{"install", "read", "write 0x1b1", "write 0x1f7"}));
   EXPECT_TRUE(outcome.ctrl_c_ignored);
   // Each server call that follows a progress text waits on a flushed console.
   for (const ProgrammingEvent& e : bench.log.events) {
@@ -306,10 +306,10 @@ TEST(ProgramDeviceTest, LaterStepsRefused) {
     EXPECT_EQ(outcome.status, 1);
     EXPECT_EQ(outcome.text, c.text + kTail);
     EXPECT_EQ(bench.ServerCalls(), c.calls);
-    // Committed from the programming group on, refused or not; Quick Edit
-    // back for the final message.
+    // Committed from the programming group on, refused or not; the input
+    // mode back for the final message.
     EXPECT_EQ(outcome.console_control,
-              (std::vector<std::string>{"install", "read", "write 0x1b7", "write 0x1f7"}));
+              (std::vector<std::string>{"install", "read", "write 0x1b1", "write 0x1f7"}));
     EXPECT_TRUE(outcome.ctrl_c_ignored);
   }
 }

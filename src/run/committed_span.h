@@ -5,21 +5,26 @@
 
 // From the moment the device is first committed (the programming group is
 // asked for) until the process ends, nothing typed or clicked in the console
-// may cut the run short. Ctrl+C and Ctrl+Break are ignored: the console's
-// default ends the process, leaving the device erased or partly programmed.
-// Quick Edit is off: with it, a click starts a selection, and the next write
-// to the console blocks until the selection ends, stalling the run between
-// two server calls. Quick Edit comes back before the final message, so that
-// the operator can select the outcome. Closing the window cannot be
-// refused: Windows ends a console program once its handler has answered.
+// may cut the run short or hold it up. Ctrl+C and Ctrl+Break are ignored: the
+// console's default ends the process, leaving the device erased or partly
+// programmed. Quick Edit and line input are off until the final message, as
+// each lets a click or a key block the next write to the console, stalling
+// the run between two server calls: with Quick Edit a click starts a
+// selection, and writes wait until it ends; with line input Ctrl+S and Pause
+// suspend output until another key is pressed, which is swallowed. Echo input
+// goes with line input (Windows allows it only with it); nothing reads a line
+// once the serial number is in. The three come back as they were before the
+// final message, so that the operator can select the outcome. Closing the
+// window cannot be refused: Windows ends a console program once its handler
+// has answered.
 
 // Begins the span: ProgramDevice, right before it asks for the programming
 // group. Once per run; a second call changes nothing.
 void BeginCommittedSpan();
 
-// Quick Edit as it was before the span: FatalExit, before its message.
-// Ctrl+C and Ctrl+Break stay ignored until the process ends.
-void RestoreQuickEdit();
+// The console input's mode as it was before the span: FatalExit, before its
+// message. Ctrl+C and Ctrl+Break stay ignored until the process ends.
+void RestoreConsoleInputMode();
 
 // Console control events, numbered as Windows numbers them.
 constexpr uint32_t kCtrlCEvent = 0;
@@ -28,8 +33,10 @@ constexpr uint32_t kCloseEvent = 2;
 constexpr uint32_t kLogoffEvent = 5;
 constexpr uint32_t kShutdownEvent = 6;
 
-// Console input mode flags: Quick Edit changes only together with the
-// extended flags.
+// Console input mode flags: echo input needs line input, and Quick Edit
+// changes only together with the extended flags.
+constexpr uint32_t kLineInput = 0x0002;
+constexpr uint32_t kEchoInput = 0x0004;
 constexpr uint32_t kQuickEditMode = 0x0040;
 constexpr uint32_t kExtendedFlags = 0x0080;
 

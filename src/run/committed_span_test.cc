@@ -67,7 +67,10 @@ TEST(CommittedSpanTest, ControlHandlerAnswersBeforeDuringAndAfterTheFinalMessage
   EXPECT_EQ(std::count(names.begin(), names.end(), "install"), 1);
 }
 
-TEST(CommittedSpanTest, QuickEditOffForTheSpanAndBackBeforeTheMessage) {
+TEST(CommittedSpanTest, QuickEditAndLineInputOffForTheSpanAndBackBeforeTheMessage) {
+  // Quick Edit (0x40), line input (0x02) and echo input (0x04) off; every
+  // other flag, processed input (0x01, Ctrl+C to the handler) among them,
+  // as it was.
   struct Row {
     const char* name;
     uint32_t mode;
@@ -75,15 +78,19 @@ TEST(CommittedSpanTest, QuickEditOffForTheSpanAndBackBeforeTheMessage) {
     std::vector<std::string> calls;  // after "install"
     uint32_t during, after;
   } rows[] = {
-      {"Windows' default", 0x1F7, true, true, {"read", "write 0x1b7", "write 0x1f7"}, 0x1B7, 0x1F7},
-      {"with virtual terminal input", 0x2F7, true, true, {"read", "write 0x2b7", "write 0x2f7"}, 0x2B7, 0x2F7},
-      {"Quick Edit already off", 0x1B7, true, true, {"read"}, 0x1B7, 0x1B7},
+      {"Windows' default", 0x1F7, true, true, {"read", "write 0x1b1", "write 0x1f7"}, 0x1B1, 0x1F7},
+      {"with virtual terminal input", 0x2F7, true, true, {"read", "write 0x2b1", "write 0x2f7"}, 0x2B1, 0x2F7},
+      {"Quick Edit already off", 0x1B7, true, true, {"read", "write 0x1b1", "write 0x1b7"}, 0x1B1, 0x1B7},
+      // Without Quick Edit the extended flags are never added: the mode
+      // comes back exactly as read.
+      {"line input alone", 0x3, true, true, {"read", "write 0x1", "write 0x3"}, 0x1, 0x3},
+      {"none of the three", 0x1B1, true, true, {"read"}, 0x1B1, 0x1B1},
       {"only Quick Edit", 0x40, true, true, {"read", "write 0x80", "write 0xc0"}, 0x80, 0xC0},
       // Quick Edit reported without the extended flags: turned off and back
       // on only together with them.
-      {"Quick Edit without the extended flags", 0x57, true, true, {"read", "write 0x97", "write 0xd7"}, 0x97, 0xD7},
+      {"Quick Edit without the extended flags", 0x57, true, true, {"read", "write 0x91", "write 0xd7"}, 0x91, 0xD7},
       {"mode that cannot be read", 0x1F7, false, true, {"read"}, 0x1F7, 0x1F7},
-      {"mode that cannot be written", 0x1F7, true, false, {"read", "write 0x1b7"}, 0x1F7, 0x1F7},
+      {"mode that cannot be written", 0x1F7, true, false, {"read", "write 0x1b1"}, 0x1F7, 0x1F7},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.name);

@@ -8,7 +8,8 @@
 static_assert(kCtrlCEvent == CTRL_C_EVENT && kCtrlBreakEvent == CTRL_BREAK_EVENT &&
               kCloseEvent == CTRL_CLOSE_EVENT && kLogoffEvent == CTRL_LOGOFF_EVENT &&
               kShutdownEvent == CTRL_SHUTDOWN_EVENT);
-static_assert(kQuickEditMode == ENABLE_QUICK_EDIT_MODE && kExtendedFlags == ENABLE_EXTENDED_FLAGS);
+static_assert(kLineInput == ENABLE_LINE_INPUT && kEchoInput == ENABLE_ECHO_INPUT &&
+              kQuickEditMode == ENABLE_QUICK_EDIT_MODE && kExtendedFlags == ENABLE_EXTENDED_FLAGS);
 
 BOOL WINAPI AnswerConsoleControl(DWORD event) { return ControlEventIgnored(event) ? TRUE : FALSE; }
 

@@ -73,7 +73,7 @@ TEST(WindowsConsoleControlDeathTest, CtrlCEndsTheToolOnlyBeforeTheSpan) {
   EXPECT_EXIT(CtrlCThroughOwnConsole(true), testing::ExitedWithCode(kSurvived), "");
 }
 
-TEST(WindowsConsoleControlTest, QuickEditOffDuringTheSpanAndBackAfterIt) {
+TEST(WindowsConsoleControlTest, QuickEditAndLineInputOffDuringTheSpanAndBackAfterIt) {
   const HANDLE input = CreateFileW(L"CONIN$", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                    nullptr, OPEN_EXISTING, 0, nullptr);
   DWORD original = 0;
@@ -84,6 +84,7 @@ TEST(WindowsConsoleControlTest, QuickEditOffDuringTheSpanAndBackAfterIt) {
     if (input != INVALID_HANDLE_VALUE) CloseHandle(input);
     GTEST_SKIP() << "no console input whose mode answers";
   }
+  constexpr DWORD kOff = ENABLE_QUICK_EDIT_MODE | ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT;
   struct Row {
     const char* name;
     DWORD start;
@@ -108,7 +109,7 @@ TEST(WindowsConsoleControlTest, QuickEditOffDuringTheSpanAndBackAfterIt) {
     BeginCommittedSpan();
     DWORD during = 0, after = 0;
     GetConsoleMode(input, &during);
-    RestoreQuickEdit();
+    RestoreConsoleInputMode();
     GetConsoleMode(input, &after);
     SetConsoleControl(previous);
     if (row.redirected) {
@@ -116,8 +117,7 @@ TEST(WindowsConsoleControlTest, QuickEditOffDuringTheSpanAndBackAfterIt) {
       CloseHandle(pipe_read);
       CloseHandle(pipe_write);
     }
-    EXPECT_EQ(during, (start & ENABLE_QUICK_EDIT_MODE) ? start & ~ENABLE_QUICK_EDIT_MODE : start)
-        << std::hex << start;
+    EXPECT_EQ(during, start & ~kOff) << std::hex << start;
     EXPECT_EQ(after, start) << std::hex << start;
   }
   SetConsoleMode(input, original);

@@ -25,9 +25,11 @@ class WindowsExitPlatform : public ExitPlatform {
     return key == EOF ? kEndOfInput : key & 0xFF;
   }
   bool ScanCodeWaiting() override {
-    // _getch keeps a two-part key's scan code in the run-time's
+    // _getch keeps a two-part key's scan code in msvcrt.dll's
     // one-character push-back buffer, and _ungetch refuses exactly when
-    // that buffer is full. (_kbhit answers yes for any key waiting in the
+    // that buffer is full. (The Universal C Runtime keeps three, where this
+    // would always answer no: the build checks that the tool takes both
+    // from msvcrt.dll. _kbhit answers yes for any key waiting in the
     // console as well, a space typed ahead included.) A probe that was
     // taken is taken back at once: _getch returns a pushed-back character
     // without reading the console.

@@ -37,9 +37,9 @@ void WaitForSpace() {
 
 void FatalExit(int status, const char* message) {
   Platform()->UninitialiseCom();
-  // Quick Edit as it was before the device was committed, so the operator
-  // can select the outcome; Ctrl+C stays ignored once committed.
-  RestoreQuickEdit();
+  // The console input's mode as it was before the device was committed, so
+  // the operator can select the outcome; Ctrl+C stays ignored once committed.
+  RestoreConsoleInputMode();
   PrintLine(message);
   PrintLine("Press space to exit");
   // The final wait is a wait on the operator too: through a pipe or into a

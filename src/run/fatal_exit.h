@@ -4,9 +4,9 @@
 #include <cstdint>
 
 // The tool's only way out, on success and on failure alike: COM shut down,
-// Quick Edit back as it was before the device was committed, the message,
-// "Press space to exit", standard output flushed, the wait for the space
-// key, and the process exit with the status.
+// the console input's mode back as it was before the device was committed,
+// the message, "Press space to exit", standard output flushed, the wait for
+// the space key, and the process exit with the status.
 [[noreturn]] void FatalExit(int status, const char* message);
 
 // Ends the run with "ERROR COMMUNICATING WITH SERVER" when the result of a

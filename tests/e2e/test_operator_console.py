@@ -14,17 +14,24 @@ has no such key, Ctrl+\\ sends SIGQUIT, which ends a Wine process whatever
 its handlers, and GenerateConsoleCtrlEvent refuses CTRL_BREAK_EVENT): the
 unit tests ask the installed handler about it. Quick Edit and a mouse
 selection do not exist in Wine's console in a terminal: the unit tests check
-the console input's mode, here in a terminal too, where it answers."""
+the console input's mode, here in a terminal too, where it answers; and the
+mode of the running tool's console is read during a slow erase. Nor does
+Wine's console suspend its output on Ctrl+S or Pause, as a Windows console
+with line input does: only the mode shows that line input is off."""
 
+import json
 import os
 import signal
+import tempfile
 import time
 import unittest
 
-from k27e2e import BUILD, PRESS_SPACE, PROMPT, calls, device, run_in_terminal, run_tool, wine_env
+from k27e2e import BUILD, PRESS_SPACE, PROMPT, calls, device, run_in_terminal, run_tool, run_wine, wine_env
 
 SUCCESS = "PROGRAMMING SUCCESSFUL"
 CTRL_C = "\x03"
+# The input mode flags that are off while the device is committed.
+LINE_INPUT, ECHO_INPUT, QUICK_EDIT = 0x2, 0x4, 0x40
 
 
 def bench(delay_ms, erase_polls=(17, 0)):
@@ -88,6 +95,31 @@ class CommittedSpanTest(unittest.TestCase):
                 self.assertEqual(calls(r)[-1], last_call)
 
 
+    def test_console_input_mode_while_the_device_is_committed(self):
+        # Read from outside, through the tool's own console: before the
+        # device is committed as the console had it, during a slow erase
+        # without Quick Edit, line input and echo input, all else kept.
+        journal = os.path.join(tempfile.mkdtemp(prefix="k27e2e-"), "journal.jsonl")
+        modes = []
+
+        def read_mode(proc):
+            with open(journal) as f:
+                client = [e["client_pid"] for e in map(json.loads, f) if e["op"] == "Client"]
+            status, out, err = run_wine(os.path.join(BUILD, "tests", "k27_input_mode_of.exe"), str(client[0]))
+            modes.append(int(out, 16) if status == 0 else err)
+
+        r = run_tool(bench=bench({"OpenCodeProgramming": 3000, "ErasePoll": 1500}, erase_polls=(17, 17, 0)),
+                     journal=journal,
+                     keys=[(PROMPT, "42\r"), ("Access as ", read_mode), ("erasing ... ", read_mode),
+                           (PRESS_SPACE, " ")], timeout=60)
+        self.assertEqual(r.status, 0, r.transcript)
+        self.assertEqual(len(modes), 2, r.transcript)
+        before, during = modes
+        self.assertEqual(before & (LINE_INPUT | ECHO_INPUT | QUICK_EDIT), LINE_INPUT | ECHO_INPUT | QUICK_EDIT,
+                         modes)
+        self.assertEqual(during, before & ~(LINE_INPUT | ECHO_INPUT | QUICK_EDIT), modes)
+
+
 class WindowsEdgeInATerminalTest(unittest.TestCase):
     def test_console_control_unit_tests_where_the_console_answers(self):
         # The Windows edge's unit tests, in a terminal: the console input's
@@ -96,7 +128,7 @@ class WindowsEdgeInATerminalTest(unittest.TestCase):
             ["wine", os.path.join(BUILD, "k27_win_tests.exe"), "--gtest_filter=WindowsConsoleControl*"], [],
             env=wine_env(), timeout=120)
         self.assertEqual(status, 0, text)
-        self.assertIn("[       OK ] WindowsConsoleControlTest.QuickEditOffDuringTheSpanAndBackAfterIt", text)
+        self.assertIn("[       OK ] WindowsConsoleControlTest.QuickEditAndLineInputOffDuringTheSpanAndBackAfterIt", text)
         self.assertIn("[       OK ] WindowsConsoleControlDeathTest.CtrlCEndsTheToolOnlyBeforeTheSpan", text)
         self.assertNotIn("SKIPPED", text)
         self.assertRegex(text, r"\[  PASSED  \] 3 tests\.")

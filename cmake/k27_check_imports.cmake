@@ -1,0 +1,26 @@
+# cmake -DOBJDUMP=... -DEXE=... -DDLL=msvcrt.dll "-DFUNCTIONS=_getch;_ungetch" -P k27_check_imports.cmake
+# Fails unless EXE imports every one of FUNCTIONS, and imports each only from
+# DLL (its import tables as objdump -p lists them).
+execute_process(COMMAND "${OBJDUMP}" -p "${EXE}" OUTPUT_VARIABLE dump RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${OBJDUMP} -p ${EXE} failed")
+endif()
+string(REPLACE ";" "," dump "${dump}")
+string(REPLACE "\n" ";" lines "${dump}")
+string(TOLOWER "${DLL}" wanted)
+set(dll "")
+foreach(line IN LISTS lines)
+  if(line MATCHES "DLL Name: (.+)$")
+    string(TOLOWER "${CMAKE_MATCH_1}" dll)
+  elseif(line MATCHES "^\t[0-9a-f]+\t +[0-9]+ +([^ ]+)$")
+    # Hint-name entries of the current DLL's import table.
+    list(APPEND "from_${CMAKE_MATCH_1}" "${dll}")
+  endif()
+endforeach()
+foreach(function IN LISTS FUNCTIONS)
+  if(NOT DEFINED "from_${function}")
+    message(FATAL_ERROR "${EXE} does not import ${function}")
+  elseif(NOT "${from_${function}}" STREQUAL "${wanted}")
+    message(FATAL_ERROR "${EXE} imports ${function} from ${from_${function}}, not from ${DLL} alone")
+  endif()
+endforeach()
