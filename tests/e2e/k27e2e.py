@@ -2,6 +2,7 @@
 would: waits for texts on the screen, types keys, and collects what the
 terminal showed, the exit status and the bench simulator's journal."""
 
+import collections
 import json
 import os
 import pty
@@ -15,6 +16,7 @@ import sys
 import tempfile
 import threading
 import time
+import unittest
 import zipfile
 import zlib
 import fcntl
@@ -23,6 +25,9 @@ import termios
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 BUILD = os.environ.get("K27_BUILD_DIR", os.path.join(REPO, "build"))
+# A prefix wineboot made and nothing has touched since (scripts/test makes it):
+# what a fresh prefix is copied from.
+PRISTINE = os.path.join(BUILD, "wine-pristine")
 
 # What Wine's console writes to the terminal: control sequences (CSI with
 # its parameters and final byte, OSC, short ESC sequences), carriage
@@ -41,6 +46,87 @@ BANNER = "k27prog - K27 firmware programmer"
 PROMPT = "Please enter the serial number of the device you wish to program : "
 PRESS_SPACE = "Press space to exit"
 SERVER_ERROR = "ERROR COMMUNICATING WITH SERVER"
+
+
+# --- What a failed test shows ---------------------------------------------
+# Every program a test runs is recorded with its command, its status and all
+# it printed; when the test fails (or one of its subtests does), those of the
+# failing test are written to standard error after the failure, so that a red
+# run always names what ran and what it said.
+
+_programs = []
+
+
+def record(command, status, *outputs):
+    """Notes a program run: its command (a list), its status (None: stopped
+    at its time-out) and what it printed, each output a (name, text) pair."""
+    _programs.append((time.monotonic(), [str(a) for a in command], status, outputs))
+
+
+def _describe(run):
+    _, command, status, outputs = run
+    said = "`%s` %s" % (" ".join(command), "was stopped at its time-out" if status is None
+                         else "ended with status %d" % status)
+    for name, text in outputs:
+        said += "\n--- %s ---\n%s" % (name, text if text.strip() else "(nothing)")
+    return said
+
+
+def _with_programs_shown(add):
+    def added(self, test, *rest):
+        started = getattr(test, "_k27_started", None)
+        if started is not None and rest and rest[-1] is not None:
+            runs = [r for r in _programs if r[0] >= started]
+            if runs:
+                sys.stderr.write("\n=== the programs %s ran, last first ===\n%s\n" % (
+                    test.id(), "\n\n".join(_describe(r) for r in reversed(runs))))
+        return add(self, test, *rest)
+    return added
+
+
+_start_test = unittest.TestResult.startTest
+
+
+def _started(self, test):
+    test._k27_started = time.monotonic()
+    return _start_test(self, test)
+
+
+unittest.TestResult.startTest = _started
+for _name in ("addFailure", "addError", "addSubTest"):
+    setattr(unittest.TestResult, _name, _with_programs_shown(getattr(unittest.TestResult, _name)))
+
+
+class Ran(collections.namedtuple("Ran", "status out err")):
+    """A program run to its end: unpacks as (status, standard output, standard
+    error); printed, it says the command, the status and all it wrote."""
+
+    def __new__(cls, command, status, out, err):
+        ran = super().__new__(cls, status, out, err)
+        ran.command = command
+        return ran
+
+    def __str__(self):
+        return _describe((0, self.command, self.status, (("standard output", self.out), ("standard error", self.err))))
+
+
+def checked(argv, **kwargs):
+    """Runs a command to its end with no standard input; a Ran. A status
+    other than 0 raises, saying the command and all it printed."""
+    ran = run_command(argv, **kwargs)
+    if ran.status != 0:
+        raise RuntimeError(str(ran))
+    return ran
+
+
+def run_command(argv, env=None, cwd=None, timeout=1200):
+    """Runs a command to its end with no standard input; a Ran, recorded."""
+    done = subprocess.run(argv, env=env, cwd=cwd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
+                          stderr=subprocess.PIPE, timeout=timeout)
+    ran = Ran([str(a) for a in argv], done.returncode, done.stdout.decode("utf-8", "replace").replace("\r\n", "\n"),
+              done.stderr.decode("utf-8", "replace").replace("\r\n", "\n"))
+    record(ran.command, ran.status, ("standard output", ran.out), ("standard error", ran.err))
+    return ran
 
 
 def _crc_table():
@@ -164,12 +250,13 @@ def again_if_hung(run):
     """Calls run(), a qualification returning (status, out, err), and once
     more when only hung runs failed it (see only_hangs)."""
     for attempt in range(2):
-        status, out, err = run()
+        ran = run()
+        status, out, err = ran
         if attempt == 0 and only_hangs(out + err):
             print("a run hung under Wine; qualifying again:\n  " +
                   "\n  ".join("%s: %s" % f for f in failed_scenarios(out + err)), file=sys.stderr)
             continue
-        return status, out, err
+        return ran
 
 
 def qualify(exe, *args, kit=None, prefix=None, timeout=600):
@@ -196,21 +283,78 @@ def junit_cases(path):
     return cases, dict(root.attrib), {p.get("name"): p.get("value") for p in suite.find("properties")}
 
 
+def _wine_settings():
+    """scripts/wine.env: how every Windows program of the project runs."""
+    settings = {}
+    with open(os.path.join(REPO, "scripts", "wine.env")) as f:
+        for line in f:
+            line = line.strip()
+            if line and not line.startswith("#"):
+                name, value = line.split("=", 1)
+                settings[name] = value
+    return settings
+
+
+# --- Prefix lanes ------------------------------------------------------------
+# A test that registers the bench simulator or creates it through COM owns a
+# prefix while it runs: two creations at once in one prefix can be handed each
+# other's servers, and a registration changed under a run changes its bench.
+# The lanes are the build's prefix and the copies of it that scripts/test makes
+# beside it (BUILD/wine-lane-N), each registered and with its wineserver up;
+# a test takes the first one free, by a lock held until its process ends (the
+# build's wine-run does the same for the COM unit tests). Without copies every
+# such test waits for the build's prefix.
+
+_lane = None
+
+
+def _lane_prefixes():
+    found = [os.path.join(BUILD, "wine")]
+    while os.path.isfile(os.path.join(BUILD, "wine-lane-%d" % len(found), "system.reg")):
+        found.append(os.path.join(BUILD, "wine-lane-%d" % len(found)))
+    return found
+
+
+def lane_prefix():
+    """This test process's prefix lane, taken at its first use and held until
+    the process ends."""
+    global _lane
+    if _lane is None:
+        locks = os.path.join(BUILD, "wine-lanes")
+        os.makedirs(locks, exist_ok=True)
+        while _lane is None:
+            for index, prefix in enumerate(_lane_prefixes()):
+                held = open(os.path.join(locks, "%d.lock" % index), "w")
+                try:
+                    fcntl.flock(held, fcntl.LOCK_EX | fcntl.LOCK_NB)
+                except BlockingIOError:
+                    held.close()
+                    continue
+                _lane = (prefix, held)
+                # Its wineserver runs outside any test runner's pipes.
+                _quiet(["wineserver", "-p"], wine_env(prefix=prefix))
+                break
+            else:
+                time.sleep(0.5)
+    return _lane[0]
+
+
 def wine_env(extra=None, prefix=None):
-    """The environment of a Windows program in the build's prefix, or in
+    """The environment of a Windows program in this test's prefix lane, or in
     `prefix`."""
     env = dict(os.environ)
-    env.update({
-        "WINEPREFIX": prefix or os.path.join(BUILD, "wine"),
-        "WINEARCH": "win64",
-        "WINEDEBUG": "-all",
-        "WINEDLLOVERRIDES": "mscoree,mshtml=",
-        "TERM": "dumb",
-    })
+    env.update(_wine_settings())
+    env.update({"WINEPREFIX": prefix or lane_prefix(), "TERM": "dumb"})
     env.pop("DISPLAY", None)
+    env.pop("K27_LANE", None)
     if extra:
         env.update(extra)
     return env
+
+
+def drive_c(*parts):
+    """A path under C:\\ of this test's prefix lane."""
+    return os.path.join(lane_prefix(), "drive_c", *parts)
 
 
 def windows_paths(*paths, prefix=None):
@@ -224,23 +368,19 @@ def windows_paths(*paths, prefix=None):
 
 
 def run_wine(*args, cwd=None, prefix=None, timeout=120):
-    """Runs `wine ARGS` in the build's prefix (or `prefix`) with no standard
-    input; returns (exit status, standard output, standard error), their
+    """Runs `wine ARGS` in this test's prefix lane (or `prefix`) with no
+    standard input; a Ran (status, standard output, standard error), their
     line ends as LF."""
-    done = subprocess.run(["wine"] + list(args), env=wine_env(prefix=prefix), cwd=cwd, stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=timeout)
-    return (done.returncode, done.stdout.decode("utf-8", "replace").replace("\r\n", "\n"),
-            done.stderr.decode("utf-8", "replace").replace("\r\n", "\n"))
+    return run_command(["wine"] + list(args), env=wine_env(prefix=prefix), cwd=cwd, timeout=timeout)
 
 
 def simulator(*args, sim=None, prefix=None, check=True):
     """Runs k27sim.exe with the arguments, as a person would from a shell;
     returns (exit status, what it printed on standard output and error)."""
-    status, out, err = run_wine(sim or sim_exe(), *args, prefix=prefix)
-    text = out + err
-    if check and status != 0:
-        raise RuntimeError("k27sim %s: status %d: %s" % (" ".join(args), status, text))
-    return status, text
+    ran = run_wine(sim or sim_exe(), *args, prefix=prefix)
+    if check and ran.status != 0:
+        raise RuntimeError(str(ran))
+    return ran.status, ran.out + ran.err
 
 
 def register_simulator(bench=None, journal=None, sim=None, prefix=None):
@@ -293,7 +433,12 @@ def clean(raw):
 
 
 class Result:
+    """A run of the tool in a terminal; printed, it says the command, the
+    status, the screen, what reached a redirected standard output and the
+    calls the simulator journaled."""
+
     def __init__(self):
+        self.command = []
         self.raw = b""
         self.transcript = ""
         self.status = None
@@ -303,8 +448,18 @@ class Result:
         self.stdout_text = None
         self.elapsed = 0.0
 
-    def __repr__(self):
-        return "Result(status=%r, transcript=%r)" % (self.status, self.transcript)
+    def outputs(self):
+        shown = [("the terminal", self.transcript)]
+        if self.stdout_text is not None:
+            shown.append(("standard output", self.stdout_text))
+        if self.journal_path:
+            shown.append(("the simulator's journal", " ".join(e.get("op", "?") for e in self.journal)))
+        return shown
+
+    def __str__(self):
+        return _describe((0, self.command, self.status, self.outputs()))
+
+    __repr__ = __str__
 
 
 class _Reader(threading.Thread):
@@ -413,6 +568,7 @@ def run_tool(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
     else:
         out = open(stdout_path, "wb") if stdout_path else slave
     started = time.monotonic()
+    result.command = ["wine", exe] + list(args)
     proc = subprocess.Popen(["wine", exe] + list(args), stdin=slave, stdout=out, stderr=slave,
                             env=wine_env(extra, prefix), start_new_session=True,
                             preexec_fn=_set_controlling_tty, close_fds=True)
@@ -481,6 +637,7 @@ def run_tool(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
                 line = line.strip()
                 if line:
                     result.journal.append(json.loads(line))
+    record(result.command, result.status, *result.outputs())
     return result
 
 
@@ -516,8 +673,23 @@ def run_in_terminal(argv, answers, timeout=120, env=None, cwd=REPO):
                 os.write(fd, pending.pop(0)[1].encode())
     finally:
         os.close(fd)
-    _, status = os.waitpid(pid, 0)
-    return clean(raw), os.waitstatus_to_exitcode(status)
+    # Past its time, what still runs in the terminal's session is stopped.
+    ended, status = os.waitpid(pid, os.WNOHANG)
+    while ended == 0 and time.monotonic() < deadline:
+        time.sleep(0.1)
+        ended, status = os.waitpid(pid, os.WNOHANG)
+    screen = clean(raw)
+    if ended == 0:
+        try:
+            os.killpg(pid, signal.SIGKILL)
+        except OSError:
+            pass
+        os.waitpid(pid, 0)
+        record(argv, None, ("the terminal", screen))
+        return screen, None
+    status = os.waitstatus_to_exitcode(status)
+    record(argv, status, ("the terminal", screen))
+    return screen, status
 
 
 def _quiet(argv, env, timeout=120):
@@ -537,12 +709,17 @@ class FreshPrefix:
         if path:
             self.path = os.path.abspath(path)
             shutil.rmtree(self.path, ignore_errors=True)
-            os.makedirs(self.path)
         else:
-            self.path = tempfile.mkdtemp(prefix="k27e2e-prefix-")
+            self.path = os.path.join(tempfile.mkdtemp(prefix="k27e2e-prefix-"), "wine")
         env = self.env()
-        _quiet(["wineboot", "-i"], env, timeout=300)
-        _quiet(["wineserver", "-w"], env, timeout=300)
+        if os.path.isfile(os.path.join(PRISTINE, "system.reg")):
+            # A copy of the prefix wineboot made, untouched since: the same
+            # files, in a second instead of several of CPU.
+            checked(["cp", "-a", PRISTINE, self.path])
+        else:
+            os.makedirs(self.path)
+            _quiet(["wineboot", "-i"], env, timeout=300)
+            _quiet(["wineserver", "-w"], env, timeout=300)
         # Started and primed outside the test runner's pipes.
         _quiet(["wineserver", "-p"], env)
         _quiet(["wine", "cmd", "/c", "exit"], env)
@@ -558,6 +735,9 @@ class FreshPrefix:
     def close(self):
         _quiet(["wineserver", "-k"], self.env())
         shutil.rmtree(self.path, ignore_errors=True)
+        if os.path.basename(self.path) == "wine" and os.path.basename(os.path.dirname(self.path)).startswith(
+                "k27e2e-prefix-"):
+            shutil.rmtree(os.path.dirname(self.path), ignore_errors=True)
 
     def __enter__(self):
         return self
@@ -570,12 +750,18 @@ class FreshPrefix:
 def reg_export(key, prefix=None):
     """The registry key and everything under it, as `reg export` writes it
     (a dict of key paths to their values' lines), or {} when it is absent."""
-    out = os.path.join(tempfile.mkdtemp(prefix="k27e2e-reg-"), "export.reg")
-    _quiet(["wine", "reg", "export", key, out, "/y"], wine_env(prefix=prefix))
+    folder = tempfile.mkdtemp(prefix="k27e2e-reg-")
+    out = os.path.join(folder, "export.reg")
+    done = run_wine("reg", "export", key, out, "/y", prefix=prefix)
     if not os.path.exists(out):
-        return {}
+        shutil.rmtree(folder, ignore_errors=True)
+        # Absent is "Unable to find"; anything else is no answer at all.
+        if done.status == 1 and "Unable to find the specified registry key" in done.out + done.err:
+            return {}
+        raise RuntimeError("cannot read the registry key %s: %s" % (key, done))
     with open(out, "rb") as f:
         data = f.read()
+    shutil.rmtree(folder, ignore_errors=True)
     text = data.decode("utf-16") if data[:2] == b"\xff\xfe" else data.decode("utf-8")
     keys = {}
     current = None
@@ -601,6 +787,24 @@ def release_zip():
     found = sorted(f for f in os.listdir(folder) if re.fullmatch(r"k27prog-.*-win64\.zip", f)) \
         if os.path.isdir(folder) else []
     return os.path.join(folder, found[-1]) if found else None
+
+
+def release_tree():
+    """The clone in which the release check made the kit, kept with its build
+    (K27_RELEASE_TREE, set by scripts/test): kits for other images and signed
+    kits are made in it, building again only what differs. Skips the test
+    when there is none, unless K27_REQUIRE_RELEASE is set."""
+    tree = os.environ.get("K27_RELEASE_TREE")
+    if tree and os.path.isfile(os.path.join(tree, "build-release", "CMakeCache.txt")):
+        return tree
+    if os.environ.get("K27_REQUIRE_RELEASE"):
+        raise RuntimeError("no release tree to make kits in (K27_RELEASE_TREE=%s)" % tree)
+    raise unittest.SkipTest("no release tree: scripts/test keeps one (scripts/release --check --keep DIR)")
+
+
+def make_kit(tree, *args, env=None, timeout=1200):
+    """scripts/release ARGS in the release tree: a Ran."""
+    return run_command([os.path.join(tree, "scripts", "release")] + list(args), env=env, cwd=tree, timeout=timeout)
 
 
 def unpack_release(zip_path, dest):

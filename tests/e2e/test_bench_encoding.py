@@ -40,7 +40,7 @@ class BenchEncodingTest(unittest.TestCase):
         self.assertEqual(said, "%s: a bench of 5 device(s), server version 1.7\n" % win)
         try:
             r = run_tool(bench=path, keys=[(PROMPT, "42\r"), (PRESS_SPACE, " ")])
-            self.assertEqual(r.status, 0, r.transcript)
+            self.assertEqual(r.status, 0, r)
             self.assertIn("Found : K27#0042 (Simulated bench) BootV1.3 CodeV2.1.7", r.transcript)
             self.assertEqual(lines(r.transcript)[-2:], ["PROGRAMMING SUCCESSFUL", PRESS_SPACE])
             self.assertEqual([e["bench"] for e in r.journal if e["op"] == "Start"], [win])

@@ -63,7 +63,7 @@ class RedirectedTest(unittest.TestCase):
         out = os.path.join(tempfile.mkdtemp(prefix="k27e2e-out-"), "out.txt")
         r = run_tool(bench=bench(identities, levels), stdout_path=out,
                      keys=[(PROMPT, "42\r"), ("Reset request ... ", " ")], timeout=60)
-        self.assertEqual(r.status, 0, r.transcript)
+        self.assertEqual(r.status, 0, r)
         with open(out, "rb") as f:
             written = f.read()
         expected = ("Access as Ing\u00e9nieur \u20ac \u03a9 \u65e5\u672c \U0001F600 : Lecture seule \u00e0 \u03a9\r\n"
@@ -92,13 +92,13 @@ class ConsoleTest(unittest.TestCase):
         ]
         levels = {"0": level, "2": "Read only"}
         r = run_tool(bench=bench(identities, levels), keys=[(PROMPT, "42\r"), (PRESS_SPACE, " ")], timeout=60)
-        self.assertEqual(r.status, 0, r.transcript)
+        self.assertEqual(r.status, 0, r)
         shown = lines(r.transcript)
         # 2,016 characters: several rows of the console.
         self.assertEqual(console_line(shown, "Access as " + name[:10]), "Access as " + name + " : " + level)
         self.assertIn("Access as \u00c9quipe de nuit : Read only", shown)
         self.assertEqual(console_line(shown, "Access as " + longer[:10]), "Access as " + longer + " : Read only")
-        self.assertEqual(shown[-2:], [SUCCESS, PRESS_SPACE], r.transcript)
+        self.assertEqual(shown[-2:], [SUCCESS, PRESS_SPACE], r)
         # Nothing lost or replaced anywhere on the console.
         self.assertNotIn("\ufffd", r.transcript)
         self.assertNotIn("?", r.transcript)

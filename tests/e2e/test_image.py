@@ -13,8 +13,7 @@ import tempfile
 import unittest
 import zlib
 
-from k27e2e import (BANNER, BUILD, PRESS_SPACE, REPO, profile_place, release_1_1_6_2, run_tool, tool_exe,
-                    wine_env)
+from k27e2e import BANNER, BUILD, PRESS_SPACE, REPO, profile_place, release_1_1_6_2, run_tool, run_wine, tool_exe
 
 SHIPPED = os.path.join(REPO, "resources", "k27image.zlib")
 
@@ -25,9 +24,8 @@ def image_tool():
 
 def k27image(*args):
     """Runs the image tool under Wine; returns (status, standard error)."""
-    done = subprocess.run(["wine", image_tool()] + list(args), env=wine_env(), stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
-    return done.returncode, done.stderr.decode("utf-8", "replace")
+    ran = run_wine(image_tool(), *args)
+    return ran.status, ran.err
 
 
 class _Bits:
@@ -189,7 +187,7 @@ class ImageTest(unittest.TestCase):
         r = run_tool(exe=exe, bench=bench, keys=[(PRESS_SPACE, " ")], timeout=60)
         self.assertEqual(shown_lines(r.transcript),
                          [BANNER, "Ready to program K27 firmware release 1.1.6(2)", "NO DEVICES FOUND", PRESS_SPACE],
-                         r.transcript)
+                         r)
         self.assertEqual(r.status, 1)
         digest = hashlib.sha256(profile).hexdigest()
         self.assertTrue(any(digest in json.dumps(line) for line in r.journal),

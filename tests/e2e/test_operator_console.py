@@ -62,7 +62,7 @@ class CommittedSpanTest(unittest.TestCase):
                      keys=[(PROMPT, "42\r"), ("erasing ... ", CTRL_C), ("Code flash program ... ", sigint),
                            (PRESS_SPACE, CTRL_C), (None, still_running_later), (None, " ")],
                      timeout=60)
-        self.assertEqual(r.status, 0, r.transcript)
+        self.assertEqual(r.status, 0, r)
         self.assertRegex(r.transcript, r"\nCode flash erase \.\.\. erasing \.\.\. complete \(\d+\.\d{3}secs\)\n"
                                        r"Code flash program \.\.\. complete \(\d+\.\d{3}secs\)\n"
                                        r"Reset request \.\.\. accepted\n" + SUCCESS + "\n" + PRESS_SPACE + "\n$")
@@ -89,7 +89,7 @@ class CommittedSpanTest(unittest.TestCase):
                 r = run_tool(bench=b, keys=keys + [(PRESS_SPACE, " ")], timeout=30)
                 # Wine's status for a process ended by Ctrl+C; Windows' is
                 # 0xC000013A.
-                self.assertEqual(r.status, 0, r.transcript)
+                self.assertEqual(r.status, 0, r)
                 self.assertLess(time.monotonic() - started, 25, "the tool waited on")
                 self.assertNotIn(PRESS_SPACE, r.transcript)
                 self.assertEqual(calls(r)[-1], last_call)
@@ -112,8 +112,8 @@ class CommittedSpanTest(unittest.TestCase):
                      journal=journal,
                      keys=[(PROMPT, "42\r"), ("Access as ", read_mode), ("erasing ... ", read_mode),
                            (PRESS_SPACE, " ")], timeout=60)
-        self.assertEqual(r.status, 0, r.transcript)
-        self.assertEqual(len(modes), 2, r.transcript)
+        self.assertEqual(r.status, 0, r)
+        self.assertEqual(len(modes), 2, r)
         before, during = modes
         self.assertEqual(before & (LINE_INPUT | ECHO_INPUT | QUICK_EDIT), LINE_INPUT | ECHO_INPUT | QUICK_EDIT,
                          modes)

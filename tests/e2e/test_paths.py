@@ -9,10 +9,9 @@ import os
 import shutil
 import unittest
 
-from k27e2e import (BUILD, PRESS_SPACE, PROMPT, device, lines, register_simulator, run_in_terminal, run_tool, run_wine,
-                    sim_exe, simulator, tool_exe, wine_env)
+from k27e2e import (BUILD, PRESS_SPACE, PROMPT, device, drive_c, lines, register_simulator, run_in_terminal, run_tool,
+                    run_wine, sim_exe, simulator, tool_exe, wine_env)
 
-DRIVE_C = os.path.join(BUILD, "wine", "drive_c")
 TOP = "k27-paths"
 
 # Folders under C:\k27-paths. The long one stays within a Unix file name's
@@ -52,13 +51,13 @@ def program_folder(parts):
 
 
 def unix_path(parts):
-    return os.path.join(DRIVE_C, TOP, *parts)
+    return drive_c(TOP, *parts)
 
 
 class PathsTest(unittest.TestCase):
     def setUp(self):
-        shutil.rmtree(os.path.join(DRIVE_C, TOP), ignore_errors=True)
-        self.addCleanup(shutil.rmtree, os.path.join(DRIVE_C, TOP), True)
+        shutil.rmtree(drive_c(TOP), ignore_errors=True)
+        self.addCleanup(shutil.rmtree, drive_c(TOP), True)
 
     def place(self, parts, name, source):
         folder = unix_path(parts)
@@ -109,7 +108,7 @@ class PathsTest(unittest.TestCase):
                                      "%s\\bench.json, journal: %s\\runs\\journal.jsonl)\n"
                                      % (windows_path(sim_parts), where, where))
                     r = run_tool(register=False, journal=journal, keys=[(PROMPT, "42\r"), (PRESS_SPACE, " ")])
-                    self.assertEqual(r.status, 0, r.transcript)
+                    self.assertEqual(r.status, 0, r)
                     self.assertIn("Found : K27#0042 (Bench of %d) BootV1.3" % len(parts), r.transcript)
                     self.assertEqual(lines(r.transcript)[-2:], ["PROGRAMMING SUCCESSFUL", PRESS_SPACE])
                     start = [e for e in r.journal if e["op"] == "Start"][0]
@@ -173,7 +172,7 @@ class PathsTest(unittest.TestCase):
                     continue
                 self.assertEqual(code, 0, said)
                 r = run_tool(register=False, journal=journal, keys=[(PROMPT, "42\r"), (PRESS_SPACE, " ")])
-                self.assertEqual(r.status, 0, r.transcript)
+                self.assertEqual(r.status, 0, r)
                 registered = [e for e in r.journal if e["op"] == "Start"][0]["command_line"]
                 self.assertLess(len(registered), 260, registered)
                 self.assertEqual("~" in registered, length > 246, registered)

@@ -47,9 +47,9 @@ class SuccessfulRunTest(unittest.TestCase):
                                  delay_ms={"EraseStart": 100, "ErasePoll": 300, "Program": 1500}),
                      keys=[TYPE_42, (PRESS_SPACE, "\r"), (None, "\x1b"), (None, "q"), (None, " ")])
         after = int(time.time())
-        self.assertEqual(r.status, 0, r.transcript)
+        self.assertEqual(r.status, 0, r)
         shown = lines(r.transcript)
-        self.assertEqual(len(shown), 10, r.transcript)
+        self.assertEqual(len(shown), 10, r)
         self.assertIn("k27prog", shown[0])
         self.assertEqual(shown[1:5], [
             "Ready to program K27 firmware release 1.1.5(1)",
@@ -115,14 +115,14 @@ class SuccessfulRunTest(unittest.TestCase):
             with self.subTest(name):
                 keys = [TYPE_42, (PRESS_SPACE, typed[0])] + [(None, k) for k in typed[1:]] + [(None, " ")]
                 r = run_tool(bench=bench(), keys=keys, timeout=25)
-                self.assertEqual(r.status, 0, r.transcript)
-                self.assertTrue(r.transcript.endswith("PROGRAMMING SUCCESSFUL\n" + PRESS_SPACE + "\n"), r.transcript)
+                self.assertEqual(r.status, 0, r)
+                self.assertTrue(r.transcript.endswith("PROGRAMMING SUCCESSFUL\n" + PRESS_SPACE + "\n"), r)
 
     def test_space_typed_while_busy_ends_the_wait_at_once(self):
         r = run_tool(bench=bench(delay_ms={"Program": 1500}),
                      keys=[TYPE_42, ("Code flash program ... ", " ")], timeout=40)
-        self.assertEqual(r.status, 0, r.transcript)
-        self.assertTrue(r.transcript.endswith("PROGRAMMING SUCCESSFUL\n" + PRESS_SPACE + "\n"), r.transcript)
+        self.assertEqual(r.status, 0, r)
+        self.assertTrue(r.transcript.endswith("PROGRAMMING SUCCESSFUL\n" + PRESS_SPACE + "\n"), r)
 
     def test_standard_output_to_a_file(self):
         out = os.path.join(tempfile.mkdtemp(prefix="k27e2e-out-"), "out.txt")

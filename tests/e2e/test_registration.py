@@ -13,8 +13,8 @@ import subprocess
 import tempfile
 import unittest
 
-from k27e2e import (BANNER, PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, FreshPrefix, device, entry, lines, reg_export,
-                    run_in_terminal, run_tool, sim_exe, simulator, tool_exe, windows_paths)
+from k27e2e import (BANNER, PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, FreshPrefix, checked, device, entry, lines,
+                    reg_export, run_in_terminal, run_tool, run_wine, sim_exe, simulator, tool_exe, windows_paths)
 
 MACHINE = r"HKEY_LOCAL_MACHINE\Software\Classes"
 USER = r"HKEY_CURRENT_USER\Software\Classes"
@@ -97,7 +97,7 @@ class FreshPrefixTest(unittest.TestCase):
                          % (win_sim, win_b, win_journal))
         # The tool's environment holds nothing of the simulator's.
         r = run_tool(register=False, journal=journal, prefix=self.prefix.path, keys=[(PROMPT, "77\r"), SPACE])
-        self.assertEqual(r.status, 0, r.transcript)
+        self.assertEqual(r.status, 0, r)
         self.assertIn("Found : K27#0077 (Bench B) BootV1.3 CodeV2.1.7", r.transcript)
         self.assertEqual(lines(r.transcript)[-2:], ["PROGRAMMING SUCCESSFUL", PRESS_SPACE])
         starts = [e for e in r.journal if e["op"] == "Start"]
@@ -106,7 +106,7 @@ class FreshPrefixTest(unittest.TestCase):
         # Another bench and journal in the tool's environment change nothing.
         r = run_tool(register=False, journal=journal, prefix=self.prefix.path, keys=[(PROMPT, "77\r"), SPACE],
                      env={"K27SIM_BENCH": win_a, "K27SIM_JOURNAL": win_other})
-        self.assertEqual(r.status, 0, r.transcript)
+        self.assertEqual(r.status, 0, r)
         self.assertIn("Found : K27#0077 (Bench B)", r.transcript)
         self.assertNotIn("Bench A", r.transcript)
         self.assertEqual([e["bench"] for e in r.journal if e["op"] == "Start"], [win_b, win_b])
@@ -116,7 +116,7 @@ class FreshPrefixTest(unittest.TestCase):
         self.assertEqual(said, "k27sim: unregistered the bench simulator for every user of this PC\n")
         self.assertEqual(self.export(MACHINE), before)
         r = run_tool(register=False, journal=False, prefix=self.prefix.path, keys=[SPACE])
-        self.assertEqual(r.status, 1, r.transcript)
+        self.assertEqual(r.status, 1, r)
         self.assertEqual(lines(r.transcript)[-2:], [SERVER_ERROR, PRESS_SPACE])
 
     def test_per_user_registration_writes_the_users_classes_only(self):
@@ -157,8 +157,7 @@ class FreshPrefixTest(unittest.TestCase):
         original = self.export(MACHINE)
 
         def reg(*args):
-            subprocess.run(["wine", "reg"] + list(args), env=env, stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, timeout=60)
+            checked(["wine", "reg"] + list(args), env=env, timeout=60)
         # The vendor's installer registered its device server.
         reg("add", vendor_key, "/ve", "/d", "Device server", "/f")
         reg("add", vendor_key + "\\LocalServer32", "/ve", "/d", r'"C:\Program Files\Vendor\devserver.exe"', "/f")
@@ -190,7 +189,7 @@ class FreshPrefixTest(unittest.TestCase):
             self.assertFalse([v for v in server if v.startswith('"ServerExecutable"=')], server)
             self.assertIn(r'"k27sim displaced ServerExecutable"="C:\\Program Files\\Vendor\\devserver.exe"', server)
             r = run_tool(register=False, journal=False, prefix=self.prefix.path, keys=[(PROMPT, "66\r"), SPACE])
-            self.assertEqual(r.status, 0, r.transcript)
+            self.assertEqual(r.status, 0, r)
             self.assertIn("Found : K27#0066", r.transcript)
 
             status, said = self.sim("/UnregServer")
@@ -220,8 +219,7 @@ class FreshPrefixTest(unittest.TestCase):
         files = ["/bench", win_bench, "/journal", win_journal]
 
         def reg(*args):
-            subprocess.run(["wine", "reg"] + list(args), env=self.prefix.env(), stdin=subprocess.DEVNULL,
-                           stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True, timeout=60)
+            checked(["wine", "reg"] + list(args), env=self.prefix.env(), timeout=60)
 
         def run(keys):
             if os.path.exists(journal):
@@ -233,7 +231,7 @@ class FreshPrefixTest(unittest.TestCase):
         reg("add", vendor_key, "/ve", "/d", vendor, "/reg:32", "/f")
         try:
             r = run([SPACE])
-            self.assertEqual(r.status, 1, r.transcript)
+            self.assertEqual(r.status, 1, r)
             self.assertEqual(lines(r.transcript)[-2:], [SERVER_ERROR, PRESS_SPACE])
             reason = ("this user's registration of the bench simulator in HKCU\\Software\\Classes outranks the "
                       "machine's: the device server's class %s is registered to %s in HKLM\\Software\\Classes "
@@ -255,7 +253,7 @@ class FreshPrefixTest(unittest.TestCase):
             self.assertIn('"k27sim forced over"="%s"' % vendor.replace("\\", "\\\\").replace('"', '\\"'),
                           self.export(USER)[USER + "\\CLSID\\" + SERVER_CLSID])
             r = run([(PROMPT, "91\r"), SPACE])
-            self.assertEqual(r.status, 0, r.transcript)
+            self.assertEqual(r.status, 0, r)
             self.assertEqual(lines(r.transcript)[-2:], ["PROGRAMMING SUCCESSFUL", PRESS_SPACE])
             self.assertIn("registered for this user with /force over the device server's class",
                           entry(r, "Start")["forced"])
@@ -314,10 +312,8 @@ class FreshPrefixTest(unittest.TestCase):
                 continue
             with self.subTest(command=command):
                 out = os.path.join(kit, "out.txt")
-                done = subprocess.run(["wine", "cmd", "/c", command + r" > C:\kit\out.txt 2>&1"],
-                                      env=self.prefix.env(), stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
-                                      stderr=subprocess.DEVNULL, timeout=60)
-                self.assertEqual(done.returncode, expected_status)
+                done = run_wine("cmd", "/c", command + r" > C:\kit\out.txt 2>&1", prefix=self.prefix.path, timeout=60)
+                self.assertEqual(done.status, expected_status, done)
                 with open(out, "rb") as f:
                     text = f.read().decode("utf-8")
                 self.assertNotIn("\n", text.replace("\r\n", ""))  # Windows line ends throughout

@@ -5,9 +5,9 @@ breaks that, the detached signatures attached to an unsigned build give the
 signed zip byte for byte, signing without a time-stamp gives the same bytes
 every time, and the kit scripts/release makes by default is unsigned.
 
-The two signed builds are made in a tagless shallow clone of the last commit,
-which also shows the version coming from the source. (Commit before running
-this: the clone has only what is committed.)"""
+The signed kits are made in the clone the release check built the unsigned
+kit in, from the programs it built: signing builds nothing again.
+(Commit before running this: the clone has only what is committed.)"""
 
 import contextlib
 import hashlib
@@ -23,7 +23,7 @@ import time
 import unittest
 import zipfile
 
-from k27e2e import BUILD, REPO, release_zip, run_wine, unpack_release
+from k27e2e import BUILD, REPO, make_kit, release_tree, release_zip, run_wine, unpack_release
 
 sys.path.insert(0, os.path.join(REPO, "release"))
 import k27release  # noqa: E402
@@ -131,19 +131,14 @@ class SignedKitTest(unittest.TestCase):
     def tearDownClass(cls):
         shutil.rmtree(cls.work, ignore_errors=True)
 
-    def release(self, clone, *args, env=None):
+    def release(self, tree, *args, env=None):
         # The programs signed are qualified elsewhere (test_release, and
         # scripts/release itself by default): signing adds a signature only.
-        done = subprocess.run([os.path.join(clone, "scripts", "release"), "--no-qualify"] + list(args),
-                              stdin=subprocess.DEVNULL,
-                              stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=1200, env=env)
-        return done.returncode, done.stdout.decode("utf-8", "replace")
+        done = make_kit(tree, "--no-qualify", *args, env=env)
+        return done.status, done.out + done.err
 
     def test_signed_kit_verifies_and_its_signatures_rebuild_it_byte_for_byte(self):
-        clone = os.path.join(self.work, "clone")
-        subprocess.run(["git", "clone", "-q", "--depth", "1", "--no-tags", "file://" + REPO, clone], check=True)
-        head = subprocess.run(["git", "-C", clone, "rev-parse", "HEAD"], capture_output=True, text=True,
-                              check=True).stdout.strip()
+        clone = release_tree()
         signatures = os.path.join(self.work, "signatures")
         env = dict(os.environ, no_proxy="127.0.0.1")
         env.pop(k27sign.PASSWORD_VARIABLE, None)
@@ -178,15 +173,11 @@ class SignedKitTest(unittest.TestCase):
             self.assertIn("%s  %s\r\n" % (hashlib.sha256(signed[name]).hexdigest(), name), manifest)
         self.assertIn("Signatures:        Authenticode SHA-256 on %s" % ", ".join(programs), manifest)
         self.assertIn(k27release.SIGNED_NOTE, signed["README.txt"].decode("utf-8").replace("\r\n", "\n"))
-        # A tagless shallow clone: the version the source sets, "unknown"
-        # commits after it.
-        with open(os.path.join(clone, "CMakeLists.txt")) as f:
-            version = re.search(r"^project\(k27prog VERSION (\S+) ", f.read(), re.M).group(1)
-        self.assertIn("Tool version:      %s-unknown-g%s\r\n" % (version, head[:12]), manifest)
-        code, fields, err = run_wine(os.path.join(BUILD, "tests", "k27_version_query.exe"),
-                                     os.path.join(kit, "k27prog.exe"))
-        self.assertIn("fixed.FileVersion=%s.65535\n" % version, fields)
-        self.assertIn("ProductVersion=%s-unknown-g%s\n" % (version, head[:12]), fields)
+        # The same version as the unsigned kit of the same commit.
+        version = k27release.tool_version(clone)
+        self.assertIn("Tool version:      %s\r\n" % version, manifest)
+        fields = run_wine(os.path.join(BUILD, "tests", "k27_version_query.exe"), os.path.join(kit, "k27prog.exe"))
+        self.assertIn("ProductVersion=%s\n" % version, fields.out, fields)
 
         # One byte changed anywhere signed, and the signature no longer holds.
         for name in ("k27prog.exe", "bench-kit/k27ps.dll"):

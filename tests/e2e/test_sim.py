@@ -40,7 +40,7 @@ class DefaultBenchTest(unittest.TestCase):
     def test_demo_run_programs_the_bench_unit(self):
         cwd_before = sorted(os.listdir(os.getcwd()))
         r = run_tool(keys=[TYPE_42, SPACE])
-        self.assertEqual(r.status, 0, r.transcript)
+        self.assertEqual(r.status, 0, r)
         shown = lines(r.transcript)
         found = [line for line in shown if line.startswith("Found : ")]
         self.assertEqual(found, [
@@ -55,8 +55,8 @@ class DefaultBenchTest(unittest.TestCase):
         # Erase and programming take real time, and the console shows it.
         erase = re.search(r"Code flash erase \.\.\. erasing \.\.\. complete \((\d+\.\d{3})secs\)", r.transcript)
         program = re.search(r"Code flash program \.\.\. complete \((\d+\.\d{3})secs\)", r.transcript)
-        self.assertIsNotNone(erase, r.transcript)
-        self.assertIsNotNone(program, r.transcript)
+        self.assertIsNotNone(erase, r)
+        self.assertIsNotNone(program, r)
         self.assertGreater(float(erase.group(1)), 1.0)
         self.assertGreater(float(program.group(1)), 1.0)
         self.assertIn("PROGRAMMING SUCCESSFUL", shown)
@@ -84,7 +84,7 @@ class DefaultBenchTest(unittest.TestCase):
             json.dump({"devices": [ready_device()]}, f)
         cwd_before = sorted(os.listdir(os.getcwd()))
         r = run_tool(bench=path, journal=False, keys=[TYPE_42, SPACE])
-        self.assertEqual(r.status, 0, r.transcript)
+        self.assertEqual(r.status, 0, r)
         self.assertEqual(os.listdir(work), ["bench.json"])
         self.assertEqual(sorted(os.listdir(os.getcwd())), cwd_before)
 
@@ -100,7 +100,7 @@ class ServerFailureTest(unittest.TestCase):
         for op, keys, before in cases:
             with self.subTest(op=op):
                 r = run_tool(bench={"devices": [ready_device()], "faults": {op: {"crash": True}}}, keys=keys)
-                self.assertEqual(r.status, 1, r.transcript)
+                self.assertEqual(r.status, 1, r)
                 self.assertIn(SERVER_ERROR, r.transcript)
                 self.assertLess(r.transcript.index(before), r.transcript.index(SERVER_ERROR))
                 self.assertEqual(calls(r)[-1], op)
@@ -111,14 +111,14 @@ class ServerFailureTest(unittest.TestCase):
             status, said = simulator("/UnregServer")
             self.assertEqual(said, "k27sim: unregistered the bench simulator for every user of this PC\n")
             r = run_tool(keys=[SPACE], register=False)
-            self.assertEqual(r.status, 1, r.transcript)
+            self.assertEqual(r.status, 1, r)
             self.assertEqual(lines(r.transcript)[-2:], [SERVER_ERROR, PRESS_SPACE])
             self.assertEqual(r.journal, [])  # no simulator ever started
         finally:
             register_simulator()
         # Registered again, the same run gets its server.
         r = run_tool(keys=[TYPE_42, SPACE])
-        self.assertEqual(r.status, 0, r.transcript)
+        self.assertEqual(r.status, 0, r)
 
     def test_the_server_ends_when_its_client_is_gone(self):
         # The client is killed while it waits for the operator: the server

@@ -5,12 +5,11 @@ played by the qualification catalogue, kit/catalogue/10-image.json.)"""
 
 import os
 import shutil
-import subprocess
 import tempfile
 import unittest
 import zlib
 
-from k27e2e import BUILD, seal, wine_env
+from k27e2e import BUILD, run_wine, seal
 
 CODE_BASE = 0x80000
 
@@ -21,9 +20,8 @@ def image_tool():
 
 def k27image(*args):
     """Runs the image tool under Wine; returns (status, standard output)."""
-    done = subprocess.run(["wine", image_tool()] + list(args), env=wine_env(), stdin=subprocess.DEVNULL,
-                          stdout=subprocess.PIPE, stderr=subprocess.PIPE, timeout=120)
-    return done.returncode, done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+    ran = run_wine(image_tool(), *args)
+    return ran.status, ran.out
 
 
 def profile_offset(code):
