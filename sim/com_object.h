@@ -2,17 +2,24 @@
 #define K27_SIM_COM_OBJECT_H_
 
 // IUnknown for the simulator's objects: one interface each, counted so the
-// server knows when its client has let go of everything.
+// server knows when its client has let go of everything. An object no client
+// is ever given (HoldInterfaces) is not counted.
 
 #include <objbase.h>
 
 #include "server_state.h"
 
+enum class Counted { kYes, kNo };
+
 template <class Interface>
 class ComObject : public Interface {
  public:
-  ComObject() { ObjectCreated(); }
-  virtual ~ComObject() { ObjectDestroyed(); }
+  explicit ComObject(Counted counted = Counted::kYes) : counted_(counted == Counted::kYes) {
+    if (counted_) ObjectCreated();
+  }
+  virtual ~ComObject() {
+    if (counted_) ObjectDestroyed();
+  }
   ComObject(const ComObject&) = delete;
   ComObject& operator=(const ComObject&) = delete;
 
@@ -34,6 +41,7 @@ class ComObject : public Interface {
   }
 
  private:
+  const bool counted_;
   volatile LONG refs_ = 1;
 };
 

@@ -29,7 +29,7 @@ bool MayProgram(const BenchDevice& device, uint16_t identity) {
 
 class CodeProgramming : public ComObject<ICodeProgramming> {
  public:
-  explicit CodeProgramming(int device) : device_(device) {}
+  explicit CodeProgramming(int device, Counted counted = Counted::kYes) : ComObject(counted), device_(device) {}
 
   HRESULT STDMETHODCALLTYPE Unused1() override { return PlaceholderCall("ICodeProgramming.Unused1"); }
 
@@ -114,7 +114,7 @@ class CodeProgramming : public ComObject<ICodeProgramming> {
 
 class DeviceInterface : public ComObject<IDeviceInterface> {
  public:
-  explicit DeviceInterface(int device) : device_(device) {}
+  explicit DeviceInterface(int device, Counted counted = Counted::kYes) : ComObject(counted), device_(device) {}
 
   K27_PLACEHOLDER(1) K27_PLACEHOLDER(2) K27_PLACEHOLDER(3) K27_PLACEHOLDER(4) K27_PLACEHOLDER(5)
   K27_PLACEHOLDER(6) K27_PLACEHOLDER(7) K27_PLACEHOLDER(8) K27_PLACEHOLDER(9) K27_PLACEHOLDER(10)
@@ -147,3 +147,7 @@ class DeviceInterface : public ComObject<IDeviceInterface> {
 }  // namespace
 
 IDeviceInterface* NewDeviceInterface(int device) { return new DeviceInterface(device); }
+
+IUnknown* NewSpareDeviceInterface() { return static_cast<IDeviceInterface*>(new DeviceInterface(0, Counted::kNo)); }
+
+IUnknown* NewSpareCodeProgramming() { return static_cast<ICodeProgramming*>(new CodeProgramming(0, Counted::kNo)); }

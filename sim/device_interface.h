@@ -8,6 +8,11 @@
 // A device opened through OpenDevice: the bench device at that index.
 IDeviceInterface* NewDeviceInterface(int device);
 
+// Objects of each interface that no client is given and no count includes
+// (HoldInterfaces).
+IUnknown* NewSpareDeviceInterface();
+IUnknown* NewSpareCodeProgramming();
+
 // Status words the simulated device gives on its own when asked to do
 // something out of order; the bench's scripted words apply otherwise.
 constexpr uint16_t kStatusWrongGroup = 0x0102;

@@ -36,6 +36,8 @@ const BenchDevice* NamingDevice() {
 
 class DeviceServer : public ComObject<IDeviceServer> {
  public:
+  using ComObject::ComObject;
+
   HRESULT STDMETHODCALLTYPE Unused1() override { return PlaceholderCall("IDeviceServer.Unused1"); }
   HRESULT STDMETHODCALLTYPE Unused2() override { return PlaceholderCall("IDeviceServer.Unused2"); }
   HRESULT STDMETHODCALLTYPE Unused3() override { return PlaceholderCall("IDeviceServer.Unused3"); }
@@ -200,4 +202,21 @@ class Factory : public IClassFactory {
 IClassFactory* ServerFactory() {
   static Factory factory;
   return &factory;
+}
+
+void HoldInterfaces() {
+  struct Held {
+    IUnknown* object;
+    REFIID iid;
+  } held[] = {{ServerFactory(), IID_IClassFactory},
+              {static_cast<IDeviceServer*>(new DeviceServer(Counted::kNo)), IID_IDeviceServer},
+              {NewSpareDeviceInterface(), IID_IDeviceInterface},
+              {NewSpareCodeProgramming(), IID_ICodeProgramming}};
+  for (const Held& h : held) {
+    // Marshalled for good into a stream that is never released: no client
+    // ever gets these references.
+    IStream* stream = nullptr;
+    if (SUCCEEDED(CreateStreamOnHGlobal(nullptr, TRUE, &stream)))
+      CoMarshalInterface(stream, h.iid, h.object, MSHCTX_LOCAL, nullptr, MSHLFLAGS_TABLESTRONG);
+  }
 }

@@ -114,10 +114,8 @@ std::wstring RegistrablePath(const std::wstring& full_path) {
 
 RegisteredFiles FilesOfThisServer() {
   const std::wstring program = ThisProgram();
-  std::vector<std::unique_ptr<ClassesRoot>> roots;
-  roots.push_back(OpenClassesRoot(RegistrationScope::kUser));
-  for (auto& root : OpenMachineClassesRoots()) roots.push_back(std::move(root));
-  return ServedFiles(Pointers(roots), [&](const std::wstring& registered) { return SameFile(registered, program); });
+  std::unique_ptr<ClassesRoot> classes = OpenClassesAsComSeesThem();
+  return ServedFiles({classes.get()}, [&](const std::wstring& registered) { return SameFile(registered, program); });
 }
 
 std::wstring FullPath(const std::wstring& path) {

@@ -34,7 +34,8 @@ std::wstring ForeignRegistrationAnywhere();
 std::wstring RegistrablePath(const std::wstring& full_path);
 
 // The bench and journal of the registration that COM started this server
-// by (ServedFiles over the user's classes, then the machine's).
+// by: the classes as COM sees them, when their registration names this very
+// program (ServedFiles).
 struct RegisteredFiles;
 RegisteredFiles FilesOfThisServer();
 

@@ -114,10 +114,9 @@ struct RegisteredFiles {
 RegisteredFiles RegisteredBenchAndJournal(ClassesRoot& root);
 
 // The files of the registration that started this server: of the first
-// root, in COM's order (the user's classes outrank the machine's), whose
-// simulator registration names this very program (`is_this_program` of its
-// registered path). Empty when none does: a server started by hand plays
-// the built-in bench.
+// root whose simulator registration names this very program
+// (`is_this_program` of its registered path). Empty when none does: a server
+// started by hand plays the built-in bench.
 RegisteredFiles ServedFiles(const std::vector<ClassesRoot*>& roots,
                             const std::function<bool(const std::wstring&)>& is_this_program);
 

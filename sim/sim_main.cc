@@ -69,6 +69,7 @@ int Serve(const SimCommand& command) {
   JournalWrite(start);
 
   if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 2;
+  HoldInterfaces();
   DWORD cookie = 0;
   // Single use: every creation starts a fresh server, and no registration
   // outlives the one creation.

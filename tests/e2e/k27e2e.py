@@ -344,7 +344,9 @@ def wine_env(extra=None, prefix=None):
     `prefix`."""
     env = dict(os.environ)
     env.update(_wine_settings())
-    env.update({"WINEPREFIX": prefix or lane_prefix(), "TERM": "dumb"})
+    # The scripts (scripts/bench, scripts/register) take it as K27_WINEPREFIX.
+    env["WINEPREFIX"] = env["K27_WINEPREFIX"] = prefix or lane_prefix()
+    env["TERM"] = "dumb"
     env.pop("DISPLAY", None)
     env.pop("K27_LANE", None)
     if extra:
