@@ -74,6 +74,11 @@ ChildRun RunProgram(const std::wstring& program, const std::wstring& folder, con
   if (woke != WAIT_OBJECT_0) {
     run.timed_out = woke == WAIT_TIMEOUT;
     run.cancelled = woke == WAIT_OBJECT_0 + 1;
+    FILETIME now;
+    GetSystemTimePreciseAsFileTime(&now);
+    run.stopped_ms =
+        static_cast<int64_t>(((static_cast<uint64_t>(now.dwHighDateTime) << 32 | now.dwLowDateTime) / 10000) -
+                             11644473600000ULL);
     TerminateProcess(process.hProcess, 1);
     WaitForSingleObject(process.hProcess, 5000);
   }

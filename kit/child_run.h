@@ -17,6 +17,7 @@ struct ChildRun {
   std::string error;  // why it could not be started
   bool timed_out = false;
   bool cancelled = false;
+  int64_t stopped_ms = 0;  // when it was stopped (ms since 1970, UTC); 0 when it ended itself
   uint32_t exit_code = 0;
   double seconds = 0;
 };

@@ -18,12 +18,13 @@ std::string Plural(size_t n, const char* one) { return std::to_string(n) + " " +
 }  // namespace
 
 std::string ResultLine(const ScenarioResult& r) {
+  const std::string note = r.note.empty() ? "" : " (" + r.note + ")";
   switch (r.kind) {
     case ResultKind::kPassed:
-      return "passed          " + r.scenario->name;
+      return "passed          " + r.scenario->name + note;
     case ResultKind::kFailed:
       return "FAILED          " + r.scenario->name + ": " +
-             (r.differences.empty() ? std::string("(no difference recorded)") : r.differences.front());
+             (r.differences.empty() ? std::string("(no difference recorded)") : r.differences.front()) + note;
     case ResultKind::kNotApplicable:
       return "not applicable  " + r.scenario->name + ": " + r.why_not;
   }

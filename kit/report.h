@@ -18,10 +18,12 @@ struct ScenarioResult {
   std::string why_not;                   // not applicable: why
   double seconds = 0;
   std::string transcript;                // what the run printed
+  std::string note;                      // how it was played, when not as usual
 };
 
 // "passed          NAME", "FAILED          NAME: first difference",
-// "not applicable  NAME: why".
+// "not applicable  NAME: why"; a note, when there is one, follows in
+// parentheses.
 std::string ResultLine(const ScenarioResult& result);
 
 // Every outcome of the table: reached by which passing scenarios, not

@@ -33,6 +33,9 @@ TEST(ReportTest, OneLinePerScenario) {
             "FAILED          no-devices: exit status 0, expected 1");
   EXPECT_EQ(ResultLine(Result(&s, ResultKind::kNotApplicable, {}, "no branch below 0")),
             "not applicable  no-devices: no branch below 0");
+  ScenarioResult twice = Result(&s, ResultKind::kPassed);
+  twice.note = "played twice: the bench simulator did not start the first time";
+  EXPECT_EQ(ResultLine(twice), "passed          no-devices (played twice: the bench simulator did not start the first time)");
 }
 
 TEST(ReportTest, CoverageNamesEveryOutcome) {

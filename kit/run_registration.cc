@@ -105,28 +105,58 @@ bool QualificationRegistration::Register(RegistrationScope scope, const std::wst
   return ok;
 }
 
-bool QualificationRegistration::Prove(const std::wstring& bench, const std::wstring& journal, std::string& why) {
+// The proving creation, on a thread of its own so that the kit never waits
+// on it for ever. Freed by the thread, which may outlive the wait.
+struct ProofCall {
+  HRESULT created = E_FAIL, asked = E_FAIL;
+  bool server = false;
+  unsigned short major = 0, minor = 0;
+  volatile LONG owners = 2;
+};
+
+DWORD WINAPI CallForProof(void* argument) {
+  ProofCall* call = static_cast<ProofCall*>(argument);
   const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   IDeviceServer* server = nullptr;
-  HRESULT hr = CoCreateInstance(kDeviceServerClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IDeviceServer,
-                                reinterpret_cast<void**>(&server));
-  bool proved = false;
-  if (FAILED(hr) || !server) {
-    why = FAILED(hr) ? "the creation failed with " + Hex(hr) : "the creation gave no server";
-  } else {
-    unsigned short major = 0, minor = 0;
-    hr = server->GetVersion(&major, &minor);
+  call->created = CoCreateInstance(kDeviceServerClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IDeviceServer,
+                                   reinterpret_cast<void**>(&server));
+  call->server = server != nullptr;
+  if (SUCCEEDED(call->created) && server) {
+    call->asked = server->GetVersion(&call->major, &call->minor);
     server->Release();
-    if (FAILED(hr)) {
-      why = "the created server's GetVersion failed with " + Hex(hr);
-    } else if (major != kProofMajor || minor != kProofMinor || !JournalNames(journal, bench)) {
-      why = "the server created is not the simulator just registered (it answered version " + std::to_string(major) +
-            "." + std::to_string(minor) + ")";
-    } else {
-      proved = true;
-    }
   }
   if (SUCCEEDED(init)) CoUninitialize();
+  if (InterlockedDecrement(&call->owners) == 0) delete call;
+  return 0;
+}
+
+bool QualificationRegistration::Prove(const std::wstring& bench, const std::wstring& journal, std::string& why) {
+  // A creation, a call and a release: seconds at most, on any PC.
+  constexpr DWORD kProofWaitMs = 60000;
+  ProofCall* call = new ProofCall;
+  HANDLE thread = CreateThread(nullptr, 0, CallForProof, call, 0, nullptr);
+  if (!thread) {
+    delete call;
+    why = "the creation could not be started (error " + std::to_string(GetLastError()) + ")";
+    return false;
+  }
+  const bool answered = WaitForSingleObject(thread, kProofWaitMs) == WAIT_OBJECT_0;
+  CloseHandle(thread);
+  bool proved = false;
+  if (!answered) {
+    why = "the creation, its GetVersion and its release got no answer within " + std::to_string(kProofWaitMs / 1000) +
+          " s";
+  } else if (FAILED(call->created) || !call->server) {
+    why = FAILED(call->created) ? "the creation failed with " + Hex(call->created) : "the creation gave no server";
+  } else if (FAILED(call->asked)) {
+    why = "the created server's GetVersion failed with " + Hex(call->asked);
+  } else if (call->major != kProofMajor || call->minor != kProofMinor || !JournalNames(journal, bench)) {
+    why = "the server created is not the simulator just registered (it answered version " +
+          std::to_string(call->major) + "." + std::to_string(call->minor) + ")";
+  } else {
+    proved = true;
+  }
+  if (InterlockedDecrement(&call->owners) == 0) delete call;
   if (proved) {
     // The proof's server is gone before the first scenario creates one.
     for (int i = 0; i < 50 && !JournalEnded(journal); ++i) Sleep(100);

@@ -285,6 +285,11 @@ std::string TimedOut(const Scenario& scenario, const RunRecord& run) {
   std::string op = last.value("op", "?");
   if (op == "Exit" && last.contains("reason") && last["reason"].is_string())
     op += " (" + last["reason"].get<std::string>() + ")";
+  // A server ends once its client is gone: an Exit written after the stop
+  // says nothing of why the run hung.
+  if (run.stopped_ms && last.contains("ms") && last["ms"].is_number_integer() &&
+      last["ms"].get<int64_t>() >= run.stopped_ms)
+    op += ", written " + std::to_string(last["ms"].get<int64_t>() - run.stopped_ms) + " ms after the run was stopped";
   size_t calls = 0;
   for (const nlohmann::json& line : run.journal) calls += IsBookkeeping(line) ? 0 : 1;
   return where + "; the simulator's last entry " + op + ", after " + std::to_string(calls) + " call" +
@@ -313,6 +318,10 @@ std::vector<std::string> TranscriptLines(const std::string& output, std::string&
     start = nl + 1;
   }
   return lines;
+}
+
+bool MetTheBench(const Scenario& scenario, const RunRecord& run) {
+  return !run.journal.empty() || scenario.calls.empty() || run.timed_out;
 }
 
 std::vector<std::string> FindDifferences(const Scenario& scenario, const RunRecord& run, const CarriedImage& image) {

@@ -27,6 +27,7 @@ struct CarriedImage {
 // What one run left behind.
 struct RunRecord {
   bool timed_out = false;
+  int64_t stopped_ms = 0;  // when the kit stopped it (the journal's "ms" clock)
   int64_t exit_status = 0;
   std::string output;  // standard output, as written
   std::vector<nlohmann::json> journal;
@@ -40,6 +41,13 @@ struct RunRecord {
 // device reached too early, then the transcript, the exit status, the
 // calls. Empty when the run is as the scenario says.
 std::vector<std::string> FindDifferences(const Scenario& scenario, const RunRecord& run, const CarriedImage& image);
+
+// Whether the run met its bench: false when the scenario has the program
+// reach the simulator but no simulator ever started (its journal is empty)
+// and the run ended by itself. The system then failed to start the server
+// (under Wine about once in some thousands of starts, the program being told
+// "class not registered"): the scenario was not played.
+bool MetTheBench(const Scenario& scenario, const RunRecord& run);
 
 // The transcript's lines: standard output split at CRLF. A line end without
 // its carriage return is reported in `problem`.

@@ -221,6 +221,17 @@ TEST(VerdictTest, EachFaultIsNamedFirst) {
        },
        "no end within 60 s: the run was stopped (its last line \"Press space to exit\"; the simulator's last entry "
        "Exit (released), after 1 call)"},
+      {"a run that hung after its creation, its server ending once it was stopped",
+       [](Fixture& f) {
+         f.run.timed_out = true;
+         f.run.output.clear();
+         f.run.journal.resize(3);
+         f.run.journal[2]["ms"] = 1765300000000;
+         f.run.journal.push_back({{"op", "Exit"}, {"reason", "creator gone"}, {"ms", 1765300050007}});
+         f.run.stopped_ms = 1765300050000;
+       },
+       "no end within 60 s: the run was stopped (it wrote nothing; the simulator's last entry Exit (creator gone), "
+       "written 7 ms after the run was stopped, after 1 call)"},
       {"a run that hung before it wrote or reached the simulator",
        [](Fixture& f) {
          f.run.timed_out = true;
@@ -277,6 +288,28 @@ TEST(VerdictTest, ARunThatEndsBeforeTheDeviceNeverReachesIt) {
   f.run.journal = {{{"op", "Start"}, {"bench", "C:\\b.json"}}, {{"op", "Exit"}, {"reason", "never created"}}};
   EXPECT_EQ(f.Differences(s).front(),
             "the device server was started, though the run ends at the image with \"BAD CODE BLOCK MAGIC\"");
+}
+
+TEST(VerdictTest, ARunWhoseSimulatorNeverStartedDidNotMeetItsBench) {
+  Scenario image = Programming();
+  image.calls = nlohmann::json::array();
+  struct Row {
+    const char* what;
+    const Scenario scenario;
+    bool journaled, timed_out, met;
+  } rows[] = {
+      {"the simulator started", Programming(), true, false, true},
+      {"no simulator, though the program was to reach one", Programming(), false, false, false},
+      {"no simulator, the run stopped at its time-out", Programming(), false, true, true},
+      {"no simulator, and none was to be reached", image, false, false, true},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.what);
+    Fixture f;
+    if (!row.journaled) f.run.journal.clear();
+    f.run.timed_out = row.timed_out;
+    EXPECT_EQ(MetTheBench(row.scenario, f.run), row.met);
+  }
 }
 
 TEST(VerdictTest, TranscriptLinesSplitAtCrlf) {

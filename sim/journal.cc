@@ -40,6 +40,12 @@ void JournalWrite(nlohmann::json line) {
   if (!JournalOn()) return;
   line["pid"] = GetCurrentProcessId();
   line["seq"] = ++g_sequence;
+  // Milliseconds since 1970 (UTC): lines of several processes, and what the
+  // kit did meanwhile, can be put in order.
+  FILETIME now;
+  GetSystemTimePreciseAsFileTime(&now);
+  const uint64_t ticks = (static_cast<uint64_t>(now.dwHighDateTime) << 32) | now.dwLowDateTime;
+  line["ms"] = static_cast<int64_t>(ticks / 10000 - 11644473600000ULL);
   // One append per line, opened and closed each time: a line is on disk
   // before the next call, even when the process ends itself right after.
   const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";

@@ -1,8 +1,8 @@
-"""The harness's reading of Wine's console output and of the kit's report."""
+"""The harness's reading of Wine's console output."""
 
 import unittest
 
-from k27e2e import again_if_hung, clean, only_hangs
+from k27e2e import clean
 
 
 class CleanTest(unittest.TestCase):
@@ -23,46 +23,6 @@ class CleanTest(unittest.TestCase):
         ]
         for raw, text in rows:
             self.assertEqual(clean(raw), text, raw)
-
-
-class OnlyHangsTest(unittest.TestCase):
-    def test_only_a_report_failed_by_time_outs_alone_is_played_again(self):
-        hang = "FAILED          server-open-device-fails: no end within 60 s: the run was stopped (it wrote nothing; " \
-               "the simulator journaled nothing)\n"
-        other = "FAILED          reset-rejected: exit status 0, expected 1\n"
-        rows = [
-            ("passed          a\n" + hang + "NOT QUALIFIED: x\n", True),
-            (hang + hang.replace("server-open-device-fails", "program-fails"), True),
-            (hang + other, False),
-            (other, False),
-            ("passed          a\nQUALIFIED: x behaves as documented in every scenario\n", False),
-            # A scenario's own name never counts as the reason.
-            ("FAILED          no-end-within: exit status 0, expected 1\n", False),
-            (hang.replace("no end within", "No end within"), False),
-        ]
-        for text, again in rows:
-            self.assertEqual(only_hangs(text), again, text)
-
-    def test_a_hung_qualification_is_run_once_more_and_no_more(self):
-        hang = (1, "FAILED          a: no end within 60 s: the run was stopped (it wrote nothing; the simulator "
-                   "journaled nothing)\n", "")
-        other = (1, "FAILED          a: exit status 0, expected 1\n", "")
-        passed = (0, "QUALIFIED: x behaves as documented in every scenario\n", "")
-        rows = [
-            ([hang, passed], passed, 2),
-            ([hang, hang, passed], hang, 2),
-            ([other, passed], other, 1),
-            ([passed, hang], passed, 1),
-        ]
-        for results, returned, calls in rows:
-            played = []
-
-            def run():
-                played.append(1)
-                return results[len(played) - 1]
-
-            self.assertEqual(again_if_hung(run), returned)
-            self.assertEqual(len(played), calls)
 
 
 if __name__ == "__main__":

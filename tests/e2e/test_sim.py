@@ -144,6 +144,8 @@ class ServerFailureTest(unittest.TestCase):
         exit_line = wait_for_exit_line(r, timeout=15)
         self.assertIsNotNone(exit_line, r.journal)
         self.assertEqual(exit_line["reason"], "creator gone")
+        # Only once the tool was gone: never under a live client.
+        self.assertGreaterEqual(exit_line["ms"], r.stopped_ms, r)
         with open(r.journal_path) as f:
             ops = [json.loads(line)["op"] for line in f if line.strip()]
         self.assertEqual(ops, ["Start", "Exit"])  # the creation never answered
