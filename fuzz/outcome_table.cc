@@ -4,12 +4,12 @@
 
 namespace {
 
-struct Outcome {
+struct TableRow {
   const char* message;
   int status;
 };
 
-const Outcome kOutcomes[] = {
+const TableRow kOutcomes[] = {
     {"FAILED TO INITIALISE COM", 1},
     {"CODE RESOURCE NOT FOUND", 1},
     {"CODE RESOURCE TOO SMALL", 1},
@@ -66,7 +66,7 @@ const Outcome kOutcomes[] = {
 }  // namespace
 
 int OutcomeStatus(const char* message) {
-  for (const Outcome& outcome : kOutcomes) {
+  for (const TableRow& outcome : kOutcomes) {
     if (std::strcmp(outcome.message, message) == 0) return outcome.status;
   }
   return -1;

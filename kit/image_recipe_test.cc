@@ -18,7 +18,7 @@ std::vector<uint8_t> Code() {
   return code;
 }
 
-TemplateValues Values() { return {{"code_revision", {true, 5, {}}}, {"code_size", {true, 512, {}}}}; }
+TemplateValues RecipeValues() { return {{"code_revision", {true, 5, {}}}, {"code_size", {true, 512, {}}}}; }
 
 std::vector<uint8_t> Inflate(const std::vector<uint8_t>& stream) {
   CryptoPP::ZlibDecompressor inflater(nullptr, false);
@@ -31,7 +31,7 @@ std::vector<uint8_t> Inflate(const std::vector<uint8_t>& stream) {
 std::vector<uint8_t> Make(const nlohmann::json& recipe) {
   std::optional<std::vector<uint8_t>> resource;
   std::string error;
-  EXPECT_TRUE(MakeImageResource(recipe, Code(), Values(), resource, error)) << error;
+  EXPECT_TRUE(MakeImageResource(recipe, Code(), RecipeValues(), resource, error)) << error;
   return resource.value_or(std::vector<uint8_t>{});
 }
 
@@ -123,7 +123,7 @@ TEST(ImageRecipeTest, ResourceEdits) {
   EXPECT_EQ(r.size(), 2 * packed.size());
   std::optional<std::vector<uint8_t>> none = std::vector<uint8_t>{1};
   std::string error;
-  ASSERT_TRUE(MakeImageResource({{"remove", true}}, Code(), Values(), none, error));
+  ASSERT_TRUE(MakeImageResource({{"remove", true}}, Code(), RecipeValues(), none, error));
   EXPECT_FALSE(none.has_value());
 }
 
@@ -155,7 +155,7 @@ TEST(ImageRecipeTest, RecipesThatCannotBeMadeAreRefused) {
     SCOPED_TRACE(row.recipe.dump());
     std::optional<std::vector<uint8_t>> resource;
     std::string error;
-    EXPECT_FALSE(MakeImageResource(row.recipe, Code(), Values(), resource, error));
+    EXPECT_FALSE(MakeImageResource(row.recipe, Code(), RecipeValues(), resource, error));
     EXPECT_EQ(error, row.error);
   }
 }

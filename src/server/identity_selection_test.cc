@@ -158,12 +158,12 @@ TEST(SelectIdentityTest, NamesPrintWideAndNullAsEmpty) {
 }
 
 // A name of `count` characters that shows where it was cut, narrow and wide.
-std::string Letters(size_t count) {
+std::string NameLetters(size_t count) {
   std::string text;
   for (size_t i = 0; i < count; ++i) text += i % 10 ? static_cast<char>('a' + i % 26) : static_cast<char>('0' + i / 10 % 10);
   return text;
 }
-std::wstring Wide(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
+std::wstring WideName(const std::string& ascii) { return std::wstring(ascii.begin(), ascii.end()); }
 
 std::wstring Repeat(const std::wstring& text, size_t times) {
   std::wstring out;
@@ -184,13 +184,13 @@ TEST(SelectIdentityTest, NamesOfAnyLengthPrintWhole) {
     std::string line;
   } rows[] = {
       {L"", L"", "Access as  : \n"},
-      {Wide(Letters(229)), L"Full", "Access as " + Letters(229) + " : Full\n"},
-      {Wide(Letters(240)), L"Full", "Access as " + Letters(240) + " : Full\n"},
-      {Wide(Letters(243)), L"", "Access as " + Letters(243) + " : \n"},
-      {Wide(Letters(300)), Wide(Letters(300)), "Access as " + Letters(300) + " : " + Letters(300) + "\n"},
-      {L"Operator", Wide(Letters(4000)), "Access as Operator : " + Letters(4000) + "\n"},
-      {Wide(Letters(70000)), L"Code programming", "Access as " + Letters(70000) + " : Code programming\n"},
-      {Wide(Letters(100000)), L"x", "Access as " + Letters(100000) + " : x\n"},
+      {WideName(NameLetters(229)), L"Full", "Access as " + NameLetters(229) + " : Full\n"},
+      {WideName(NameLetters(240)), L"Full", "Access as " + NameLetters(240) + " : Full\n"},
+      {WideName(NameLetters(243)), L"", "Access as " + NameLetters(243) + " : \n"},
+      {WideName(NameLetters(300)), WideName(NameLetters(300)), "Access as " + NameLetters(300) + " : " + NameLetters(300) + "\n"},
+      {L"Operator", WideName(NameLetters(4000)), "Access as Operator : " + NameLetters(4000) + "\n"},
+      {WideName(NameLetters(70000)), L"Code programming", "Access as " + NameLetters(70000) + " : Code programming\n"},
+      {WideName(NameLetters(100000)), L"x", "Access as " + NameLetters(100000) + " : x\n"},
       {Repeat(L"\u65e5", 300), Repeat(L"\U0001F600", 100),
        "Access as " + Repeat("\xE6\x97\xA5", 300) + " : " + Repeat("\xF0\x9F\x98\x80", 100) + "\n"},
   };
