@@ -173,8 +173,10 @@ class Factory : public IClassFactory {
     if (!out) return call.Finish(E_POINTER);
     *out = nullptr;
     if (!State().refusal.empty()) {
+      // Journaled before the server is told to end, so that its Exit follows.
+      const HRESULT refused = call.Finish(CLASS_E_CLASSNOTAVAILABLE, {}, State().refusal.c_str());
       SetEvent(RefusedEvent());
-      return call.Finish(CLASS_E_CLASSNOTAVAILABLE, {}, State().refusal.c_str());
+      return refused;
     }
     if (!State().bench_ok) return call.Finish(CLASS_E_CLASSNOTAVAILABLE, {}, State().bench_error.c_str());
     if (call.Failing()) return call.Finish(call.AnswerCode());
