@@ -2,9 +2,9 @@
 
 #include <set>
 
-#include "bench.h"
+#include "bench/bench.h"
 #include "block_crc.h"
-#include "image/pack.h"
+#include "k27image/pack.h"
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <string>
 
-#include "image/file_bytes.h"
+#include "lib/file_bytes.h"
 
 std::vector<nlohmann::json> ReadJournalLines(const std::filesystem::path& path) {
   std::vector<nlohmann::json> lines;

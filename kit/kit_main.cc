@@ -12,13 +12,15 @@
 #include <string>
 #include <vector>
 
-#include "bench.h"
-#include "bench_file.h"
+#include "bench/bench.h"
+#include "bench/bench_file.h"
 #include "kit_command_line.h"
 #include "qualify_command.h"
 #include "register_command.h"
-#include "switch_output.h"
-#include "wide_text.h"
+#include "lib/switch_output.h"
+#include "lib/wide_text.h"
+#include "lib/arguments.h"
+#include "lib/long_path.h"
 
 int main() {
   const std::vector<std::wstring> args = CommandLineArguments();

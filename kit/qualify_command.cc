@@ -8,22 +8,22 @@
 #include <filesystem>
 #include <optional>
 
-#include "bench_file.h"
+#include "bench/bench_file.h"
 #include "carried_image.h"
 #include "catalogue.h"
-#include "child_run.h"
-#include "image/file_bytes.h"
-#include "image/resource_update.h"
+#include "lib/child_run.h"
+#include "lib/file_bytes.h"
+#include "k27image/resource_update.h"
 #include "image_recipe.h"
 #include "journal_lines.h"
 #include "register_command.h"
-#include "run/long_path.h"
+#include "lib/long_path.h"
 #include "report.h"
 #include "run_registration.h"
-#include "sha256.h"
-#include "switch_output.h"
+#include "lib/sha256.h"
+#include "lib/switch_output.h"
 #include "verdict.h"
-#include "wide_text.h"
+#include "lib/wide_text.h"
 
 namespace fs = std::filesystem;
 

@@ -4,12 +4,12 @@
 
 #include <nlohmann/json.hpp>
 
-#include "classes_root_win.h"
-#include "image/file_bytes.h"
+#include "bench/classes_root_win.h"
+#include "lib/file_bytes.h"
 #include "journal_lines.h"
 #include "k27server.h"
 #include "register_command.h"
-#include "wide_text.h"
+#include "lib/wide_text.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include <string>
 
 #include "command_line.h"
-#include "registration.h"
+#include "bench/registration.h"
 
 class QualificationRegistration {
  public:

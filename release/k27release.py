@@ -331,12 +331,12 @@ def kit(args):
     values = readme_values(args.source, args.version, facts["release"], signed)
     kit_dir = os.path.join(args.source, "release", "bench-kit")
     files = [
-        ("k27prog.exe", read(os.path.join(args.build, "src", "run", "k27prog.exe"))),
-        ("k27image.exe", read(os.path.join(args.build, "tools", "k27image.exe"))),
+        ("k27prog.exe", read(os.path.join(args.build, "bin", "k27prog.exe"))),
+        ("k27image.exe", read(os.path.join(args.build, "bin", "k27image.exe"))),
         ("README.txt", crlf(fill(read(os.path.join(HERE, "README.txt.in"), "r"), values))),
-        ("bench-kit/k27kit.exe", read(os.path.join(args.build, "sim", "k27kit.exe"))),
-        ("bench-kit/k27sim.exe", read(os.path.join(args.build, "sim", "k27sim.exe"))),
-        ("bench-kit/k27ps.dll", read(os.path.join(args.build, "sim", "k27ps.dll"))),
+        ("bench-kit/k27kit.exe", read(os.path.join(args.build, "bin", "k27kit.exe"))),
+        ("bench-kit/k27sim.exe", read(os.path.join(args.build, "bin", "k27sim.exe"))),
+        ("bench-kit/k27ps.dll", read(os.path.join(args.build, "bin", "k27ps.dll"))),
         ("bench-kit/catalogue.md", crlf(read(os.path.join(args.source, "docs", "catalogue.md"), "r"))),
         ("bench-kit/README.txt", crlf(fill(read(os.path.join(kit_dir, "README.txt.in"), "r"), values))),
         ("bench-kit/bench.md", crlf(read(os.path.join(args.source, "docs", "bench.md"), "r"))),

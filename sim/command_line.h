@@ -18,11 +18,9 @@
 #include <string>
 #include <vector>
 
-enum class SimMode { kUsage, kServe, kRegister, kUnregister, kCheck, kPrintDefaultBench };
+#include "bench/registration.h"
 
-// Machine-wide (every user; needs administrator rights on Windows) or the
-// current user's own classes.
-enum class RegistrationScope { kMachine, kUser };
+enum class SimMode { kUsage, kServe, kRegister, kUnregister, kCheck, kPrintDefaultBench };
 
 struct SimCommand {
   SimMode mode = SimMode::kUsage;
@@ -40,20 +38,5 @@ SimCommand ParseCommandLine(const std::vector<std::wstring>& args);
 
 // The usage text, one line per form.
 const char* UsageText();
-
-// One argument as the Windows command-line parser reads it back: quoted when
-// it is empty or holds a blank, tab or quote, with the quotes and the
-// backslashes before them escaped.
-std::wstring QuoteArgument(const std::wstring& arg);
-
-// The registration's command line for COM: the server's full path, quoted.
-std::wstring ServerCommandLine(const std::wstring& exe);
-
-// The program that a registration's command line starts: the quoted path,
-// or the text up to the first ".exe " or the end, as COM reads it.
-std::wstring CommandLineProgram(const std::wstring& command_line);
-
-// Its file name alone ("k27sim.exe"), lower case.
-std::wstring ProgramFileName(const std::wstring& command_line);
 
 #endif  // K27_SIM_COMMAND_LINE_H_

@@ -1,7 +1,5 @@
 #include "command_line.h"
-
-#include <windows.h>
-#include <shellapi.h>
+#include "lib/arguments.h"
 
 #include <gtest/gtest.h>
 
@@ -9,16 +7,6 @@
 #include <vector>
 
 namespace {
-
-// The arguments after the program's name, as Windows reads a command line.
-std::vector<std::wstring> SplitCommandLine(const std::wstring& line) {
-  int argc = 0;
-  LPWSTR* argv = CommandLineToArgvW(line.c_str(), &argc);
-  std::vector<std::wstring> args;
-  for (int i = 1; argv && i < argc; ++i) args.emplace_back(argv[i]);
-  if (argv) LocalFree(argv);
-  return args;
-}
 
 TEST(CommandLineTest, SwitchesAndTheirMistakes) {
   using M = SimMode;
@@ -75,18 +63,6 @@ TEST(CommandLineTest, SwitchesAndTheirMistakes) {
   }
 }
 
-TEST(CommandLineTest, ArgumentsSurviveWindowsParsing) {
-  const std::wstring texts[] = {
-      L"plain", L"", L"with blank", L"C:\\Program Files\\K27 kit\\bench.json", L"a\"b", L"ends in \\",
-      L"\\\\server\\share\\bench file.json", L"two\\\\\"quotes\"", L"tab\there", L"\u00e9t\u00e9 \u65e5\u672c"};
-  for (const std::wstring& text : texts) {
-    const std::vector<std::wstring> args = SplitCommandLine(L"prog.exe " + QuoteArgument(text) + L" next");
-    ASSERT_EQ(args.size(), 2u) << std::string(text.begin(), text.end());
-    EXPECT_EQ(args[0], text);
-    EXPECT_EQ(args[1], L"next");
-  }
-}
-
 TEST(CommandLineTest, TheRegisteredCommandLineIsTheProgramAlone) {
   for (const std::wstring exe : {L"C:\\kit\\k27sim.exe", L"C:\\Program Files\\K27 kit\\k27sim.exe",
                                  L"C:\\PROGRA~1\\K27KIT~1\\K27SIM.EXE"}) {
@@ -94,28 +70,10 @@ TEST(CommandLineTest, TheRegisteredCommandLineIsTheProgramAlone) {
     EXPECT_EQ(CommandLineProgram(line), exe);
     EXPECT_EQ(ProgramFileName(line), L"k27sim.exe");
     // COM adds -Embedding to what the registration holds.
-    const SimCommand c = ParseCommandLine(SplitCommandLine(line + L" -Embedding"));
+    const SimCommand c = ParseCommandLine(ArgumentsOf(line + L" -Embedding"));
     EXPECT_EQ(c.mode, SimMode::kServe) << std::string(line.begin(), line.end());
     EXPECT_EQ(c.bench, L"");
     EXPECT_EQ(c.journal, L"");
-  }
-}
-
-TEST(CommandLineTest, TheProgramARegistrationStarts) {
-  struct Row {
-    std::wstring line, file;
-  } rows[] = {
-      {L"\"C:\\Program Files\\K27\\k27sim.exe\" /bench \"C:\\b.json\" -Embedding", L"k27sim.exe"},
-      {L"C:\\kit\\K27SIM.EXE -Embedding", L"k27sim.exe"},
-      {L"C:\\Program Files\\Vendor\\devserver.exe /automation", L"devserver.exe"},
-      {L"C:\\Tools\\k27sim.exe.bak\\server.exe", L"server.exe"},
-      {L"C:\\x\\not-k27sim.exe", L"not-k27sim.exe"},
-      {L"  \"C:\\x\\k27sim.exe\"", L"k27sim.exe"},
-      {L"", L""},
-      {L"server", L"server"},
-  };
-  for (const Row& row : rows) {
-    EXPECT_EQ(ProgramFileName(row.line), row.file) << std::string(row.line.begin(), row.line.end());
   }
 }
 

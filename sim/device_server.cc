@@ -4,9 +4,9 @@
 
 #include "com_object.h"
 #include "device_interface.h"
-#include "wide_text.h"
+#include "lib/wide_text.h"
 #include "k27server.h"
-#include "response.h"
+#include "bench/response.h"
 #include "safe_arrays.h"
 #include "server_objects.h"
 #include "server_state.h"

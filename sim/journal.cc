@@ -4,8 +4,8 @@
 
 #include <algorithm>
 
-#include "run/long_path.h"
-#include "wide_text.h"
+#include "lib/long_path.h"
+#include "lib/wide_text.h"
 
 namespace {
 

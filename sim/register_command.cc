@@ -6,12 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "bench_file.h"
-#include "classes_root_win.h"
-#include "registration.h"
-#include "run/long_path.h"
-#include "switch_output.h"
-#include "wide_text.h"
+#include "bench/bench_file.h"
+#include "bench/classes_root_win.h"
+#include "bench/registration.h"
+#include "lib/long_path.h"
+#include "lib/switch_output.h"
+#include "lib/wide_text.h"
 
 namespace {
 
@@ -116,42 +116,6 @@ RegisteredFiles FilesOfThisServer() {
   const std::wstring program = ThisProgram();
   std::unique_ptr<ClassesRoot> classes = OpenClassesAsComSeesThem();
   return ServedFiles({classes.get()}, [&](const std::wstring& registered) { return SameFile(registered, program); });
-}
-
-std::wstring FullPath(const std::wstring& path) {
-  const DWORD size = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
-  if (size == 0) return path;
-  std::wstring full(size, L'\0');
-  const DWORD length = GetFullPathNameW(path.c_str(), size, full.data(), nullptr);
-  full.resize(length < size ? length : 0);
-  return full;
-}
-
-std::vector<std::wstring> CommandLineArguments() {
-  int argc = 0;
-  LPWSTR* argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-  std::vector<std::wstring> args;
-  for (int i = 1; argv && i < argc; ++i) args.emplace_back(argv[i]);
-  if (argv) LocalFree(argv);
-  return args;
-}
-
-std::wstring ThisProgram() {
-  std::wstring path(MAX_PATH, L'\0');
-  for (;;) {
-    const DWORD length = GetModuleFileNameW(nullptr, path.data(), static_cast<DWORD>(path.size()));
-    if (length == 0) return {};
-    if (length < path.size()) {
-      path.resize(length);
-      return path;
-    }
-    path.resize(path.size() * 2);
-  }
-}
-
-std::wstring Folder(const std::wstring& path) {
-  const size_t slash = path.find_last_of(L"\\/");
-  return slash == std::wstring::npos ? std::wstring() : path.substr(0, slash);
 }
 
 int RunRegistration(const SimCommand& command, const std::wstring& simulator, const RegistrationWords& words) {

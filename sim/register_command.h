@@ -42,14 +42,5 @@ RegisteredFiles FilesOfThisServer();
 // Why the simulator at that path cannot be registered (RegistrablePath).
 std::string TooLongToRegister(const std::wstring& simulator);
 
-// A path made full against the current folder (the path itself when it
-// cannot be).
-std::wstring FullPath(const std::wstring& path);
-// The program's arguments, after its own name, as Windows splits them.
-std::vector<std::wstring> CommandLineArguments();
-// The full path of the running program.
-std::wstring ThisProgram();
-// The folder of a path, without its last backslash.
-std::wstring Folder(const std::wstring& path);
 
 #endif  // K27_SIM_REGISTER_COMMAND_H_

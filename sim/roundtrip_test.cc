@@ -19,12 +19,12 @@
 #include <thread>
 #include <vector>
 
-#include "device_record.h"
+#include "bench/device_record.h"
 #include "k27server.h"
-#include "bench.h"
+#include "bench/bench.h"
 #include "com_text.h"
-#include "wide_text.h"
-#include "sha256.h"
+#include "lib/wide_text.h"
+#include "lib/sha256.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 #include <cstring>
 
 #include "journal.h"
-#include "sha256.h"
+#include "lib/sha256.h"
 
 SAFEARRAY* MakeSafeArray(const ArrayContents& contents, HRESULT* hr) {
   *hr = S_OK;

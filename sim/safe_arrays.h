@@ -13,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "response.h"
+#include "bench/response.h"
 
 // A new one-dimensional array with the contents, or null when the contents
 // say null. Sets *hr to E_OUTOFMEMORY when the array cannot be made.

@@ -3,9 +3,9 @@
 #include <cstdio>
 #include <vector>
 
-#include "bench_file.h"
+#include "bench/bench_file.h"
 #include "client_watch.h"
-#include "wide_text.h"
+#include "lib/wide_text.h"
 #include "journal.h"
 
 namespace {

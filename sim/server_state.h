@@ -10,8 +10,8 @@
 
 #include <string>
 
-#include "bench.h"
-#include "call_plan.h"
+#include "bench/bench.h"
+#include "bench/call_plan.h"
 #include "com_text.h"
 
 struct ServerState {

@@ -16,18 +16,20 @@
 #include <string>
 #include <vector>
 
-#include "bench.h"
-#include "bench_file.h"
-#include "classes_root_win.h"
+#include "bench/bench.h"
+#include "bench/bench_file.h"
+#include "bench/classes_root_win.h"
 #include "client_watch.h"
 #include "command_line.h"
 #include "journal.h"
 #include "register_command.h"
-#include "registration.h"
+#include "bench/registration.h"
 #include "server_objects.h"
 #include "server_state.h"
-#include "switch_output.h"
-#include "wide_text.h"
+#include "lib/switch_output.h"
+#include "lib/wide_text.h"
+#include "lib/arguments.h"
+#include "lib/long_path.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 
 #include "image/byte_order.h"
 #include "image/checksum.h"
-#include "image/shipped_image.h"
+#include "k27image/shipped_image.h"
 #include "support/run_to_exit.h"
 
 namespace {

@@ -214,17 +214,17 @@ def entry(result, op, index=0):
 
 
 def tool_exe():
-    return os.path.join(BUILD, "src", "run", "k27prog.exe")
+    return os.path.join(BUILD, "bin", "k27prog.exe")
 
 
 def sim_exe():
-    return os.path.join(BUILD, "sim", "k27sim.exe")
+    return os.path.join(BUILD, "bin", "k27sim.exe")
 
 
 def kit_exe():
     """The bench kit's console program, beside the simulator, its proxy and
     the catalogue."""
-    return os.path.join(BUILD, "sim", "k27kit.exe")
+    return os.path.join(BUILD, "bin", "k27kit.exe")
 
 
 _FAILED = re.compile(r"^FAILED +(\S+): (.*)$", re.M)

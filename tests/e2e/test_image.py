@@ -19,7 +19,7 @@ SHIPPED = os.path.join(REPO, "resources", "k27image.zlib")
 
 
 def image_tool():
-    return os.path.join(BUILD, "tools", "k27image.exe")
+    return os.path.join(BUILD, "bin", "k27image.exe")
 
 
 def k27image(*args):

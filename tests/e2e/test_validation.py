@@ -15,7 +15,7 @@ CODE_BASE = 0x80000
 
 
 def image_tool():
-    return os.path.join(BUILD, "tools", "k27image.exe")
+    return os.path.join(BUILD, "bin", "k27image.exe")
 
 
 def k27image(*args):

@@ -1,0 +1,33 @@
+#ifndef K27_BENCH_RESPONSE_H_
+#define K27_BENCH_RESPONSE_H_
+
+// The arrays the server hands out, as plain bytes before they become safe
+// arrays: the detect response and a device's identity list, each in its
+// natural form or bent into the shape the bench asks for.
+
+#include <cstdint>
+#include <vector>
+
+#include "bench/bench.h"
+
+struct ArrayContents {
+  bool null = false;
+  uint16_t vartype = kVtUi1;
+  int32_t lower_bound = 0;
+  uint32_t count = 0;         // elements
+  std::vector<uint8_t> data;  // count * ElementSize(vartype) bytes, little-endian
+};
+
+uint32_t ElementSize(uint16_t vartype);
+
+// Repacks natural bytes into the shape's element type and count: elements
+// are cut from the bytes in order, little-endian, and zero-padded.
+ArrayContents ShapeArray(std::vector<uint8_t> natural, uint16_t natural_vartype, const ArrayShape& shape);
+
+// Every device record in order.
+ArrayContents DetectResponse(const Bench& bench);
+
+// The device's identity triples as 16-bit elements, or the shape's own.
+ArrayContents IdentityList(const BenchDevice& device);
+
+#endif  // K27_BENCH_RESPONSE_H_

@@ -1,0 +1,29 @@
+#ifndef K27_LIB_CHILD_RUN_H_
+#define K27_LIB_CHILD_RUN_H_
+
+// One run of the program under qualification, as the kit plays it: in a
+// folder of its own, standard input from a pipe (the line typed, then its
+// end), standard output and error to a file, no console at all (so the
+// final wait for the space key ends at once), and a time limit.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+struct ChildRun {
+  bool started = false;
+  std::string error;  // why it could not be started
+  bool timed_out = false;
+  bool cancelled = false;
+  int64_t stopped_ms = 0;  // when it was stopped (ms since 1970, UTC); 0 when it ended itself
+  uint32_t exit_code = 0;
+  double seconds = 0;
+};
+
+// `cancel`, when signalled, ends the run at once (the kit was interrupted).
+ChildRun RunProgram(const std::wstring& program, const std::wstring& folder, const std::optional<std::string>& typed,
+                    const std::wstring& output, int timeout_s, HANDLE cancel);
+
+#endif  // K27_LIB_CHILD_RUN_H_
