@@ -33,7 +33,7 @@ namespace fs = std::filesystem;
 
 const CLSID kClsid = {0xAF3D8AC6, 0xA1AA, 0x48D0, {0xBB, 0x1D, 0x65, 0x00, 0x9E, 0xCC, 0xBA, 0x99}};
 
-// The folder of this test program, where k27sim.exe is built too.
+// The folder of this test program (build/sim; k27sim.exe is in build/bin).
 std::wstring ProgramFolder() {
   wchar_t path[MAX_PATH];
   const DWORD length = GetModuleFileNameW(nullptr, path, MAX_PATH);
@@ -43,7 +43,7 @@ std::wstring ProgramFolder() {
 
 // Runs k27sim.exe with the arguments and returns its exit status.
 DWORD RunSimulator(const std::wstring& args) {
-  std::wstring line = L"\"" + ProgramFolder() + L"\\k27sim.exe\" " + args;
+  std::wstring line = L"\"" + ProgramFolder() + L"\\..\\bin\\k27sim.exe\" " + args;
   STARTUPINFOW startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
