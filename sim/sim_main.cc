@@ -16,8 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "bench.h"
-#include "bench_file.h"
 #include "classes_root_win.h"
 #include "client_watch.h"
 #include "command_line.h"
@@ -117,14 +115,6 @@ int main() {
       return RunRegistration(command, ThisProgram());
     case SimMode::kUnregister:
       return RunUnregistration(command);
-    case SimMode::kCheck: {
-      const BenchVerdict verdict = CheckBenchFile(command.check_file);
-      WriteLine(OutputStream::kOut, verdict.line);
-      return verdict.ok ? 0 : 1;
-    }
-    case SimMode::kPrintDefaultBench:
-      WriteText(OutputStream::kOut, DefaultBenchText());
-      return 0;
     case SimMode::kUsage:
       break;
   }
