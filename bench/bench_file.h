@@ -18,7 +18,7 @@ struct BenchVerdict {
   std::string line;
 };
 
-// What -check says of a bench file (and what registration refuses).
+// What k27kit check says of a bench file (and what registration refuses).
 BenchVerdict CheckBenchFile(const std::wstring& path);
 
 #endif  // K27_BENCH_BENCH_FILE_H_

@@ -1,8 +1,12 @@
+// The interfaces' C form, whose vtable structures give their method counts.
+#define CINTERFACE
 #include "bench/registration.h"
 
 #include <algorithm>
 #include <cwctype>
 
+#include "k27server.h"
+#include "lib/com_text.h"
 
 namespace {
 
@@ -37,17 +41,17 @@ struct Group {
 
 struct InterfaceInfo {
   const wchar_t* name;
-  const wchar_t* iid;
-  int methods;  // IUnknown's three included
+  const IID& iid;
+  size_t methods;  // IUnknown's three included
 };
 
-// The method counts follow the interfaces' vtables (a test checks them
-// against the generated header).
-constexpr InterfaceInfo kInterfaces[] = {
-    {L"IDeviceServer", L"{7ADC3EE4-226F-4F84-82F7-20444C1F8C16}", 16},
-    {L"IDeviceInterface", L"{5B1F0C2A-8E47-4C39-9D61-2A7E4F3B8C05}", 30},
-    {L"ICodeProgramming", L"{C4E9A7D3-1B62-4F08-A5C7-93D2E6F10B4A}", 9},
+const InterfaceInfo kInterfaces[] = {
+    {L"IDeviceServer", IID_IDeviceServer, sizeof(IDeviceServerVtbl) / sizeof(void*)},
+    {L"IDeviceInterface", IID_IDeviceInterface, sizeof(IDeviceInterfaceVtbl) / sizeof(void*)},
+    {L"ICodeProgramming", IID_ICodeProgramming, sizeof(ICodeProgrammingVtbl) / sizeof(void*)},
 };
+
+std::wstring ServerKey() { return L"CLSID\\" + RegistryGuid(CLSID_DeviceServerClass); }
 
 std::wstring Upper(std::wstring text) {
   for (wchar_t& c : text) c = static_cast<wchar_t>(std::towupper(c));
@@ -56,9 +60,9 @@ std::wstring Upper(std::wstring text) {
 
 std::vector<Group> Groups(const RegistrationPaths& paths) {
   std::vector<Group> groups;
-  const std::wstring server = std::wstring(L"CLSID\\") + kServerClassText;
+  const std::wstring server = ServerKey();
   groups.push_back({GroupKind::kServerClass, server,
-                    std::wstring(L"the device server's class ") + kServerClassText,
+                    L"the device server's class " + RegistryGuid(CLSID_DeviceServerClass),
                     {{server, L"", kClassDescription},
                      {server, kBenchValueName, paths.bench, true},
                      {server, kJournalValueName, paths.journal, true},
@@ -69,8 +73,9 @@ std::vector<Group> Groups(const RegistrationPaths& paths) {
                     // a service, a surrogate or another machine's server.
                     {{server + L"\\LocalServer32", L"ServerExecutable"}, {server, L"AppID"}}});
   for (const InterfaceInfo& i : kInterfaces) {
-    const std::wstring key = std::wstring(L"Interface\\") + i.iid;
-    groups.push_back({GroupKind::kInterface, key, std::wstring(L"the ") + i.name + L" interface " + i.iid,
+    const std::wstring iid = RegistryGuid(i.iid);
+    const std::wstring key = L"Interface\\" + iid;
+    groups.push_back({GroupKind::kInterface, key, std::wstring(L"the ") + i.name + L" interface " + iid,
                       {{key, L"", i.name},
                        {key + L"\\NumMethods", L"", std::to_wstring(i.methods)},
                        {key + L"\\ProxyStubClsid32", L"", kProxyClassText}},
@@ -160,8 +165,6 @@ Holding GroupHolding(ClassesRoot& root, const Group& group) {
 
 const Group& ServerClassGroup(const std::vector<Group>& groups) { return groups.front(); }
 
-std::wstring ServerKey() { return std::wstring(L"CLSID\\") + kServerClassText; }
-
 void DeleteEmptyKeys(ClassesRoot& root, const std::vector<std::wstring>& keys) {
   for (const std::wstring& key : keys) {
     if (root.KeyExists(key) && root.KeyIsEmpty(key)) root.DeleteEmptyKey(key);
@@ -169,6 +172,11 @@ void DeleteEmptyKeys(ClassesRoot& root, const std::vector<std::wstring>& keys) {
 }
 
 }  // namespace
+
+std::wstring RegistryGuid(const GUID& guid) {
+  const std::string text = GuidText(guid);
+  return {text.begin(), text.end()};
+}
 
 RegValue StringValue(const std::wstring& text) {
   RegValue value;

@@ -28,6 +28,8 @@
 // or the class has an AppID (which may have COM start a service instead).
 // A forced registration puts those aside too.
 
+#include <guiddef.h>
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -78,7 +80,8 @@ class ClassesRoot {
   virtual long DeleteEmptyKey(const std::wstring& key) = 0;
 };
 
-constexpr wchar_t kServerClassText[] = L"{AF3D8AC6-A1AA-48D0-BB1D-65009ECCBA99}";
+// A class or interface id as the registry names it: "{AF3D8AC6-...}".
+std::wstring RegistryGuid(const GUID& guid);
 constexpr wchar_t kProxyClassText[] = L"{5C7535A9-DB5A-4E1A-AAAA-6FB3215EE182}";
 constexpr wchar_t kClassDescription[] = L"K27 bench simulator (k27sim), not a device server";
 constexpr wchar_t kServerFileName[] = L"k27sim.exe";

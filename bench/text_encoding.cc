@@ -75,29 +75,13 @@ DecodedText FromUtf16(std::string_view bytes, bool big_endian) {
   return text;
 }
 
-// Marks of encodings that are not read, as their byte-order marks give them.
-struct Mark {
-  std::string_view bytes;
-  const char* name;
-};
-// UTF-32 comes before UTF-16 LE, whose mark begins its own.
-const Mark kOtherMarks[] = {
-    {std::string_view("\xFF\xFE\x00\x00", 4), "UTF-32 LE"},
-    {std::string_view("\x00\x00\xFE\xFF", 4), "UTF-32 BE"},
-    {"\x2B\x2F\x76", "UTF-7"},
-    {"\xF7\x64\x4C", "UTF-1"},
-    {"\xDD\x73\x66\x73", "UTF-EBCDIC"},
-    {"\x0E\xFE\xFF", "SCSU"},
-    {"\xFB\xEE\x28", "BOCU-1"},
-    {"\x84\x31\x95\x33", "GB 18030"},
-};
-
 }  // namespace
 
 DecodedText DecodeText(std::string_view bytes) {
-  for (const Mark& mark : kOtherMarks) {
-    if (StartsWith(bytes, mark.bytes)) return Refuse(std::string(mark.name) + " (by its byte-order mark)");
-  }
+  // UTF-32 LE's mark begins with UTF-16 LE's: it is looked for first. Other
+  // encodings are named by the bytes that are not UTF-8.
+  if (StartsWith(bytes, std::string_view("\xFF\xFE\x00\x00", 4))) return Refuse("UTF-32 LE (by its byte-order mark)");
+  if (StartsWith(bytes, std::string_view("\x00\x00\xFE\xFF", 4))) return Refuse("UTF-32 BE (by its byte-order mark)");
   if (StartsWith(bytes, "\xFF\xFE")) return FromUtf16(bytes, false);
   if (StartsWith(bytes, "\xFE\xFF")) return FromUtf16(bytes, true);
   const bool marked = StartsWith(bytes, "\xEF\xBB\xBF");

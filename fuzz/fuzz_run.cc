@@ -1,11 +1,8 @@
 #include "fuzz_run.h"
 
-#include <cryptopp/cryptlib.h>
-
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
-#include <new>
 
 #include "outcome_table.h"
 #include "run/fatal_exit.h"
@@ -41,14 +38,7 @@ FuzzOutcome RunFuzzedStages(const std::function<void()>& body) {
   platform.console = &console;
   FuzzOutcome outcome;
   try {
-    // As the driver ends what a stage lets escape.
-    try {
-      body();
-    } catch (const std::bad_alloc&) {
-      FatalExit(1, "OUT OF MEMORY");
-    } catch (const CryptoPP::Exception&) {
-      FatalExit(1, "CODE DECOMPRESSION FAILED");
-    }
+    RunStages(body);  // as the driver ends what a stage lets escape
   } catch (const ProcessEnded& end) {
     outcome.ended = true;
     outcome.status = end.status;

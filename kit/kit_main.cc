@@ -38,9 +38,7 @@ int main() {
       WriteText(OutputStream::kOut, DefaultBenchText());
       return 0;
     case KitMode::kRegister:
-      return RunRegistration(command.registration, simulator,
-                             {"--force", "k27kit register --per-user", "k27kit unregister",
-                              "k27kit unregister --per-user"});
+      return RunRegistration(command.registration, simulator);
     case KitMode::kUnregister:
       return RunUnregistration(command.registration);
     case KitMode::kHelp:

@@ -13,8 +13,6 @@
 
 namespace {
 
-const CLSID kDeviceServerClass = {0xAF3D8AC6, 0xA1AA, 0x48D0, {0xBB, 0x1D, 0x65, 0x00, 0x9E, 0xCC, 0xBA, 0x99}};
-
 // What the proof's bench answers to GetVersion: no device server's version.
 constexpr unsigned short kProofMajor = 27;
 constexpr unsigned short kProofMinor = 2701;
@@ -118,7 +116,7 @@ DWORD WINAPI CallForProof(void* argument) {
   ProofCall* call = static_cast<ProofCall*>(argument);
   const HRESULT init = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
   IDeviceServer* server = nullptr;
-  call->created = CoCreateInstance(kDeviceServerClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IDeviceServer,
+  call->created = CoCreateInstance(CLSID_DeviceServerClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IDeviceServer,
                                    reinterpret_cast<void**>(&server));
   call->server = server != nullptr;
   if (SUCCEEDED(call->created) && server) {

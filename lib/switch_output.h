@@ -1,8 +1,8 @@
 #ifndef K27_LIB_SWITCH_OUTPUT_H_
 #define K27_LIB_SWITCH_OUTPUT_H_
 
-// Output of the switches a person runs (registration, -check,
-// -print-default-bench). k27sim.exe is a windowless program, so that COM
+// Output of the registration switches and of k27kit's commands.
+// k27sim.exe is a windowless program, so that COM
 // never opens a console for it; what it has to say goes to the stream it
 // was redirected to, or else to the console of the program that started it.
 

@@ -18,8 +18,7 @@ std::wstring SwitchName(const std::wstring& arg) {
 
 bool IsKnownSwitch(const std::wstring& arg) {
   static const wchar_t* const kNames[] = {L"embedding", L"regserver", L"regserverperuser", L"unregserver",
-                                          L"unregserverperuser", L"check", L"print-default-bench", L"bench",
-                                          L"journal", L"force"};
+                                          L"unregserverperuser", L"bench", L"journal", L"force"};
   const std::wstring name = SwitchName(arg);
   for (const wchar_t* known : kNames) {
     if (name == known) return true;
@@ -38,9 +37,7 @@ SimCommand Mistake(const std::wstring& what) {
 const char* UsageText() {
   return "usage: k27sim /RegServer [/bench FILE] [/journal FILE] [/force]   register for every user\n"
          "       k27sim /RegServerPerUser [/bench FILE] [/journal FILE] [/force]   register for this user\n"
-         "       k27sim /UnregServer | /UnregServerPerUser   remove that registration\n"
-         "       k27sim -check FILE   check a bench file\n"
-         "       k27sim -print-default-bench   print the built-in bench\n";
+         "       k27sim /UnregServer | /UnregServerPerUser   remove that registration\n";
 }
 
 SimCommand ParseCommandLine(const std::vector<std::wstring>& args) {
@@ -48,13 +45,6 @@ SimCommand ParseCommandLine(const std::vector<std::wstring>& args) {
   bool embedding = false;
   bool mode_given = false;
   bool help = false;
-  auto set_mode = [&](SimMode mode, RegistrationScope scope) {
-    if (mode_given) return false;
-    mode_given = true;
-    command.mode = mode;
-    command.scope = scope;
-    return true;
-  };
   for (size_t i = 0; i < args.size(); ++i) {
     const std::wstring& arg = args[i];
     const std::wstring name = SwitchName(arg);
@@ -64,18 +54,10 @@ SimCommand ParseCommandLine(const std::vector<std::wstring>& args) {
       embedding = true;
     } else if (name == L"regserver" || name == L"regserverperuser" || name == L"unregserver" ||
                name == L"unregserverperuser") {
-      const SimMode mode = name.rfind(L"un", 0) == 0 ? SimMode::kUnregister : SimMode::kRegister;
-      const RegistrationScope scope =
-          name.ends_with(L"peruser") ? RegistrationScope::kUser : RegistrationScope::kMachine;
-      if (!set_mode(mode, scope)) return Mistake(L"more than one of the switches " + arg);
-    } else if (name == L"check") {
-      if (!has_value) return Mistake(L"-check needs a bench file");
-      if (!set_mode(SimMode::kCheck, RegistrationScope::kMachine)) return Mistake(L"more than one of the switches " + arg);
-      command.check_file = args[++i];
-    } else if (name == L"print-default-bench") {
-      if (!set_mode(SimMode::kPrintDefaultBench, RegistrationScope::kMachine)) {
-        return Mistake(L"more than one of the switches " + arg);
-      }
+      if (mode_given) return Mistake(L"more than one of the switches " + arg);
+      mode_given = true;
+      command.mode = name.rfind(L"un", 0) == 0 ? SimMode::kUnregister : SimMode::kRegister;
+      command.scope = name.ends_with(L"peruser") ? RegistrationScope::kUser : RegistrationScope::kMachine;
     } else if (name == L"bench" || name == L"journal") {
       // A switch where the file should be is a forgotten file, not a file.
       if (!has_value || args[i + 1].empty() || IsKnownSwitch(args[i + 1])) return Mistake(arg + L" needs a file");

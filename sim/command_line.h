@@ -9,8 +9,6 @@
 //   k27sim /RegServerPerUser [/bench FILE] [/journal FILE] [/force]
 //   k27sim /UnregServer
 //   k27sim /UnregServerPerUser
-//   k27sim -check FILE
-//   k27sim -print-default-bench
 //   k27sim -Embedding     (as COM starts it; the bench and the journal
 //                          come from the registration, beside its command line)
 //   k27sim [/bench FILE] [/journal FILE] -Embedding     (started by hand)
@@ -20,14 +18,13 @@
 
 #include "bench/registration.h"
 
-enum class SimMode { kUsage, kServe, kRegister, kUnregister, kCheck, kPrintDefaultBench };
+enum class SimMode { kUsage, kServe, kRegister, kUnregister };
 
 struct SimCommand {
   SimMode mode = SimMode::kUsage;
   RegistrationScope scope = RegistrationScope::kMachine;
   std::wstring bench;    // empty: the built-in bench
   std::wstring journal;  // empty: no journal
-  std::wstring check_file;
   bool force = false;
   // Why the command line was not understood; empty for a plain usage request.
   std::wstring error;

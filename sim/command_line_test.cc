@@ -29,8 +29,6 @@ TEST(CommandLineTest, SwitchesAndTheirMistakes) {
       {{L"/bench", L"C:\\a b\\b.json", L"/journal", L"C:\\j.jsonl", L"-Embedding"}, M::kServe, S::kMachine,
        L"C:\\a b\\b.json", L"C:\\j.jsonl", false, false},
       {{L"/Embedding"}, M::kServe, S::kMachine, L"", L"", false, false},
-      {{L"-check", L"bench.json"}, M::kCheck, S::kMachine, L"", L"", false, false},
-      {{L"-print-default-bench"}, M::kPrintDefaultBench, S::kMachine, L"", L"", false, false},
       {{}, M::kUsage, S::kMachine, L"", L"", false, false},
       {{L"/?"}, M::kUsage, S::kMachine, L"", L"", false, false},
       // Mistakes: each is a usage error, never a guess.
@@ -43,8 +41,6 @@ TEST(CommandLineTest, SwitchesAndTheirMistakes) {
       {{L"/bench", L"b.json"}, M::kUsage, S::kMachine, L"", L"", false, true},
       {{L"/force"}, M::kUsage, S::kMachine, L"", L"", false, true},
       {{L"/RegServer", L"-Embedding"}, M::kUsage, S::kMachine, L"", L"", false, true},
-      {{L"-check"}, M::kUsage, S::kMachine, L"", L"", false, true},
-      {{L"-check", L"a", L"-print-default-bench"}, M::kUsage, S::kMachine, L"", L"", false, true},
       {{L"bench.json"}, M::kUsage, S::kMachine, L"", L"", false, true},
       {{L"/RegServe"}, M::kUsage, S::kMachine, L"", L"", false, true},
   };

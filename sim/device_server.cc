@@ -13,8 +13,6 @@
 
 using nlohmann::json;
 
-const CLSID kDeviceServerClsid = {0xAF3D8AC6, 0xA1AA, 0x48D0, {0xBB, 0x1D, 0x65, 0x00, 0x9E, 0xCC, 0xBA, 0x99}};
-
 namespace {
 
 constexpr HRESULT kNotFound = HRESULT_FROM_WIN32(ERROR_NOT_FOUND);

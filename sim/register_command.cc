@@ -118,7 +118,7 @@ RegisteredFiles FilesOfThisServer() {
   return ServedFiles({classes.get()}, [&](const std::wstring& registered) { return SameFile(registered, program); });
 }
 
-int RunRegistration(const SimCommand& command, const std::wstring& simulator, const RegistrationWords& words) {
+int RunRegistration(const SimCommand& command, const std::wstring& simulator) {
   RegistrationPaths paths;
   const std::wstring proxy = Folder(simulator) + L"\\" + kProxyFileName;
   if (!IsFile(proxy)) return Refuse(Utf8(proxy) + " is missing: k27ps.dll must sit beside k27sim.exe");
@@ -143,7 +143,7 @@ int RunRegistration(const SimCommand& command, const std::wstring& simulator, co
   if (!foreign.empty() && !command.force) {
     return Refuse(Utf8(foreign) +
                   ". The bench simulator must never stand in for a device server on a PC that programs real "
-                  "devices (" + words.force + " replaces it all the same)");
+                  "devices (a forced registration replaces it all the same)");
   }
   if (!foreign.empty()) {
     // Recorded, so that a simulator COM starts for this user knows it was
@@ -154,7 +154,7 @@ int RunRegistration(const SimCommand& command, const std::wstring& simulator, co
   if (const long error = WriteRegistration(*root, paths)) {
     std::string why = "cannot write " + Utf8(root->Name()) + ": " + ErrorText(error);
     if (error == ERROR_ACCESS_DENIED && command.scope == RegistrationScope::kMachine) {
-      why += std::string("; run it as administrator, or use ") + words.register_per_user;
+      why += "; run it as administrator, or register for this user only";
     }
     return Refuse(why);
   }
@@ -162,10 +162,10 @@ int RunRegistration(const SimCommand& command, const std::wstring& simulator, co
                      " (bench: " + (paths.bench.empty() ? std::string("built-in") : Utf8(paths.bench)) +
                      ", journal: " + (paths.journal.empty() ? std::string("none") : Utf8(paths.journal)) + ")";
   if (!foreign.empty() && command.scope == RegistrationScope::kMachine) {
-    line += "; forced over " + Utf8(foreign) + ", which " + words.unregister + " puts back";
+    line += "; forced over " + Utf8(foreign) + ", which unregistering puts back";
   } else if (!foreign.empty()) {
-    line += "; forced over " + Utf8(foreign) + ": until " + words.unregister_per_user +
-            " this user's runs reach the simulator instead";
+    line += "; forced over " + Utf8(foreign) + ": until this user's registration is removed, this user's runs "
+            "reach the simulator instead";
   }
   WriteLine(OutputStream::kOut, line);
   return 0;

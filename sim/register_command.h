@@ -12,14 +12,7 @@
 
 // `simulator` is the full path of the k27sim.exe to register; k27ps.dll
 // must sit beside it.
-// How the messages name the commands: k27sim's switches, or the kit's.
-struct RegistrationWords {
-  const char* force = "/force";
-  const char* register_per_user = "/RegServerPerUser";
-  const char* unregister = "/UnregServer";
-  const char* unregister_per_user = "/UnregServerPerUser";
-};
-int RunRegistration(const SimCommand& command, const std::wstring& simulator, const RegistrationWords& words = {});
+int RunRegistration(const SimCommand& command, const std::wstring& simulator);
 int RunUnregistration(const SimCommand& command);
 
 // A registration of another program where COM would look for the device

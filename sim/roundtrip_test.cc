@@ -22,7 +22,7 @@
 #include "bench/device_record.h"
 #include "k27server.h"
 #include "bench/bench.h"
-#include "com_text.h"
+#include "lib/com_text.h"
 #include "lib/wide_text.h"
 #include "lib/sha256.h"
 
@@ -30,8 +30,6 @@ namespace {
 
 using nlohmann::json;
 namespace fs = std::filesystem;
-
-const CLSID kClsid = {0xAF3D8AC6, 0xA1AA, 0x48D0, {0xBB, 0x1D, 0x65, 0x00, 0x9E, 0xCC, 0xBA, 0x99}};
 
 // The folder of this test program (build/sim; k27sim.exe is in build/bin).
 std::wstring ProgramFolder() {
@@ -135,7 +133,8 @@ class RoundTripTest : public testing::Test {
 
 HRESULT Create(IDeviceServer** server) {
   *server = nullptr;
-  return CoCreateInstance(kClsid, nullptr, CLSCTX_LOCAL_SERVER, IID_IDeviceServer, reinterpret_cast<void**>(server));
+  return CoCreateInstance(CLSID_DeviceServerClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IDeviceServer,
+                          reinterpret_cast<void**>(server));
 }
 
 std::vector<uint8_t> Pattern(size_t size) {

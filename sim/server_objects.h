@@ -3,9 +3,6 @@
 
 #include <objbase.h>
 
-// The server's class, as the tool creates it.
-extern const CLSID kDeviceServerClsid;
-
 // The class factory registered with COM; it lives as long as the process.
 IClassFactory* ServerFactory();
 

@@ -12,7 +12,7 @@
 
 #include "bench/bench.h"
 #include "bench/call_plan.h"
-#include "com_text.h"
+#include "lib/com_text.h"
 
 struct ServerState {
   Bench bench;

@@ -22,6 +22,7 @@
 #include "client_watch.h"
 #include "command_line.h"
 #include "journal.h"
+#include "k27server.h"
 #include "register_command.h"
 #include "bench/registration.h"
 #include "server_objects.h"
@@ -75,7 +76,7 @@ int Serve(const SimCommand& command) {
   DWORD cookie = 0;
   // Single use: every creation starts a fresh server, and no registration
   // outlives the one creation.
-  const HRESULT hr = CoRegisterClassObject(kDeviceServerClsid, ServerFactory(), CLSCTX_LOCAL_SERVER,
+  const HRESULT hr = CoRegisterClassObject(CLSID_DeviceServerClass, ServerFactory(), CLSCTX_LOCAL_SERVER,
                                            REGCLS_SINGLEUSE, &cookie);
   if (FAILED(hr)) {
     JournalWrite({{"op", "Exit"}, {"reason", "class registration failed"}, {"hresult", HresultText(hr)}});
@@ -118,14 +119,6 @@ int main() {
       return RunRegistration(command, ThisProgram());
     case SimMode::kUnregister:
       return RunUnregistration(command);
-    case SimMode::kCheck: {
-      const BenchVerdict verdict = CheckBenchFile(command.check_file);
-      WriteLine(OutputStream::kOut, verdict.line);
-      return verdict.ok ? 0 : 1;
-    }
-    case SimMode::kPrintDefaultBench:
-      WriteText(OutputStream::kOut, DefaultBenchText());
-      return 0;
     case SimMode::kUsage:
       break;
   }

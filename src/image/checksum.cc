@@ -21,8 +21,6 @@ void BuildChecksumTable() {
   }
 }
 
-uint32_t ChecksumTableEntry(unsigned i) { return g_table[i & 0xFF]; }
-
 uint32_t BlockChecksum(const uint8_t* block, size_t words) {
   if (words == 0) return 0xFFFFFFFFu;
   // The register is kept byte-swapped, so on this little-endian host each

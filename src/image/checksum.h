@@ -10,9 +10,6 @@
 // Fills the process's checksum table. Runs once, before any checksum.
 void BuildChecksumTable();
 
-// Entry i of the table (byte-swapped MSB-first CRC-32 table value).
-uint32_t ChecksumTableEntry(unsigned i);
-
 // Over `words` 32-bit words: 0xFFFFFFFF for none; otherwise the CRC of all
 // bytes but the last four, XOR the last word read big-endian. Zero exactly
 // when the last word holds the checksum of the bytes before it.

@@ -1,6 +1,9 @@
 #include "run/fatal_exit.h"
 
+#include <cryptopp/cryptlib.h>
+
 #include <cstdlib>
+#include <new>
 
 #include "run/committed_span.h"
 #include "run/console.h"
@@ -48,6 +51,16 @@ void FatalExit(int status, const char* message) {
   WaitForSpace();
   Platform()->EndProcess(status);
   std::abort();  // a platform whose process end returned
+}
+
+void RunStages(const std::function<void()>& stages) {
+  try {
+    stages();
+  } catch (const std::bad_alloc&) {
+    FatalExit(1, "OUT OF MEMORY");
+  } catch (const CryptoPP::Exception&) {
+    FatalExit(1, "CODE DECOMPRESSION FAILED");
+  }
 }
 
 void CheckHresult(int32_t hr) {

@@ -2,12 +2,18 @@
 #define K27_RUN_FATAL_EXIT_H_
 
 #include <cstdint>
+#include <functional>
 
 // The tool's only way out, on success and on failure alike: COM shut down,
 // the console input's mode back as it was before the device was committed,
 // the message, "Press space to exit", standard output flushed, the wait for
 // the space key, and the process exit with the status.
 [[noreturn]] void FatalExit(int status, const char* message);
+
+// Runs the stages, which catch nothing: what escapes one ends the run
+// through FatalExit like every other failure ("OUT OF MEMORY", "CODE
+// DECOMPRESSION FAILED").
+void RunStages(const std::function<void()>& stages);
 
 // Ends the run with "ERROR COMMUNICATING WITH SERVER" when the result of a
 // server call is a failure. The sign alone decides.

@@ -1,6 +1,9 @@
 #include "run/fatal_exit.h"
 
+#include <cryptopp/cryptlib.h>
 #include <gtest/gtest.h>
+
+#include <new>
 
 #include "run/console.h"
 #include "support/run_to_exit.h"
@@ -29,6 +32,30 @@ TEST(FatalExitTest, ShutsComDownThenPrintsThenWaitsThenEnds) {
   // shows through a pipe while the tool waits.
   EXPECT_EQ(console.flushes, std::vector<size_t>{console.text.size()});
   EXPECT_EQ(platform.flushes_at_first_key, std::vector<size_t>{console.text.size()});
+}
+
+TEST(FatalExitTest, WhatEscapesTheStagesEndsTheRun) {
+  struct Row {
+    std::function<void()> stage;
+    const char* message;
+  } rows[] = {
+      {[] { throw std::bad_alloc(); }, "OUT OF MEMORY"},
+      {[] { throw CryptoPP::Exception(CryptoPP::Exception::INVALID_DATA_FORMAT, "bad"); }, "CODE DECOMPRESSION FAILED"},
+  };
+  for (const Row& row : rows) {
+    RecordingConsole console;
+    FakeExitPlatform platform;
+    try {
+      RunStages(row.stage);
+      FAIL() << row.message;
+    } catch (const ProcessEnded& end) {
+      EXPECT_EQ(end.status, 1);
+    }
+    EXPECT_EQ(console.text, std::string(row.message) + "\nPress space to exit\n");
+  }
+  bool ran = false;
+  RunStages([&] { ran = true; });  // a run that ends nowhere returns
+  EXPECT_TRUE(ran);
 }
 
 TEST(FatalExitTest, EndOfInputEndsTheWait) {

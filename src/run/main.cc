@@ -4,10 +4,6 @@
 
 #include <objbase.h>
 
-#include <cryptopp/cryptlib.h>
-
-#include <new>
-
 #include "image/checksum.h"
 #include "image/embedded_image.h"
 #include "image/validate_image.h"
@@ -44,11 +40,5 @@ namespace {
 int main() {
   // No stage catches: what escapes one ends the run here, with a message,
   // like every other failure.
-  try {
-    Run();
-  } catch (const std::bad_alloc&) {
-    FatalExit(1, "OUT OF MEMORY");
-  } catch (const CryptoPP::Exception&) {
-    FatalExit(1, "CODE DECOMPRESSION FAILED");
-  }
+  RunStages(Run);
 }

@@ -3,11 +3,8 @@
 #include "run/fatal_exit.h"
 #include "server/safe_array.h"
 
-const CLSID kDeviceServerClassId = {
-    0xAF3D8AC6, 0xA1AA, 0x48D0, {0xBB, 0x1D, 0x65, 0x00, 0x9E, 0xCC, 0xBA, 0x99}};
-
 HRESULT CreateLocalDeviceServer(IDeviceServer** server) {
-  return CoCreateInstance(kDeviceServerClassId, nullptr, CLSCTX_LOCAL_SERVER, IID_IDeviceServer,
+  return CoCreateInstance(CLSID_DeviceServerClass, nullptr, CLSCTX_LOCAL_SERVER, IID_IDeviceServer,
                           reinterpret_cast<void**>(server));
 }
 

@@ -6,9 +6,6 @@
 #include <cstdint>
 #include <functional>
 
-// The device server's class; it runs out of process.
-extern const CLSID kDeviceServerClassId;
-
 // The oldest server that can take this tool's profile.
 constexpr uint16_t kMinimumServerMajor = 1;
 constexpr uint16_t kMinimumServerMinor = 5;

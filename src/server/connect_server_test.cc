@@ -20,7 +20,7 @@ CreateServer Handing(IDeviceServer* server, HRESULT hr = S_OK) {
 TEST(ConnectServerTest, TheClassIsTheDeviceServers) {
   CLSID expected;
   ASSERT_EQ(CLSIDFromString(L"{AF3D8AC6-A1AA-48D0-BB1D-65009ECCBA99}", &expected), S_OK);
-  EXPECT_TRUE(IsEqualCLSID(kDeviceServerClassId, expected));
+  EXPECT_TRUE(IsEqualCLSID(CLSID_DeviceServerClass, expected));
   IID server_iid;
   ASSERT_EQ(IIDFromString(L"{7ADC3EE4-226F-4F84-82F7-20444C1F8C16}", &server_iid), S_OK);
   EXPECT_TRUE(IsEqualIID(IID_IDeviceServer, server_iid));

@@ -1,8 +1,8 @@
 """Bench files as Windows programs save them: the built-in bench written out
 as Windows PowerShell 5.1's ">" writes it (UTF-16 LE with a byte-order mark,
 CRLF) plays to "PROGRAMMING SUCCESSFUL"; UTF-8 with and without a mark and
-UTF-16 BE are read too; any other encoding is refused, by -check and at
-registration alike, with a message that names it."""
+UTF-16 BE are read too; any other encoding is refused, by k27kit's check and
+at registration alike, with a message that names it."""
 
 import json
 import os
@@ -10,11 +10,18 @@ import shutil
 import tempfile
 import unittest
 
-from k27e2e import PRESS_SPACE, PROMPT, device, lines, register_simulator, run_tool, simulator, windows_paths
+from k27e2e import (PRESS_SPACE, PROMPT, device, kit_exe, lines, register_simulator, run_tool, run_wine, simulator,
+                    windows_paths)
+
+
+def kit(*args):
+    """k27kit.exe's exit status and everything it printed."""
+    ran = run_wine(kit_exe(), *args)
+    return ran.status, ran.out + ran.err
 
 
 def powershell_51_redirect(text):
-    """What `k27sim.exe -print-default-bench > my.json` leaves in Windows
+    """What `k27kit.exe default-bench > my.json` leaves in Windows
     PowerShell 5.1: the program's lines, each ended with CRLF, in UTF-16 LE
     after a byte-order mark."""
     return b"\xff\xfe" + "".join(line + "\r\n" for line in text.splitlines()).encode("utf-16-le")
@@ -32,11 +39,11 @@ class BenchEncodingTest(unittest.TestCase):
         return path, windows_paths(path)[0]
 
     def test_the_built_in_bench_saved_by_windows_powershell_plays(self):
-        status, printed = simulator("-print-default-bench")
+        status, printed = kit("default-bench")
         path, win = self.write("my.json", powershell_51_redirect(printed))
         with open(path, "rb") as f:
             self.assertEqual(f.read(4), b"\xff\xfe{\x00")
-        status, said = simulator("-check", win)
+        status, said = kit("check", win)
         self.assertEqual(said, "%s: a bench of 5 device(s), server version 1.7\n" % win)
         try:
             r = run_tool(bench=path, keys=[(PROMPT, "42\r"), (PRESS_SPACE, " ")])
@@ -68,7 +75,7 @@ class BenchEncodingTest(unittest.TestCase):
         for name, data, verdict in rows:
             with self.subTest(name):
                 path, win = self.write(name, data)
-                status, said = simulator("-check", win, check=False)
+                status, said = kit("check", win)
                 self.assertEqual(said, win + verdict + "\n")
                 self.assertEqual(status, 0 if verdict == ok else 1)
                 if verdict != ok:

@@ -31,8 +31,6 @@ PROGRAMS = [
      ["info", r"{dir}\k27prog.exe"], r"file: {dir}\k27prog.exe, {size} bytes, read as a program", 0),
     ("k27image.exe (a missing file)", os.path.join("bin", "k27image.exe"), {},
      ["info", r"{dir}\absent.exe"], r"k27image: {dir}\absent.exe: No such file or directory", 1),
-    ("k27sim.exe", os.path.join("bin", "k27sim.exe"), {"bench.json": None},
-     ["-check", r"{dir}\bench.json"], r"{dir}\bench.json: a bench of 1 device(s), server version 1.6", 0),
     ("k27kit.exe", os.path.join("bin", "k27kit.exe"), {"bench.json": None},
      ["check", r"{dir}\bench.json"], r"{dir}\bench.json: a bench of 1 device(s), server version 1.6", 0),
 ]

@@ -174,20 +174,15 @@ int ReportProgram(const std::string& path, const std::vector<uint8_t>& file) {
 }  // namespace
 
 int InfoCommand(const std::vector<std::string>& args) {
-  const char* kArguments = "[--resource | --code | --exe] FILE";
-  if (args.empty() || args.size() > 2) return Usage("info", kArguments);
-  std::string mode = args.size() == 2 ? args[0] : "";
-  if (args.size() == 2 && mode != "--resource" && mode != "--code" && mode != "--exe")
-    return Usage("info", kArguments);
-  if (args.size() == 1 && args[0].starts_with("--")) return Usage("info", kArguments);
+  if (args.size() != 1 || args[0].starts_with("--")) return Usage("info", "FILE");
 
   std::vector<uint8_t> file;
   std::string error;
   if (!ReadFileBytes(Utf8Path(args.back()), file, error)) return Fail(error);
   // Sizes are 32-bit counts in the tool.
   if (file.size() > std::numeric_limits<uint32_t>::max()) return Fail(args.back() + ": too large for an image");
-  const bool program = mode == "--exe" || (mode.empty() && IsProgramFile(file));
-  const bool resource = mode.empty() ? IsZlibHeader(file) : mode == "--resource";
+  const bool program = IsProgramFile(file);
+  const bool resource = IsZlibHeader(file);
   WriteUtf8(stdout, "file: " + args.back() + ", " + std::to_string(file.size()) + " bytes, read as " +
                         (program ? "a program" : resource ? "an image resource" : "a plain code block") + "\n");
   if (program) return ReportProgram(args.back(), file);

@@ -22,7 +22,7 @@ const CommandRow kCommands[] = {
     {"shipped", "OUT", ShippedCommand},
     {"pack", "CODEBLOCK OUT", PackCommand},
     {"embed", "EXE RESOURCE OUT_EXE | --remove EXE OUT_EXE", EmbedCommand},
-    {"info", "[--resource | --code | --exe] FILE", InfoCommand},
+    {"info", "FILE", InfoCommand},
 };
 
 int ListCommands() {

@@ -1,9 +1,5 @@
 #include "k27image/tool_verdict.h"
 
-#include <cryptopp/cryptlib.h>
-
-#include <new>
-
 #include "image/inflate.h"
 
 CapturedExit::CapturedExit() : previous_platform_(SetExitPlatform(this)), previous_sink_(SetConsoleSink(this)) {}
@@ -26,14 +22,10 @@ bool InflateAsTheTool(const std::vector<uint8_t>& resource, CodeBlock& code, Ref
   }
   CapturedExit captured;
   try {
-    code = InflateImage(resource.data(), static_cast<uint32_t>(resource.size()));
+    RunStages([&] { code = InflateImage(resource.data(), static_cast<uint32_t>(resource.size())); });
     return true;
   } catch (const RunEnded& end) {
     refusal = {captured.Message(), end.status};
-  } catch (const CryptoPP::Exception&) {
-    refusal = {"CODE DECOMPRESSION FAILED", 1};
-  } catch (const std::bad_alloc&) {
-    refusal = {"OUT OF MEMORY", 1};
   }
   return false;
 }

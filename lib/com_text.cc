@@ -1,4 +1,4 @@
-#include "com_text.h"
+#include "lib/com_text.h"
 
 #include <cstdio>
 
