@@ -51,6 +51,16 @@ std::wstring CommandLineProgram(const std::wstring& command_line);
 // Its file name alone ("k27sim.exe"), lower case.
 std::wstring ProgramFileName(const std::wstring& command_line);
 
+// What a registration is asked for: where, the bench and the journal the
+// server is to take from it (empty: none), and whether over another
+// program's registration of the class.
+struct RegistrationRequest {
+  RegistrationScope scope = RegistrationScope::kMachine;
+  std::wstring bench;
+  std::wstring journal;
+  bool force = false;
+};
+
 // A registry value: its type and its bytes, as the registry keeps them.
 struct RegValue {
   uint32_t type = 1;  // REG_SZ

@@ -93,7 +93,6 @@ KitCommand ParseKitCommandLine(const std::vector<std::wstring>& args) {
   } else if (verb == L"register" || verb == L"unregister") {
     if (!plain.empty()) return Mistake(L"unexpected argument \"" + plain[0] + L"\"");
     command.mode = verb == L"register" ? KitMode::kRegister : KitMode::kUnregister;
-    command.registration.mode = verb == L"register" ? SimMode::kRegister : SimMode::kUnregister;
   } else {
     return Mistake(L"unknown command \"" + args[0] + L"\"");
   }

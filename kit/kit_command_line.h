@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "command_line.h"
+#include "bench/registration.h"
 
 enum class KitMode { kUsage, kHelp, kQualify, kCheck, kDefaultBench, kRegister, kUnregister };
 
@@ -31,7 +31,7 @@ struct KitCommand {
   bool list = false;
   bool stop_at_first_failure = false;
   std::wstring bench_file;          // check
-  SimCommand registration;          // register, unregister: as k27sim takes them
+  RegistrationRequest registration;  // register, unregister: as k27sim takes them
   std::wstring error;               // why the command line was not understood
 };
 

@@ -25,7 +25,6 @@ TEST(KitCommandLineTest, ReadsEachCommand) {
 
   c = ParseKitCommandLine({L"register", L"--per-user", L"--bench", L"b.json", L"--journal", L"j.jsonl", L"/force"});
   EXPECT_EQ(c.mode, KitMode::kRegister);
-  EXPECT_EQ(c.registration.mode, SimMode::kRegister);
   EXPECT_EQ(c.registration.scope, RegistrationScope::kUser);
   EXPECT_EQ(c.registration.bench, L"b.json");
   EXPECT_EQ(c.registration.journal, L"j.jsonl");

@@ -16,7 +16,7 @@
 #include "bench/bench_file.h"
 #include "kit_command_line.h"
 #include "qualify_command.h"
-#include "register_command.h"
+#include "bench/register_win.h"
 #include "lib/switch_output.h"
 #include "lib/wide_text.h"
 #include "lib/arguments.h"

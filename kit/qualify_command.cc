@@ -16,7 +16,7 @@
 #include "k27image/resource_update.h"
 #include "image_recipe.h"
 #include "journal_lines.h"
-#include "register_command.h"
+#include "bench/register_win.h"
 #include "lib/long_path.h"
 #include "report.h"
 #include "run_registration.h"

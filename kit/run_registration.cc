@@ -8,7 +8,7 @@
 #include "lib/file_bytes.h"
 #include "journal_lines.h"
 #include "k27server.h"
-#include "register_command.h"
+#include "bench/register_win.h"
 #include "lib/wide_text.h"
 
 namespace {

@@ -15,7 +15,6 @@
 #include <memory>
 #include <string>
 
-#include "command_line.h"
 #include "bench/registration.h"
 
 class QualificationRegistration {

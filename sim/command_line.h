@@ -20,12 +20,10 @@
 
 enum class SimMode { kUsage, kServe, kRegister, kUnregister };
 
-struct SimCommand {
+// Where to register, and the bench and journal (empty: the built-in bench,
+// no journal); started by hand, the files to serve.
+struct SimCommand : RegistrationRequest {
   SimMode mode = SimMode::kUsage;
-  RegistrationScope scope = RegistrationScope::kMachine;
-  std::wstring bench;    // empty: the built-in bench
-  std::wstring journal;  // empty: no journal
-  bool force = false;
   // Why the command line was not understood; empty for a plain usage request.
   std::wstring error;
 };

@@ -23,7 +23,7 @@
 #include "command_line.h"
 #include "journal.h"
 #include "k27server.h"
-#include "register_command.h"
+#include "bench/register_win.h"
 #include "bench/registration.h"
 #include "server_objects.h"
 #include "server_state.h"

@@ -1,4 +1,4 @@
-#include "register_command.h"
+#include "bench/register_win.h"
 
 #include <windows.h>
 #include <shellapi.h>
@@ -118,7 +118,7 @@ RegisteredFiles FilesOfThisServer() {
   return ServedFiles({classes.get()}, [&](const std::wstring& registered) { return SameFile(registered, program); });
 }
 
-int RunRegistration(const SimCommand& command, const std::wstring& simulator) {
+int RunRegistration(const RegistrationRequest& command, const std::wstring& simulator) {
   RegistrationPaths paths;
   const std::wstring proxy = Folder(simulator) + L"\\" + kProxyFileName;
   if (!IsFile(proxy)) return Refuse(Utf8(proxy) + " is missing: k27ps.dll must sit beside k27sim.exe");
@@ -171,7 +171,7 @@ int RunRegistration(const SimCommand& command, const std::wstring& simulator) {
   return 0;
 }
 
-int RunUnregistration(const SimCommand& command) {
+int RunUnregistration(const RegistrationRequest& command) {
   std::unique_ptr<ClassesRoot> root = OpenClassesRoot(command.scope);
   const Removal removal = RemoveRegistration(*root);
   std::string line;

@@ -1,19 +1,20 @@
-#ifndef K27_SIM_REGISTER_COMMAND_H_
-#define K27_SIM_REGISTER_COMMAND_H_
+#ifndef K27_BENCH_REGISTER_WIN_H_
+#define K27_BENCH_REGISTER_WIN_H_
 
-// /RegServer, /RegServerPerUser, /UnregServer, /UnregServerPerUser: each
-// prints one line saying what it did and returns the exit status (0 done,
-// 1 refused or failed).
+// The simulator's registration with COM, as k27sim's /RegServer switches
+// and the kit's register and unregister commands do it: each prints one line
+// saying what it did and returns the exit status (0 done, 1 refused or
+// failed).
 
 #include <string>
 #include <vector>
 
-#include "command_line.h"
+#include "bench/registration.h"
 
 // `simulator` is the full path of the k27sim.exe to register; k27ps.dll
 // must sit beside it.
-int RunRegistration(const SimCommand& command, const std::wstring& simulator);
-int RunUnregistration(const SimCommand& command);
+int RunRegistration(const RegistrationRequest& command, const std::wstring& simulator);
+int RunUnregistration(const RegistrationRequest& command);
 
 // A registration of another program where COM would look for the device
 // server, for any user and in either registry view, described; empty when
@@ -36,4 +37,4 @@ RegisteredFiles FilesOfThisServer();
 std::string TooLongToRegister(const std::wstring& simulator);
 
 
-#endif  // K27_SIM_REGISTER_COMMAND_H_
+#endif  // K27_BENCH_REGISTER_WIN_H_
