@@ -99,7 +99,7 @@ class QualifyTest(unittest.TestCase):
         self.assertEqual((suite["tests"], suite["failures"], suite["skipped"]), (str(total), "0", "0"))
         self.assertEqual(len(cases), total)
         self.assertEqual(properties["release"], "1.1.5(1)")
-        self.assertTrue(properties["program"].endswith("\\src\\run\\k27prog.exe"), properties)
+        self.assertTrue(properties["program"].endswith("\\bin\\k27prog.exe"), properties)
         self.assertTrue(all(c[0].startswith("catalogue.") for c in cases.values()))
 
     def test_options(self):
