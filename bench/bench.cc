@@ -5,6 +5,8 @@
 #include <cstdlib>
 #include <initializer_list>
 
+#include "model/journal.h"
+
 using nlohmann::json;
 
 namespace {
@@ -307,10 +309,7 @@ std::optional<Op> OpFromName(std::string_view name) {
   return std::nullopt;
 }
 
-bool HasStatusWord(Op op) {
-  return op == Op::kAcquireGroup || op == Op::kEraseStart || op == Op::kErasePoll || op == Op::kProgram ||
-         op == Op::kReset;
-}
+bool HasStatusWord(Op op) { return model::TouchesDevice(OpName(op)); }
 
 Bench ParseBench(std::string_view json_text) {
   json root;

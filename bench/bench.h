@@ -34,7 +34,8 @@ enum class Op {
 
 const char* OpName(Op op);
 std::optional<Op> OpFromName(std::string_view name);
-// The operations that answer with a status word.
+// The operations that answer with a status word: those that touch the
+// device.
 bool HasStatusWord(Op op);
 
 // Safe-array element types a bench may ask for (VARTYPE values).

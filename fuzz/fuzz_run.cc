@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "outcome_table.h"
+#include "model/outcomes.h"
 #include "run/fatal_exit.h"
 #include "support/run_to_exit.h"
 
@@ -66,9 +66,9 @@ FuzzOutcome RunFuzzedStages(const std::function<void()>& body) {
   // K27_FUZZ_SHOW=1 shows each run's outcome: what a corpus reaches.
   static const bool show = getenv("K27_FUZZ_SHOW") != nullptr;
   if (show) fprintf(stderr, "outcome: %s\n", outcome.message.c_str());
-  int status = OutcomeStatus(outcome.message.c_str());
-  FUZZ_REQUIRE(status >= 0, "\"%s\" is not one of the tool's messages", outcome.message.c_str());
-  FUZZ_REQUIRE(status == outcome.status, "\"%s\" ended with status %d, not %d",
-               outcome.message.c_str(), outcome.status, status);
+  const model::Outcome* known = model::FindOutcome(outcome.message);
+  FUZZ_REQUIRE(known, "\"%s\" is not one of the tool's messages", outcome.message.c_str());
+  FUZZ_REQUIRE(known->status == outcome.status, "\"%s\" ended with status %d, not %d",
+               outcome.message.c_str(), outcome.status, known->status);
   return outcome;
 }

@@ -8,7 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "image_oracle.h"
+#include "model/block_crc.h"
+#include "model/block_layout.h"
 
 extern "C" size_t LLVMFuzzerMutate(uint8_t* data, size_t size, size_t max_size);
 
@@ -16,27 +17,22 @@ namespace {
 
 // Larger blocks are left to the byte-level mutations.
 constexpr size_t kLargestBlock = 1u << 20;
-constexpr uint32_t kBase = 0x80000;
+constexpr uint32_t kBase = model::kCodeBase;
 
 struct Field {
   uint32_t offset;
   uint32_t width;
 };
 
-const Field kCodeFields[] = {{0, 2},  {2, 2},  {4, 4},  {8, 4},  {16, 4}, {50, 1},
-                             {51, 1}, {74, 2}, {76, 2}, {78, 2}, {84, 4}, {88, 4}};
-const Field kProfileFields[] = {{0, 2},  {2, 2},  {4, 4},  {8, 4},  {16, 4}, {50, 1},
-                                {51, 1}, {52, 2}, {54, 2}, {56, 2}, {58, 2}, {60, 2}};
-
-uint32_t GetBig(const uint8_t* p, uint32_t width) {
-  uint32_t v = 0;
-  for (uint32_t i = 0; i < width; ++i) v = (v << 8) | p[i];
-  return v;
-}
-
-void PutBig(uint8_t* p, uint32_t width, uint32_t v) {
-  for (uint32_t i = width; i-- > 0; v >>= 8) p[i] = static_cast<uint8_t>(v);
-}
+const Field kCodeFields[] = {
+    {model::kMagicAt, 2},        {model::kTypeAt, 2},        {model::kStartAt, 4},       {model::kEndAt, 4},
+    {model::kNameAt, 4},         {model::kXVersionAt, 1},    {model::kYVersionAt, 1},    {model::kCodeBranchAt, 2},
+    {model::kCodeVersionAt, 2},  {model::kCodeRevisionAt, 2}, {model::kStoreStartAt, 4}, {model::kStoreSizeAt, 4}};
+const Field kProfileFields[] = {
+    {model::kMagicAt, 2},           {model::kTypeAt, 2},           {model::kStartAt, 4},
+    {model::kEndAt, 4},             {model::kNameAt, 4},           {model::kXVersionAt, 1},
+    {model::kYVersionAt, 1},        {model::kProfileBranchAt, 2},  {model::kProfileVersionAt, 2},
+    {model::kProfileRevisionAt, 2}, {model::kFromRevisionAt, 2},   {model::kProfileNumberAt, 2}};
 
 class Mutator {
  public:
@@ -44,15 +40,16 @@ class Mutator {
 
   unsigned Below(unsigned n) { return n ? static_cast<unsigned>(rng_() % n) : 0; }
 
-  uint32_t StoreStart() { return b_.size() >= 92 ? GetBig(&b_[84], 4) : 0; }
-  uint32_t StoreSize() { return b_.size() >= 92 ? GetBig(&b_[88], 4) : 0; }
+  bool HasHeader() { return b_.size() >= model::kCodeHeaderSize; }
+  uint32_t StoreStart() { return HasHeader() ? model::GetBig(&b_[model::kStoreStartAt], 4) : 0; }
+  uint32_t StoreSize() { return HasHeader() ? model::GetBig(&b_[model::kStoreSizeAt], 4) : 0; }
 
   // The store area's offset in the block when the whole of it lies inside.
   bool ProfileAt(size_t& offset, size_t& length) {
-    if (b_.size() < 92 || StoreStart() < kBase) return false;
-    offset = StoreStart() - kBase;
-    length = StoreSize();
-    return offset <= b_.size() && length <= b_.size() - offset;
+    const model::ProfileBlock profile = model::FindProfile(b_.data(), b_.size());
+    offset = profile.offset;
+    length = profile.length;
+    return profile.place == model::ProfilePlace::kInside;
   }
 
   uint32_t Interesting(uint32_t current, uint32_t width) {
@@ -81,27 +78,29 @@ class Mutator {
     const Field& f = fields[Below(static_cast<unsigned>(count))];
     if (f.offset + f.width > room || at + f.offset + f.width > b_.size()) return;
     uint8_t* p = &b_[at + f.offset];
-    if (f.offset == 16) {
+    if (f.offset == model::kNameAt) {
       static const char* const kNames[] = {"K27", "k27", "K2", "K27X", "K 27", ""};
       const char* name = kNames[Below(6)];
       std::memset(p, 0, 4);
       std::memcpy(p, name, std::strlen(name));
       // What follows the terminator must not matter.
-      if (Below(2) && at + 48 <= b_.size()) p[4 + Below(28)] = static_cast<uint8_t>(rng_());
+      if (Below(2) && at + model::kNameAt + 32 <= b_.size()) p[4 + Below(28)] = static_cast<uint8_t>(rng_());
       return;
     }
     uint32_t width = f.width;
-    PutBig(p, width, Interesting(GetBig(p, width), width) & (width == 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1));
+    model::PutBig(p, width,
+                  Interesting(model::GetBig(p, width), width) & (width == 4 ? 0xFFFFFFFFu : (1u << (8 * width)) - 1));
   }
 
   // Moves or resizes the store area, carrying the profile block along.
   void Restore() {
-    if (b_.size() < 92) return;
+    if (!HasHeader()) return;
     size_t old_offset = 0, old_length = 0;
     const bool had = ProfileAt(old_offset, old_length);
     std::vector<uint8_t> old;
     if (had) old.assign(b_.begin() + old_offset, b_.begin() + old_offset + old_length);
     const uint32_t size = static_cast<uint32_t>(b_.size());
+    const uint32_t header = model::kCodeHeaderSize;
     uint32_t start = StoreStart(), length = StoreSize();
     switch (Below(4)) {
       case 0: {
@@ -113,21 +112,21 @@ class Mutator {
         length = size - (start - kBase) + Below(3) * 4 - 4;
         break;
       case 2:
-        start = kBase + 92 + Below(size > 92 ? size - 92 : 1);
+        start = kBase + header + Below(size > header ? size - header : 1);
         break;
       default:
         start = Below(2) ? 0x7FFFC + Below(8) : 0xFFFFFFFFu - Below(8);
         length = Below(2) ? length : 0xFFFFFFFFu - Below(8);
         break;
     }
-    PutBig(&b_[84], 4, start);
-    PutBig(&b_[88], 4, length);
+    model::PutBig(&b_[model::kStoreStartAt], 4, start);
+    model::PutBig(&b_[model::kStoreSizeAt], 4, length);
     size_t offset = 0, room = 0;
     if (!had || !ProfileAt(offset, room)) return;
     // The profile header, kept whole where it fits, its end field set anew.
     const size_t keep = std::min(old.size(), room);
     if (keep) std::memcpy(b_.data() + offset, old.data(), keep);
-    if (room >= 12) PutBig(&b_[offset + 8], 4, static_cast<uint32_t>(room - 1));
+    if (room >= 12) model::PutBig(&b_[offset + model::kEndAt], 4, static_cast<uint32_t>(room - 1));
   }
 
   void Resize() {
@@ -139,7 +138,8 @@ class Mutator {
     }
     if (size > kLargestBlock) return;
     b_.resize(size, static_cast<uint8_t>(rng_()));
-    if (Below(4) && b_.size() >= 12) PutBig(&b_[8], 4, static_cast<uint32_t>(kBase + b_.size() - 1));
+    if (Below(4) && b_.size() >= 12)
+      model::PutBig(&b_[model::kEndAt], 4, static_cast<uint32_t>(kBase + b_.size() - 1));
   }
 
   void Mutate() {
@@ -162,7 +162,8 @@ class Mutator {
         default: {
           // libFuzzer's own mutations, over one of the headers.
           size_t at = 0, room = std::min<size_t>(b_.size(), 96);
-          if (Below(2) && ProfileAt(offset, length)) at = offset, room = std::min<size_t>(length, 64);
+          if (Below(2) && ProfileAt(offset, length))
+            at = offset, room = std::min<size_t>(length, model::kProfileHeaderSize);
           if (room) LLVMFuzzerMutate(&b_[at], room, room);
           break;
         }
@@ -172,9 +173,8 @@ class Mutator {
     // inside the code block.
     size_t offset = 0, length = 0;
     if (Below(16) && ProfileAt(offset, length) && length % 4 == 0 && length >= 4)
-      PutBig(&b_[offset + length - 4], 4, ReferenceBlockCrc(&b_[offset], length - 4));
-    if (Below(16) && b_.size() % 4 == 0 && b_.size() >= 4)
-      PutBig(&b_[b_.size() - 4], 4, ReferenceBlockCrc(b_.data(), b_.size() - 4));
+      model::SealBlock(&b_[offset], length);
+    if (Below(16) && b_.size() % 4 == 0) model::SealBlock(b_.data(), b_.size());
   }
 
  private:

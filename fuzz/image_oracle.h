@@ -6,8 +6,8 @@
 #include <string>
 
 // What the image checks must conclude about a code block, worked out here on
-// its own terms (a byte-wise checksum, 64-bit sums) so that the fuzzer can
-// hold the tool's verdict against it.
+// the model's terms (model/) so that the fuzzer can hold the tool's verdict
+// against it.
 struct ImageExpectation {
   // The first failed check's message, or null when every check passes.
   const char* message = nullptr;
@@ -18,8 +18,5 @@ struct ImageExpectation {
 };
 
 ImageExpectation ExpectImage(const uint8_t* code, size_t size);
-
-// CRC-32/BZIP2 of `length` bytes, a byte at a time.
-uint32_t ReferenceBlockCrc(const uint8_t* bytes, size_t length);
 
 #endif  // K27_FUZZ_IMAGE_ORACLE_H_

@@ -7,25 +7,13 @@ change the seeds; inputs kept for faults found are not written here."""
 import os
 import random
 import struct
+import sys
 import zlib
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 CORPUS = os.path.join(HERE, "corpus")
-
-
-def bzip2_crc(data):
-    crc = 0xFFFFFFFF
-    for byte in data:
-        crc ^= byte << 24
-        for _ in range(8):
-            crc = ((crc << 1) ^ 0x04C11DB7) if crc & 0x80000000 else crc << 1
-            crc &= 0xFFFFFFFF
-    return crc ^ 0xFFFFFFFF
-
-
-def seal(block):
-    """Stores the block's checksum in its last word."""
-    block[-4:] = struct.pack(">I", bzip2_crc(bytes(block[:-4])))
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "model"))
+from k27model import CODE_BASE, seal  # noqa: E402
 
 
 def small_image(code_size=4096, store_offset=1024, store_size=512, rng=None):
@@ -34,10 +22,10 @@ def small_image(code_size=4096, store_offset=1024, store_size=512, rng=None):
     rng = rng or random.Random(27)
     code = bytearray(rng.getrandbits(8) for _ in range(1400)) + bytearray(code_size - 1400)
     code[0:92] = bytes(92)
-    struct.pack_into(">HHII", code, 0, 0xC0DE, 1, 0x80000, 0x80000 + code_size - 1)
+    struct.pack_into(">HHII", code, 0, 0xC0DE, 1, CODE_BASE, CODE_BASE + code_size - 1)
     code[16:20] = b"K27\0"
     struct.pack_into(">HBB", code, 48, 92, 1, 2)
-    struct.pack_into(">HHHHHII", code, 74, 1, 1, 5, 1, 1, 0x80000 + store_offset, store_size)
+    struct.pack_into(">HHHHHII", code, 74, 1, 1, 5, 1, 1, CODE_BASE + store_offset, store_size)
     profile = bytearray(code[store_offset:store_offset + store_size])
     profile[0:64] = bytes(64)
     struct.pack_into(">HHII", profile, 0, 0xC0DE, 3, 0, store_size - 1)
@@ -79,7 +67,7 @@ def image_seeds():
             code_edit(code)
         if size is not None:
             del code[size:]
-            struct.pack_into(">I", code, 8, 0x80000 + size - 1)
+            struct.pack_into(">I", code, 8, CODE_BASE + size - 1)
         if reseal_code and len(code) % 4 == 0:
             seal(code)
         write("image_fuzzer", "check-" + name + ".zlib", zlib.compress(bytes(code), 9))
@@ -93,7 +81,7 @@ def image_seeds():
     broken("code-type", code_edit=put(">H", 2, 3))
     broken("code-target", code_edit=put("4s", 16, b"K27X"))
     broken("code-start", code_edit=put(">I", 4, 0x7FFFC))
-    broken("code-end", code_edit=put(">I", 8, 0x80000 + 4096))
+    broken("code-end", code_edit=put(">I", 8, CODE_BASE + 4096))
     broken("code-x-version", code_edit=put(">B", 50, 2))
     broken("code-y-version", code_edit=put(">B", 51, 3))
     broken("store-start", code_edit=put(">I", 84, 0x7FFFF))

@@ -3,7 +3,7 @@
 #include <cctype>
 #include <set>
 
-#include "outcomes.h"
+#include "model/outcomes.h"
 
 namespace {
 
@@ -195,7 +195,7 @@ bool CheckScenarios(const std::vector<Scenario>& scenarios, std::string& error) 
       error = where + "another scenario has this name";
       return false;
     }
-    const Outcome* outcome = FindOutcome(s.outcome);
+    const model::Outcome* outcome = model::FindOutcome(s.outcome);
     if (!outcome) {
       error = where + "\"" + s.outcome + "\" is not a message k27prog ends with";
       return false;

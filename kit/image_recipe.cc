@@ -3,43 +3,12 @@
 #include <set>
 
 #include "bench/bench.h"
-#include "block_crc.h"
 #include "k27image/pack.h"
+#include "model/block_crc.h"
+#include "model/block_layout.h"
+#include "model/zlib_streams.h"
 
 namespace {
-
-constexpr uint32_t kCodeBase = 0x80000;
-
-void PutBig32(std::vector<uint8_t>& out, uint32_t v) {
-  for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(v >> (24 - 8 * i)));
-}
-
-// Deflate's bit order: fields least significant bit first, Huffman codes
-// most significant bit first.
-class Bits {
- public:
-  explicit Bits(std::vector<uint8_t>& out) : out_(out) {}
-  void Field(uint32_t value, int n) {
-    for (int i = 0; i < n; ++i) Bit((value >> i) & 1);
-  }
-  void Code(uint32_t value, int n) {
-    for (int i = n - 1; i >= 0; --i) Bit((value >> i) & 1);
-  }
-  void Finish() {
-    if (used_) out_.push_back(current_);
-    current_ = 0;
-    used_ = 0;
-  }
-
- private:
-  void Bit(uint32_t b) {
-    current_ |= static_cast<uint8_t>(b << used_);
-    if (++used_ == 8) Finish();
-  }
-  std::vector<uint8_t>& out_;
-  uint8_t current_ = 0;
-  int used_ = 0;
-};
 
 // A whole number of at least 0, however the JSON holds it.
 bool Count(const nlohmann::json& value, size_t& out) {
@@ -67,24 +36,16 @@ bool Hex(const nlohmann::json& value, std::vector<uint8_t>& bytes, std::string& 
   return true;
 }
 
-uint32_t Big32(const std::vector<uint8_t>& b, size_t at) {
-  return (uint32_t{b[at]} << 24) | (uint32_t{b[at + 1]} << 16) | (uint32_t{b[at + 2]} << 8) | b[at + 3];
-}
-
 // The profile block as the code header places it: offset and length.
 bool ProfilePlace(const std::vector<uint8_t>& code, size_t& offset, size_t& length, std::string& error) {
-  if (code.size() < 92) {
-    error = "the code block is too short for its header";
-    return false;
-  }
-  const uint32_t start = Big32(code, 84);
-  length = Big32(code, 88);
-  if (start < kCodeBase || start - kCodeBase > code.size() || length > code.size() - (start - kCodeBase)) {
-    error = "the code header places no profile block inside the code block";
-    return false;
-  }
-  offset = start - kCodeBase;
-  return true;
+  const model::ProfileBlock profile = model::FindProfile(code.data(), code.size());
+  offset = profile.offset;
+  length = profile.length;
+  if (profile.place == model::ProfilePlace::kInside) return true;
+  error = profile.place == model::ProfilePlace::kNoHeader
+              ? "the code block is too short for its header"
+              : "the code header places no profile block inside the code block";
+  return false;
 }
 
 bool Offset(const nlohmann::json& at, size_t size, size_t& offset, std::string& error) {
@@ -122,7 +83,7 @@ bool EditCode(const nlohmann::json& edit, std::vector<uint8_t>& code, std::strin
         error = "the code block is too short to seal";
         return false;
       }
-      SealBlock(code.data(), code.size());
+      model::SealBlock(code.data(), code.size());
       return true;
     }
     size_t offset, length;
@@ -131,7 +92,7 @@ bool EditCode(const nlohmann::json& edit, std::vector<uint8_t>& code, std::strin
       error = "the profile block is too short to seal";
       return false;
     }
-    SealBlock(code.data() + offset, length);
+    model::SealBlock(code.data() + offset, length);
     return true;
   }
   if (edit.contains("append")) {
@@ -255,59 +216,6 @@ bool EditResource(const nlohmann::json& edit, std::vector<uint8_t>& stream, std:
 
 }  // namespace
 
-std::vector<uint8_t> StoredStream(const std::vector<uint8_t>& data) {
-  std::vector<uint8_t> out = {0x78, 0x01};
-  size_t at = 0;
-  do {
-    const size_t n = std::min<size_t>(data.size() - at, 65535);
-    const bool last = at + n == data.size();
-    out.push_back(last ? 1 : 0);
-    out.push_back(static_cast<uint8_t>(n));
-    out.push_back(static_cast<uint8_t>(n >> 8));
-    out.push_back(static_cast<uint8_t>(~n));
-    out.push_back(static_cast<uint8_t>(~n >> 8));
-    out.insert(out.end(), data.begin() + static_cast<std::ptrdiff_t>(at), data.begin() + static_cast<std::ptrdiff_t>(at + n));
-    at += n;
-  } while (at < data.size());
-  PutBig32(out, Adler32(data.data(), data.size()));
-  return out;
-}
-
-bool ExactStream(const std::vector<uint8_t>& filler, size_t resource_size, size_t inflated_size,
-                 std::vector<uint8_t>& stream) {
-  // Header (2), one stored block (5 + n), a final block with fixed codes
-  // holding k copies of the last byte (3 + 12k + 7 bits), the Adler-32 (4).
-  for (size_t k = 1; k <= 16; ++k) {
-    const size_t fixed_bytes = (10 + 12 * k + 7) / 8;
-    if (resource_size < 11 + fixed_bytes + 1) continue;
-    const size_t n = resource_size - 11 - fixed_bytes;
-    if (n > 65535 || n > filler.size() || inflated_size < n) continue;
-    const size_t copied = inflated_size - n;
-    if (copied < 3 * k || copied > 10 * k) continue;
-    std::vector<uint8_t> data(filler.begin(), filler.begin() + static_cast<std::ptrdiff_t>(n));
-    stream = {0x78, 0x01, 0x00, static_cast<uint8_t>(n), static_cast<uint8_t>(n >> 8), static_cast<uint8_t>(~n),
-              static_cast<uint8_t>(~n >> 8)};
-    stream.insert(stream.end(), data.begin(), data.end());
-    Bits bits(stream);
-    bits.Field(1, 1);  // final
-    bits.Field(1, 2);  // fixed codes
-    size_t left = copied;
-    for (size_t i = 0; i < k; ++i) {
-      // Spread evenly: every run 3 to 10 bytes.
-      const size_t run = std::min<size_t>(10, left - 3 * (k - 1 - i));
-      bits.Code(static_cast<uint32_t>(1 + run - 3), 7);  // length symbols 257.. have 7-bit codes 1..
-      bits.Code(0, 5);                                   // distance 1
-      data.insert(data.end(), run, data.back());
-      left -= run;
-    }
-    bits.Code(0, 7);  // end of block
-    bits.Finish();
-    PutBig32(stream, Adler32(data.data(), data.size()));
-    return stream.size() == resource_size && data.size() == inflated_size;
-  }
-  return false;
-}
-
 bool MakeImageResource(const nlohmann::json& recipe_in, const std::vector<uint8_t>& original,
                        const TemplateValues& values, std::optional<std::vector<uint8_t>>& resource,
                        std::string& error) {
@@ -348,11 +256,11 @@ bool MakeImageResource(const nlohmann::json& recipe_in, const std::vector<uint8_
   if (pack == "zlib") {
     stream = PackCodeBlock(code);
   } else if (pack == "stored") {
-    stream = StoredStream(code);
+    stream = model::StoredStream(code);
   } else if (size_t r = 0, i = 0; pack.is_object() && pack.size() == 2 && pack.contains("resource_size") &&
                                     pack.contains("inflated_size") && Count(pack["resource_size"], r) &&
                                     Count(pack["inflated_size"], i)) {
-    if (!ExactStream(code, r, i, stream)) {
+    if (!model::ExactStream(code, r, i, stream)) {
       error = "no stream of " + pack["resource_size"].dump() + " bytes inflates to " + pack["inflated_size"].dump() +
               " here";
       return false;

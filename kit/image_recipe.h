@@ -40,13 +40,4 @@
 bool MakeImageResource(const nlohmann::json& recipe, const std::vector<uint8_t>& code, const TemplateValues& values,
                        std::optional<std::vector<uint8_t>>& resource, std::string& error);
 
-// A zlib stream that stores the bytes uncompressed.
-std::vector<uint8_t> StoredStream(const std::vector<uint8_t>& data);
-
-// A zlib stream of exactly `resource_size` bytes (at least 22) that inflates
-// to exactly `inflated_size` bytes: the first bytes of `filler` stored, then
-// copies of the last of them. False when the two sizes cannot be made so.
-bool ExactStream(const std::vector<uint8_t>& filler, size_t resource_size, size_t inflated_size,
-                 std::vector<uint8_t>& stream);
-
 #endif  // K27_KIT_IMAGE_RECIPE_H_

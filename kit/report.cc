@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <map>
 
-#include "outcomes.h"
+#include "model/outcomes.h"
 
 namespace {
 
@@ -49,7 +49,7 @@ std::string CoverageReport(const std::vector<ScenarioResult>& results, bool& com
   std::string lines;
   size_t reachable = 0, reached = 0;
   complete = true;
-  for (const Outcome& o : Outcomes()) {
+  for (const model::Outcome& o : model::Outcomes()) {
     const Count c = counts.count(o.message) ? counts[o.message] : Count();
     if (o.unreachable) {
       lines += "  not reachable    " + std::string(o.message) + ": " + o.unreachable + "\n";

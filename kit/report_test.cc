@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "outcomes.h"
+#include "model/outcomes.h"
 
 namespace {
 
@@ -40,7 +40,7 @@ TEST(ReportTest, OneLinePerScenario) {
 
 TEST(ReportTest, CoverageNamesEveryOutcome) {
   std::vector<Scenario> scenarios;
-  for (const Outcome& o : Outcomes()) {
+  for (const model::Outcome& o : model::Outcomes()) {
     if (!o.unreachable) scenarios.push_back(Named(o.message, o.message));
   }
   std::vector<ScenarioResult> results;
@@ -51,7 +51,7 @@ TEST(ReportTest, CoverageNamesEveryOutcome) {
   EXPECT_EQ(report.substr(0, report.find('\n')), "outcomes: 45 of the 45 a run can reach with this image were reached");
   EXPECT_NE(report.find("\n  reached          NO DEVICES FOUND (1 scenario)\n"), std::string::npos);
   EXPECT_NE(report.find("\n  not reachable    OUT OF MEMORY: "), std::string::npos);
-  EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), static_cast<long>(Outcomes().size()) + 1);
+  EXPECT_EQ(std::count(report.begin(), report.end(), '\n'), static_cast<long>(model::Outcomes().size()) + 1);
 
   // A boot gate an image makes unreachable is not a gap; a failed scenario is.
   for (ScenarioResult& r : results) {

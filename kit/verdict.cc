@@ -2,13 +2,14 @@
 
 #include <optional>
 
-#include "block_crc.h"
-#include "outcomes.h"
+#include "model/block_crc.h"
+#include "model/block_layout.h"
+#include "model/journal.h"
+#include "model/outcomes.h"
 
 namespace {
 
 constexpr int64_t kVtUi1 = 17;
-constexpr size_t kTimeStampAt = 52;
 
 std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
@@ -36,13 +37,13 @@ bool Failed(const nlohmann::json& line) {
 // all before the outcome's stage allows it.
 void CheckDeviceOrder(const Scenario& scenario, const std::vector<nlohmann::json>& journal,
                       std::vector<std::string>& out) {
-  const Outcome* outcome = FindOutcome(scenario.outcome);
-  if (outcome && outcome->stage == OutcomeStage::kImage && !journal.empty()) {
+  const model::Outcome* outcome = model::FindOutcome(scenario.outcome);
+  if (outcome && outcome->stage == model::OutcomeStage::kImage && !journal.empty()) {
     out.push_back("the device server was started, though the run ends at the image with " + Quoted(scenario.outcome));
     return;
   }
-  const bool device_allowed = !outcome || outcome->stage == OutcomeStage::kDevice ||
-                              outcome->stage == OutcomeStage::kAnyCall;
+  const bool device_allowed = !outcome || outcome->stage == model::OutcomeStage::kDevice ||
+                              outcome->stage == model::OutcomeStage::kAnyCall;
   enum { kNoGroup, kGroup, kErasing, kErased, kProgrammed, kOver } state = kNoGroup;
   bool open = false;
   std::string last;  // what the device last answered, for the message
@@ -51,7 +52,7 @@ void CheckDeviceOrder(const Scenario& scenario, const std::vector<nlohmann::json
     if (op == "OpenCodeProgramming" && !Failed(line) && line.contains("out") &&
         line["out"].value("reference", false))
       open = true;
-    if (!IsDeviceOperation(op)) continue;
+    if (!model::TouchesDevice(op)) continue;
     if (!device_allowed) {
       out.push_back(op + " reached the device, though the run ends with " + Quoted(scenario.outcome) +
                     " before the device may be touched");
@@ -181,15 +182,14 @@ void CompareCode(const nlohmann::json& actual, const RunRecord& run, const Carri
     return;
   }
   for (size_t i = 0; i + 4 < size; ++i) {
-    if (i >= kTimeStampAt && i < kTimeStampAt + 4) continue;
+    if (i >= model::kTimeStampAt && i < model::kTimeStampAt + 4) continue;
     if (bytes[i] != image.code[i]) {
       out.push_back(where + ": byte " + std::to_string(i) +
                     " differs from the program's own code block (only the time stamp at 52 and the checksum may)");
       return;
     }
   }
-  const uint32_t stamp = (uint32_t{bytes[52]} << 24) | (uint32_t{bytes[53]} << 16) | (uint32_t{bytes[54]} << 8) |
-                         bytes[55];
+  const uint32_t stamp = model::GetBig(&bytes[model::kTimeStampAt], 4);
   // Past 2038 the 32-bit calendar time is all ones.
   const bool past_2038 = run.started > 0x7FFFFFFF;
   const bool in_run = past_2038 ? stamp == 0xFFFFFFFFu
@@ -200,9 +200,8 @@ void CompareCode(const nlohmann::json& actual, const RunRecord& run, const Carri
                   ", big-endian at offset 52)");
     return;
   }
-  const uint32_t word = (uint32_t{bytes[size - 4]} << 24) | (uint32_t{bytes[size - 3]} << 16) |
-                        (uint32_t{bytes[size - 2]} << 8) | bytes[size - 1];
-  const uint32_t crc = BlockCrc(bytes.data(), size - 4);
+  const uint32_t word = model::GetBig(&bytes[size - 4], 4);
+  const uint32_t crc = model::BlockCrc(bytes.data(), size - 4);
   if (word != crc) {
     out.push_back(where + ": checksum word " + Hex8(word) + " is not the stamped block's checksum " + Hex8(crc));
   }

@@ -4,7 +4,7 @@
 
 #include <map>
 
-#include "block_crc.h"
+#include "model/block_crc.h"
 
 namespace {
 
@@ -18,7 +18,7 @@ CarriedImage Image() {
   for (size_t i = 52; i < 56; ++i) image.code[i] = 0;
   image.profile_offset = 100;
   image.profile_size = 64;
-  SealBlock(image.code.data(), image.code.size());
+  model::SealBlock(image.code.data(), image.code.size());
   image.values = {{"release", {false, 0, "1.1.5(1)"}},
                   {"code_size", {true, 256, {}}},
                   {"profile_size", {true, 64, {}}}};
@@ -29,7 +29,7 @@ CarriedImage Image() {
 std::vector<uint8_t> Stamped(const CarriedImage& image, uint32_t stamp) {
   std::vector<uint8_t> code = image.code;
   for (int i = 0; i < 4; ++i) code[52 + i] = static_cast<uint8_t>(stamp >> (24 - 8 * i));
-  SealBlock(code.data(), code.size());
+  model::SealBlock(code.data(), code.size());
   return code;
 }
 
@@ -162,7 +162,7 @@ TEST(VerdictTest, EachFaultIsNamedFirst) {
        [](Fixture& f) {
          auto& code = f.files["Program-1.bin"];
          code[56] ^= 0x80;
-         SealBlock(code.data(), code.size());
+         model::SealBlock(code.data(), code.size());
        },
        "call 6 (Program) args.code: byte 56 differs from the program's own code block (only the time stamp at 52 "
        "and the checksum may)"},
@@ -171,7 +171,7 @@ TEST(VerdictTest, EachFaultIsNamedFirst) {
          auto& code = f.files["Program-1.bin"];
          const uint32_t stamp = kRunStart + 1;
          for (int i = 0; i < 4; ++i) code[52 + i] = static_cast<uint8_t>(stamp >> (8 * i));
-         SealBlock(code.data(), code.size());
+         model::SealBlock(code.data(), code.size());
        },
        "call 6 (Program) args.code: time stamp 0x41C33369 (1103311721) is not the time of the run (1765000000 to "
        "1765000002, big-endian at offset 52)"},

@@ -32,7 +32,8 @@ import zlib
 import k27sign
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-CODE_BASE = 0x80000
+sys.path.insert(0, os.path.join(os.path.dirname(HERE), "model"))
+from k27model import profile_place  # noqa: E402
 # What the kit's k27prog.exe must stay below, in bytes.
 TOOL_SIZE_LIMIT = 3 * 1000 * 1000
 
@@ -133,7 +134,7 @@ def image_facts(resource):
     """The release line's values and the digests of an image resource. The
     headers are read, not checked: k27image info is the judge of that."""
     code = zlib.decompress(resource)
-    store = int.from_bytes(code[84:88], "big") - CODE_BASE
+    store, _ = profile_place(code)
     if len(code) < 92 or store < 0 or store + 62 > len(code):
         raise ValueError("the image's headers are not all there")
     return {

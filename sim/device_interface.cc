@@ -4,6 +4,7 @@
 #include "device_interface.h"
 
 #include "com_object.h"
+#include "model/block_layout.h"
 #include "safe_arrays.h"
 #include "server_state.h"
 
@@ -86,7 +87,7 @@ class CodeProgramming : public ComObject<ICodeProgramming> {
                          "the code must be a one-dimensional VT_UI1 array from index 0 of the length given");
     }
     uint16_t word = call.action().status;
-    if (address != kCodeBaseAddress) word = kStatusBadAddress;
+    if (address != model::kCodeBase) word = kStatusBadAddress;
     if (erase_ != Erase::kDone) word = kStatusNotErased;
     if (!group_held_) word = kStatusGroupNotHeld;
     *status = word;

@@ -21,7 +21,4 @@ constexpr uint16_t kStatusNotErased = 0x0104;
 constexpr uint16_t kStatusNoEraseRunning = 0x0105;
 constexpr uint16_t kStatusBadAddress = 0x0106;
 
-// The code block's place in the device's address space.
-constexpr uint32_t kCodeBaseAddress = 0x80000;
-
 #endif  // K27_SIM_DEVICE_INTERFACE_H_

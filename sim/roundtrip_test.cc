@@ -25,6 +25,7 @@
 #include "lib/com_text.h"
 #include "lib/wide_text.h"
 #include "lib/sha256.h"
+#include "model/journal.h"
 
 namespace {
 
@@ -83,12 +84,8 @@ class SimRun {
   void ReplaceBench(const std::string& bench) const { std::ofstream(dir_ / "bench.json") << bench; }
 
   std::vector<json> Journal() const {
-    std::vector<json> lines;
-    std::ifstream in(dir_ / "journal.jsonl");
-    for (std::string line; std::getline(in, line);) {
-      if (!line.empty()) lines.push_back(json::parse(line));
-    }
-    return lines;
+    std::ifstream in(dir_ / "journal.jsonl", std::ios::binary);
+    return model::ParseJournal(std::string(std::istreambuf_iterator<char>(in), {}));
   }
   std::vector<json> Lines(const std::string& op) const {
     std::vector<json> found;

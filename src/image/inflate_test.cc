@@ -9,80 +9,12 @@
 #include <functional>
 #include <vector>
 
+#include "model/zlib_streams.h"
 #include "support/run_to_exit.h"
 
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-// Deflate's bit order: fields least significant bit first, Huffman codes
-// most significant bit first.
-class BitWriter {
- public:
-  void Field(unsigned value, int bits) {
-    for (int i = 0; i < bits; ++i) Bit((value >> i) & 1);
-  }
-  void Code(unsigned code, int bits) {
-    for (int i = bits - 1; i >= 0; --i) Bit((code >> i) & 1);
-  }
-  Bytes Finish() {
-    if (used_) bytes_.push_back(current_);
-    return bytes_;
-  }
-
- private:
-  void Bit(unsigned bit) {
-    current_ |= static_cast<uint8_t>(bit << used_);
-    if (++used_ == 8) {
-      bytes_.push_back(current_);
-      current_ = 0;
-      used_ = 0;
-    }
-  }
-  Bytes bytes_;
-  uint8_t current_ = 0;
-  int used_ = 0;
-};
-
-uint32_t Adler32(const Bytes& data) {
-  uint32_t a = 1, b = 0;
-  for (uint8_t byte : data) {
-    a = (a + byte) % 65521;
-    b = (b + a) % 65521;
-  }
-  return (b << 16) | a;
-}
-
-// A zlib stream whose size and inflated size are exactly known: `stored` as
-// one stored block, then a final fixed-code block of copies of the last
-// byte, one copy (distance 1) per entry of `runs`, each 3 to 10 bytes long.
-// The stream is stored.size() + 16 bytes long with two runs.
-Bytes StoredThenRuns(const Bytes& stored, const std::vector<unsigned>& runs, Bytes* inflated) {
-  Bytes out = {0x78, 0x01};
-  out.push_back(0x00);  // not final, stored, padded to the byte
-  const uint16_t length = static_cast<uint16_t>(stored.size());
-  for (uint16_t v : {length, static_cast<uint16_t>(~length)}) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-  }
-  out.insert(out.end(), stored.begin(), stored.end());
-  Bytes data = stored;
-  BitWriter bits;
-  bits.Field(1, 1);  // final
-  bits.Field(1, 2);  // fixed codes
-  for (unsigned run : runs) {
-    bits.Code(1 + (run - 3), 7);  // length symbols 257.. have 7-bit codes 1..
-    bits.Code(0, 5);              // distance 1
-    data.insert(data.end(), run, data.back());
-  }
-  bits.Code(0, 7);  // end of block
-  const Bytes tail = bits.Finish();
-  out.insert(out.end(), tail.begin(), tail.end());
-  const uint32_t adler = Adler32(data);
-  for (int shift = 24; shift >= 0; shift -= 8) out.push_back(static_cast<uint8_t>(adler >> shift));
-  if (inflated) *inflated = data;
-  return out;
-}
 
 Bytes Pattern(size_t n) {
   Bytes b(n);
@@ -120,7 +52,7 @@ TEST(InflateImageTest, MustExpandBeyondTheResourceSize) {
   };
   for (const Row& row : rows) {
     Bytes expected;
-    const Bytes stream = StoredThenRuns(stored, row.runs, &expected);
+    const Bytes stream = model::StoredThenRuns(stored, row.runs, &expected);
     ASSERT_EQ(stream.size(), 1024u);
     ASSERT_EQ(expected.size(), row.inflated);
     Bytes block;
@@ -187,7 +119,7 @@ TEST(InflateImageTest, BytesAfterTheStreamAreRefused) {
   Bytes data = Pattern(3000);
   data.resize(9000, 0xFF);
   const Bytes good = Compress(data);
-  const Bytes tiny = StoredThenRuns(Pattern(4), {3, 3}, nullptr);
+  const Bytes tiny = model::StoredThenRuns(Pattern(4), {3, 3}, nullptr);
   const struct {
     const char* name;
     Bytes tail;
@@ -207,7 +139,7 @@ TEST(InflateImageTest, BytesAfterTheStreamAreRefused) {
   }
   // The refusal comes before the size check: a stream that does not expand
   // but has bytes after it is refused for those bytes.
-  Bytes stored_only = StoredThenRuns(Pattern(100), {3, 3}, nullptr);
+  Bytes stored_only = model::StoredThenRuns(Pattern(100), {3, 3}, nullptr);
   stored_only.push_back(0);
   EXPECT_EQ(Inflate(stored_only).message, "CODE DECOMPRESSION FAILED");
 }

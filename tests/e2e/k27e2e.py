@@ -25,6 +25,9 @@ import termios
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(REPO, "model"))
+# The model's facts, for the tests that import them from here.
+from k27model import DEVICE_CALLS, block_crc, profile_place, read_journal, seal, stored_then_runs  # noqa: E402,F401
 BUILD = os.environ.get("K27_BUILD_DIR", os.path.join(REPO, "build"))
 # A prefix wineboot made and nothing has touched since (scripts/test makes it):
 # what a fresh prefix is copied from.
@@ -128,47 +131,6 @@ def run_command(argv, env=None, cwd=None, timeout=1200):
               done.stderr.decode("utf-8", "replace").replace("\r\n", "\n"))
     record(ran.command, ran.status, ("standard output", ran.out), ("standard error", ran.err))
     return ran
-
-
-def _crc_table():
-    table = []
-    for i in range(256):
-        c = i << 24
-        for _ in range(8):
-            c = ((c << 1) ^ 0x04C11DB7) if c & 0x80000000 else (c << 1)
-            c &= 0xFFFFFFFF
-        table.append(c)
-    return table
-
-
-_TABLE = _crc_table()
-
-
-def block_crc(data):
-    """The block checksum's CRC-32 (MSB first, all ones in and out), written
-    independently of the tool's own."""
-    c = 0xFFFFFFFF
-    for b in data:
-        c = ((c << 8) & 0xFFFFFFFF) ^ _TABLE[(c >> 24) ^ b]
-    return c ^ 0xFFFFFFFF
-
-
-def seal(block, start=0, length=None):
-    """Stores in the last word of block[start:start+length] the checksum of
-    the bytes before it."""
-    if length is None:
-        length = len(block) - start
-    crc = block_crc(block[start:start + length - 4])
-    block[start + length - 4:start + length] = crc.to_bytes(4, "big")
-
-
-CODE_BASE = 0x80000
-
-
-def profile_place(code):
-    """Where the code block's store area, the profile block, lies in it:
-    (start, length)."""
-    return int.from_bytes(code[84:88], "big") - CODE_BASE, int.from_bytes(code[88:92], "big")
 
 
 def release_1_1_6_2():
@@ -639,11 +601,7 @@ def _run_tool_once(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
     if result.journal_path and os.path.exists(result.journal_path):
         # The simulator may still be finishing its last line.
         time.sleep(0.2)
-        with open(result.journal_path) as f:
-            for line in f:
-                line = line.strip()
-                if line:
-                    result.journal.append(json.loads(line))
+        result.journal = read_journal(result.journal_path)
     record(result.command, result.status, *result.outputs())
     return result
 

@@ -13,7 +13,8 @@ import tempfile
 import unittest
 import zlib
 
-from k27e2e import BANNER, BUILD, PRESS_SPACE, REPO, profile_place, release_1_1_6_2, run_tool, run_wine, tool_exe
+from k27e2e import (BANNER, BUILD, PRESS_SPACE, REPO, profile_place, release_1_1_6_2, run_tool, run_wine,
+                    stored_then_runs, tool_exe)
 
 SHIPPED = os.path.join(REPO, "resources", "k27image.zlib")
 
@@ -26,57 +27,6 @@ def k27image(*args):
     """Runs the image tool under Wine; returns (status, standard error)."""
     ran = run_wine(image_tool(), *args)
     return ran.status, ran.err
-
-
-class _Bits:
-    """Deflate's bit order: fields least significant bit first, Huffman
-    codes most significant bit first."""
-
-    def __init__(self):
-        self.out = bytearray()
-        self.current = 0
-        self.used = 0
-
-    def bit(self, b):
-        self.current |= b << self.used
-        self.used += 1
-        if self.used == 8:
-            self.out.append(self.current)
-            self.current = self.used = 0
-
-    def field(self, value, n):
-        for i in range(n):
-            self.bit((value >> i) & 1)
-
-    def code(self, value, n):
-        for i in reversed(range(n)):
-            self.bit((value >> i) & 1)
-
-    def finish(self):
-        if self.used:
-            self.out.append(self.current)
-        return bytes(self.out)
-
-
-def stored_then_runs(stored, runs):
-    """A zlib stream of exactly known sizes: `stored` as one stored block,
-    then a final fixed-code block with one copy of the last byte (distance 1)
-    per run, each 3 to 10 bytes long. With two runs the stream is
-    len(stored) + 16 bytes. Returns (stream, inflated)."""
-    n = len(stored)
-    out = bytearray(b"\x78\x01\x00")
-    out += n.to_bytes(2, "little") + (n ^ 0xFFFF).to_bytes(2, "little") + stored
-    data = bytearray(stored)
-    bits = _Bits()
-    bits.field(1, 1)  # final
-    bits.field(1, 2)  # fixed codes
-    for run in runs:
-        bits.code(1 + run - 3, 7)  # length symbols 257.. have 7-bit codes 1..
-        bits.code(0, 5)            # distance 1
-        data += bytes([data[-1]]) * run
-    bits.code(0, 7)  # end of block
-    out += bits.finish() + zlib.adler32(bytes(data)).to_bytes(4, "big")
-    return bytes(out), bytes(data)
 
 
 def pattern(n, seed=7):

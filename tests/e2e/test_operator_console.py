@@ -19,14 +19,14 @@ mode of the running tool's console is read during a slow erase. Nor does
 Wine's console suspend its output on Ctrl+S or Pause, as a Windows console
 with line input does: only the mode shows that line input is off."""
 
-import json
 import os
 import signal
 import tempfile
 import time
 import unittest
 
-from k27e2e import BUILD, PRESS_SPACE, PROMPT, calls, device, run_in_terminal, run_tool, run_wine, wine_env
+from k27e2e import (BUILD, PRESS_SPACE, PROMPT, calls, device, read_journal, run_in_terminal, run_tool, run_wine,
+                    wine_env)
 
 SUCCESS = "PROGRAMMING SUCCESSFUL"
 CTRL_C = "\x03"
@@ -103,8 +103,7 @@ class CommittedSpanTest(unittest.TestCase):
         modes = []
 
         def read_mode(proc):
-            with open(journal) as f:
-                client = [e["client_pid"] for e in map(json.loads, f) if e["op"] == "Client"]
+            client = [e["client_pid"] for e in read_journal(journal) if e["op"] == "Client"]
             status, out, err = run_wine(os.path.join(BUILD, "tests", "k27_input_mode_of.exe"), str(client[0]))
             modes.append(int(out, 16) if status == 0 else err)
 

@@ -11,7 +11,7 @@ import time
 import unittest
 import zlib
 
-from k27e2e import PRESS_SPACE, PROMPT, REPO, block_crc, calls, device, entry, lines, run_tool
+from k27e2e import DEVICE_CALLS, PRESS_SPACE, PROMPT, REPO, block_crc, calls, device, entry, lines, run_tool
 
 CODE_SIZE = 142180
 
@@ -36,7 +36,6 @@ def bench(status=None, faults=None, delay_ms=None, **device_fields):
     return b
 
 
-PROGRAMMING_OPS = {"AcquireGroup", "EraseStart", "ErasePoll", "Program", "Reset"}
 TYPE_42 = (PROMPT, "42\r")
 
 
@@ -69,7 +68,7 @@ class SuccessfulRunTest(unittest.TestCase):
         self.assertEqual(shown[7:], ["Reset request ... accepted", "PROGRAMMING SUCCESSFUL", PRESS_SPACE])
 
         ops = calls(r)
-        self.assertEqual([op for op in ops if op in PROGRAMMING_OPS],
+        self.assertEqual([op for op in ops if op in DEVICE_CALLS],
                          ["AcquireGroup", "EraseStart", "ErasePoll", "ErasePoll", "ErasePoll", "Program", "Reset"])
         self.assertLess(ops.index("OpenCodeProgramming"), ops.index("AcquireGroup"))
         acquire = entry(r, "AcquireGroup")

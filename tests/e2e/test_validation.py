@@ -9,9 +9,7 @@ import tempfile
 import unittest
 import zlib
 
-from k27e2e import BUILD, run_wine, seal
-
-CODE_BASE = 0x80000
+from k27e2e import BUILD, profile_place, run_wine, seal
 
 
 def image_tool():
@@ -22,14 +20,6 @@ def k27image(*args):
     """Runs the image tool under Wine; returns (status, standard output)."""
     ran = run_wine(image_tool(), *args)
     return ran.status, ran.out
-
-
-def profile_offset(code):
-    return int.from_bytes(code[84:88], "big") - CODE_BASE
-
-
-def profile_size(code):
-    return int.from_bytes(code[88:92], "big")
 
 
 def damage_code_body(code):
@@ -47,9 +37,10 @@ def code_y_version_3(code):
 
 
 def from_revision_above_code_revision(code):
-    at = profile_offset(code) + 58
+    start, size = profile_place(code)
+    at = start + 58
     code[at:at + 2] = (int.from_bytes(code[78:80], "big") + 1).to_bytes(2, "big")
-    seal(code, profile_offset(code), profile_size(code))
+    seal(code, start, size)
     seal(code)
 
 

@@ -14,6 +14,7 @@
 #include "k27image/pe_file.h"
 #include "k27image/tool_verdict.h"
 #include "image/validate_image.h"
+#include "model/block_layout.h"
 #include "programming/boot_gate.h"
 #include "programming/time_stamp.h"
 #include "run/console.h"
@@ -89,17 +90,16 @@ void PrintFields(const uint8_t* code, uint32_t size) {
     return;
   }
   PrintCodeHeader(code);
-  const uint32_t store_start = ReadBig32(code + kCodeStoreStart);
-  const uint32_t store_size = ReadBig32(code + kCodeStoreSize);
-  if (store_start < kCodeBlockBaseAddress) {
-    std::printf("store area: starts below the code base address 0x%08" PRIX32 "\n", kCodeBlockBaseAddress);
+  const model::ProfileBlock place = model::FindProfile(code, size);
+  if (place.place == model::ProfilePlace::kBelowBase) {
+    std::printf("store area: starts below the code base address 0x%08" PRIX32 "\n", model::kCodeBase);
     return;
   }
-  const uint32_t offset = store_start - kCodeBlockBaseAddress;
-  if (offset > size || store_size > size - offset) {
+  if (place.place != model::ProfilePlace::kInside) {
     std::printf("store area: does not end inside the code block\n");
     return;
   }
+  const uint32_t offset = static_cast<uint32_t>(place.offset), store_size = static_cast<uint32_t>(place.length);
   std::printf("store area: %" PRIu32 " bytes at offset %" PRIu32 " (0x%" PRIX32 ") of the code block\n", store_size,
               offset, offset);
   if (store_size < kProfileHeaderSize) {

@@ -1,4 +1,6 @@
-#include "outcomes.h"
+#include "model/outcomes.h"
+
+namespace model {
 
 namespace {
 
@@ -80,6 +82,4 @@ const Outcome* FindOutcome(std::string_view message) {
   return nullptr;
 }
 
-bool IsDeviceOperation(std::string_view op) {
-  return op == "AcquireGroup" || op == "EraseStart" || op == "ErasePoll" || op == "Program" || op == "Reset";
-}
+}  // namespace model

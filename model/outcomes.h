@@ -1,5 +1,5 @@
-#ifndef K27_KIT_OUTCOMES_H_
-#define K27_KIT_OUTCOMES_H_
+#ifndef K27_MODEL_OUTCOMES_H_
+#define K27_MODEL_OUTCOMES_H_
 
 // Every message a run of k27prog can end with, its exit status and how far
 // the run got, as the README's table of exit statuses gives them. Kept apart
@@ -8,6 +8,8 @@
 
 #include <string_view>
 #include <vector>
+
+namespace model {
 
 // Where the run was when it ended: what may have reached the device server
 // and the device by then.
@@ -36,7 +38,6 @@ const std::vector<Outcome>& Outcomes();
 // The outcome with this message, or nullptr.
 const Outcome* FindOutcome(std::string_view message);
 
-// The programming group and what follows: what changes the device.
-bool IsDeviceOperation(std::string_view op);
+}  // namespace model
 
-#endif  // K27_KIT_OUTCOMES_H_
+#endif  // K27_MODEL_OUTCOMES_H_
