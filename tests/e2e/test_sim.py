@@ -9,17 +9,10 @@ import tempfile
 import time
 import unittest
 
-from k27e2e import PRESS_SPACE, PROMPT, REPO, calls, entry, lines, read_journal, run_in_terminal, run_tool
+from k27e2e import PRESS_SPACE, PROMPT, REPO, calls, device, entry, lines, read_journal, run_in_terminal, run_tool
 
 TYPE_42 = (PROMPT, "42\r")
 SPACE = (PRESS_SPACE, " ")
-
-
-def ready_device(**fields):
-    d = {"serial": 42, "state": 1200, "boot_branch": 1, "boot_version": 3, "label": "Bench",
-         "identities": [{"kind": 1, "number": 12, "level": 0, "name": "Production engineer"}]}
-    d.update(fields)
-    return d
 
 
 def wait_for_exit_line(result, timeout=5.0):
@@ -81,7 +74,7 @@ class DefaultBenchTest(unittest.TestCase):
         work = tempfile.mkdtemp(prefix="k27e2e-nojournal-")
         path = os.path.join(work, "bench.json")
         with open(path, "w") as f:
-            json.dump({"devices": [ready_device()]}, f)
+            json.dump({"devices": [device()]}, f)
         cwd_before = sorted(os.listdir(os.getcwd()))
         r = run_tool(bench=path, journal=False, keys=[TYPE_42, SPACE])
         self.assertEqual(r.status, 0, r)
@@ -93,7 +86,7 @@ class ClientGoneTest(unittest.TestCase):
     def test_the_server_ends_when_its_client_is_gone(self):
         # The client is killed while it waits for the operator: the server
         # learnt the client's process from its calls, and ends with it.
-        r = run_tool(bench={"devices": [ready_device()]}, keys=[(PROMPT, None)], timeout=15)
+        r = run_tool(bench={"devices": [device()]}, keys=[(PROMPT, None)], timeout=15)
         self.assertIsNone(r.status)  # killed at the time-out
         self.assertIn(PROMPT, r.transcript)
         exit_line = wait_for_exit_line(r, timeout=10)
@@ -108,7 +101,7 @@ class ClientGoneTest(unittest.TestCase):
         # run stopped at a time-out can be): the server never learns its
         # client from a call, and ends with the process that asked for the
         # creation instead of waiting for ever.
-        bench = {"devices": [ready_device()], "delay_ms": {"CreateInstance": 60000}}
+        bench = {"devices": [device()], "delay_ms": {"CreateInstance": 60000}}
         r = run_tool(bench=bench, keys=[("Ready to program", None)], timeout=6)
         self.assertIsNone(r.status)  # killed at the time-out
         exit_line = wait_for_exit_line(r, timeout=15)
@@ -125,13 +118,13 @@ class BenchScriptTest(unittest.TestCase):
         work = tempfile.mkdtemp(prefix="k27e2e-bench-")
         path = os.path.join(work, "reset refused.json")
         with open(path, "w") as f:
-            json.dump({"devices": [ready_device(serial=77)], "status": {"Reset": 5}}, f)
+            json.dump({"devices": [device(serial=77)], "status": {"Reset": 5}}, f)
         journal = os.path.join(work, "run", "journal.jsonl")
         screen, status = run_in_terminal(
             [os.path.join(REPO, "scripts", "bench"), path, "--journal", journal, "--no-build"],
             [(PROMPT, "77\r"), (PRESS_SPACE, " ")])
         self.assertEqual(status, 1, screen)
-        self.assertIn("Found : K27#0077 (Bench) BootV1.3 CodeV0.0.0", screen)
+        self.assertIn("Found : K27#0077 (Bench) BootV1.3 CodeV2.1.7", screen)
         self.assertIn("Reset request ... RESET REJECTED", screen)
         self.assertIn("(k27prog exited with status 1)", screen)
         entries = read_journal(journal)
