@@ -20,20 +20,10 @@ from k27e2e import BANNER, BUILD, PRESS_SPACE, REPO, profile_place, release_1_1_
 SHIPPED = os.path.join(REPO, "resources", "k27image.zlib")
 
 
-def image_tool():
-    return os.path.join(BUILD, "bin", "k27image.exe")
-
-
 def k27image(*args):
-    """Runs the image tool under Wine; returns (status, standard error)."""
-    ran = run_wine(image_tool(), *args)
-    return ran.status, ran.err
-
-
-def k27image_info(resource):
-    """k27image info's status and what it printed on standard output."""
-    ran = run_wine(image_tool(), "info", resource)
-    return ran.status, ran.out
+    """Runs the image tool under Wine; returns (status, standard output,
+    standard error)."""
+    return run_wine(os.path.join(BUILD, "bin", "k27image.exe"), *args)
 
 
 def pattern(n, seed=7):
@@ -104,20 +94,21 @@ class ImageTest(unittest.TestCase):
         """A copy of the tool carrying `resource` as its image, or none."""
         exe = self.path(name + ".exe")
         if resource is None:
-            status, err = k27image("embed", "--remove", tool_exe(), exe)
+            status, _, err = k27image("embed", "--remove", tool_exe(), exe)
         else:
-            status, err = k27image("embed", tool_exe(), self.write(name + ".zlib", resource), exe)
+            status, _, err = k27image("embed", tool_exe(), self.write(name + ".zlib", resource), exe)
         self.assertEqual(status, 0, err)
         return exe
 
     def test_shipped_and_pack_make_the_shipped_resource_byte_for_byte(self):
         # The stream's own form is the unit tests' (k27image's shipped_image_test, pack_test).
-        status, err = k27image("shipped", self.path("shipped.zlib"))
+        status, _, err = k27image("shipped", self.path("shipped.zlib"))
         self.assertEqual(status, 0, err)
         self.assertTrue(self.read("shipped.zlib") == self.shipped, "resources/k27image.zlib is not what k27image "
                         "shipped makes")
         # The shipped code block, packed as a release would be, is the shipped resource.
-        status, err = k27image("pack", self.write("code.bin", zlib.decompress(self.shipped)), self.path("packed.zlib"))
+        status, _, err = k27image("pack", self.write("code.bin", zlib.decompress(self.shipped)),
+                                  self.path("packed.zlib"))
         self.assertEqual(status, 0, err)
         self.assertTrue(self.read("packed.zlib") == self.shipped)
 
@@ -125,7 +116,7 @@ class ImageTest(unittest.TestCase):
         for name, block in [("tiny", bytes(4000)), ("incompressible", pattern(4000))]:
             with self.subTest(name):
                 out = self.path(name + ".zlib")
-                status, err = k27image("pack", self.write(name + ".bin", block), out)
+                status, _, err = k27image("pack", self.write(name + ".bin", block), out)
                 self.assertEqual(status, 1, err)
                 self.assertIn("k27image: ", err)
                 self.assertFalse(os.path.exists(out))
@@ -168,7 +159,7 @@ class ImageTest(unittest.TestCase):
     def test_info_names_the_check_the_tool_refuses(self):
         # The tool's own refusals are scenarios of the qualification
         # catalogue; here the image tool names the same check and outcome.
-        status, info = k27image_info(SHIPPED)
+        status, info, _ = k27image("info", SHIPPED)
         self.assertEqual(status, 0, info)
         self.assertIn('verdict: accepted; k27prog prints "Ready to program K27 firmware release 1.1.5(1)"\n', info)
         for name, change, message, expected_status in REFUSED:
@@ -177,7 +168,7 @@ class ImageTest(unittest.TestCase):
                 change(code)
                 if change is not damage_body:
                     seal(code)
-                status, info = k27image_info(self.write(name.replace(" ", "_") + ".zlib", zlib.compress(code, 9)))
+                status, info, _ = k27image("info", self.write(name.replace(" ", "_") + ".zlib", zlib.compress(code, 9)))
                 self.assertEqual(status, 1, info)
                 verdicts = [line for line in info.split("\n") if line.startswith("verdict: ")]
                 self.assertEqual(len(verdicts), 1, info)
