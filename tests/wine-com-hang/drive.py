@@ -3,7 +3,7 @@
 catches hangs.
 
   ./drive.py --prefix p1 --runs 5000 [--rounds 1] [--timeout 15] [--regcls single|multi]
-             [--exit-ms 100] [--watch 0|1] [--sta 0|1] [--cls 0-3] [--restart] [--stop-after-hangs N]
+             [--exit-ms 100] [--watch 0|1] [--cls 0-3] [--restart]
 
 Each batch starts one fresh client process (`wine bin/client.exe ROUNDS`),
 as the kit starts the tool once per run; --rounds > 1 loops inside one
@@ -12,10 +12,10 @@ log has grown for --timeout seconds. Then every thread of every process in
 the prefix is back-traced with winedbg (twice, 5 s apart), the logs are kept
 in runs/PREFIX/hang-N/, the prefix's wineserver is stopped and started afresh,
 and the loop goes on. One line per batch goes to runs/PREFIX/results.tsv.
-Other settings (REPRO_PIN=1, REPRO_SPIN=1, WINEDEBUG ...) pass through the
+Other settings (REPRO_PIN=1, REPRO_STA=1, WINEDEBUG ...) pass through the
 environment to the client and the server it starts.
 """
-import argparse, os, shutil, signal, subprocess, sys, time
+import argparse, os, shutil, signal, subprocess, time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 
@@ -33,8 +33,6 @@ def main():
     ap.add_argument("--regcls", default="single")
     ap.add_argument("--exit-ms", default="100")
     ap.add_argument("--watch", default="0")
-    ap.add_argument("--sta", default="0")
-    ap.add_argument("--stop-after-hangs", type=int, default=0)
     ap.add_argument("--cls", type=int, default=1, help="class 0-3: one per loop sharing a prefix")
     ap.add_argument("--restart", action="store_true",
                     help="restart the prefix's wineserver after a hang or failure (only with one loop per prefix)")
@@ -44,7 +42,7 @@ def main():
     env.pop("DISPLAY", None)
     env.setdefault("WINEDEBUG", "-all")
     env.update(WINEPREFIX=f"{HERE}/prefix-{a.prefix}", WINEARCH="win64", WINEDLLOVERRIDES="mscoree,mshtml=",
-               REPRO_REGCLS=a.regcls, REPRO_EXIT_MS=a.exit_ms, REPRO_WATCH=a.watch, REPRO_STA=a.sta,
+               REPRO_REGCLS=a.regcls, REPRO_EXIT_MS=a.exit_ms, REPRO_WATCH=a.watch,
                REPRO_CLASS=str(a.cls))
     name = f"{a.prefix}-c{a.cls}"
     out = f"{HERE}/runs/{name}"
@@ -85,7 +83,7 @@ def main():
 
     results = open(f"{out}/results.tsv", "a")
     results.write(f"# {time.strftime('%F %T')} runs={a.runs} rounds={a.rounds} regcls={a.regcls} "
-                  f"exit_ms={a.exit_ms} watch={a.watch} sta={a.sta} cls={a.cls}\n")
+                  f"exit_ms={a.exit_ms} watch={a.watch} cls={a.cls}\n")
     results.flush()
     hangs = fails = 0
     started = time.time()
@@ -151,8 +149,6 @@ def main():
             el = time.time() - started
             print(f"[{name}] batch {i + 1}/{a.runs} rounds {a.rounds}: hangs {hangs} failures {fails} "
                   f"elapsed {el:.0f} s", flush=True)
-        if a.stop_after_hangs and hangs >= a.stop_after_hangs:
-            break
     print(f"[{name}] done: batches {i + 1} x {a.rounds} rounds, hangs {hangs}, failures {fails}, "
           f"{time.time() - started:.0f} s", flush=True)
 
