@@ -16,10 +16,10 @@ sys.path.insert(0, os.path.join(os.path.dirname(HERE), "model"))
 from k27model import CODE_BASE, seal  # noqa: E402
 
 
-def small_image(code_size=4096, store_offset=1024, store_size=512, rng=None):
+def small_image(code_size=4096, store_offset=1024, store_size=512):
     """A code block that passes every check, small enough to run fast:
     random bytes in the body keep its stream above the 1024-byte minimum."""
-    rng = rng or random.Random(27)
+    rng = random.Random(27)
     code = bytearray(rng.getrandbits(8) for _ in range(1400)) + bytearray(code_size - 1400)
     code[0:92] = bytes(92)
     struct.pack_into(">HHII", code, 0, 0xC0DE, 1, CODE_BASE, CODE_BASE + code_size - 1)

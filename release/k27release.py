@@ -365,14 +365,10 @@ def kit(args):
 
 # --- checks on a zip ------------------------------------------------------
 
-def sha256_file(path):
-    return hashlib.sha256(read(path)).hexdigest()
-
-
 def compare(args):
     """Same bytes, or the entries that differ and how."""
     a, b = args.zips
-    da, db = sha256_file(a), sha256_file(b)
+    da, db = (hashlib.sha256(read(path)).hexdigest() for path in (a, b))
     print("%s  %s" % (da, a))
     print("%s  %s" % (db, b))
     if da == db:

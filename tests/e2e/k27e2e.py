@@ -6,7 +6,6 @@ import collections
 import ctypes
 import json
 import os
-import pty
 import re
 import select
 import shutil
@@ -27,7 +26,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(REPO, "model"))
 # The model's facts, for the tests that import them from here.
-from k27model import DEVICE_CALLS, block_crc, profile_place, read_journal, seal, stored_then_runs  # noqa: E402,F401
+from k27model import profile_place, read_journal, seal  # noqa: E402,F401
 BUILD = os.environ.get("K27_BUILD_DIR", os.path.join(REPO, "build"))
 # A prefix wineboot made and nothing has touched since (scripts/test makes it):
 # what a fresh prefix is copied from.
@@ -189,19 +188,11 @@ def kit_exe():
     return os.path.join(BUILD, "bin", "k27kit.exe")
 
 
-_FAILED = re.compile(r"^FAILED +(\S+): (.*)$", re.M)
-
-
-def failed_scenarios(text):
-    """The (name, first difference) of each scenario a kit's report failed."""
-    return _FAILED.findall(text)
-
-
-def qualify(exe, *args, kit=None, prefix=None, timeout=600):
+def qualify(exe, *args, prefix=None, timeout=600):
     """Runs `k27kit qualify EXE ARGS` with no console, as a CI server does;
     returns (exit status, what it printed, the seconds it took)."""
     started = time.monotonic()
-    status, out, err = run_wine(kit or kit_exe(), "qualify", exe, *args, prefix=prefix, timeout=timeout)
+    status, out, err = run_wine(kit_exe(), "qualify", exe, *args, prefix=prefix, timeout=timeout)
     return status, out + err, time.monotonic() - started
 
 
@@ -334,18 +325,16 @@ def simulator(*args, sim=None, prefix=None, check=True):
     return ran.status, ran.out + ran.err
 
 
-def register_simulator(bench=None, journal=None, sim=None, prefix=None):
+def register_simulator(bench=None, journal=None, prefix=None):
     """Registers the simulator in the prefix, machine-wide, with the bench
     and journal files (Unix paths) it is to play and write; None: the
     built-in bench, no journal."""
     args = ["/RegServer"]
-    named = [p for p in (bench, journal) if p]
-    converted = dict(zip(named, windows_paths(*named, prefix=prefix))) if named else {}
-    if bench:
-        args += ["/bench", converted[bench]]
-    if journal:
-        args += ["/journal", converted[journal]]
-    return simulator(*args, sim=sim, prefix=prefix)
+    named = [(switch, path) for switch, path in (("/bench", bench), ("/journal", journal)) if path]
+    converted = windows_paths(*[path for _, path in named], prefix=prefix) if named else []
+    for (switch, _), path in zip(named, converted):
+        args += [switch, path]
+    return simulator(*args, prefix=prefix)
 
 
 def clean(raw):
@@ -390,14 +379,12 @@ class Result:
 
     def __init__(self):
         self.command = []
-        self.raw = b""
         self.transcript = ""
         self.status = None
         self.journal = []
         self.journal_path = None
         self.journal_dir = None
         self.stdout_text = None
-        self.elapsed = 0.0
         self.stopped_ms = None  # when it was killed at its time-out (ms since 1970)
 
     def outputs(self):
@@ -487,21 +474,12 @@ def run_tool(*args, **kwargs):
 
 def _run_tool_once(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
                    env=None, journal=True, args=(), register=True, prefix=None, stdout_pipe=False):
-    """Runs the tool once, after registering the simulator with `bench` (a
-    dict, a file, or None for the built-in bench) and, unless `journal` is
-    False, a fresh journal. `keys` is a list of (wait-for-text,
-    text-to-type) pairs; a wait of None types at once, a text of None only
-    waits; a text may also be a callable, called with the tool's process
-    instead of typing. `register=False` leaves the registration as it
-    stands. With `stdout_path`, standard output goes to that file, and with
-    `stdout_pipe` through a pipe this process reads; the waits then look at
-    what reached the file or the pipe, which is only what the tool has
-    flushed until the process ends. Standard input and standard error stay
-    on the terminal, whose console the tool reads keys from. `env` adds to
-    the tool's environment. Returns a Result."""
-    exe = exe or tool_exe()
+    """Runs the tool once in a terminal (see _in_terminal), after
+    registering the simulator with `bench` (a dict, a file, or None for the
+    built-in bench) and, unless `journal` is False, a fresh journal.
+    `register=False` leaves the registration as it stands. `env` adds to the
+    tool's environment. Returns a Result."""
     work = tempfile.mkdtemp(prefix="k27e2e-")
-    extra = {}
     bench_path = None
     if isinstance(bench, dict):
         bench_path = os.path.join(work, "bench.json")
@@ -521,9 +499,31 @@ def _run_tool_once(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
     # on a Windows PC, never in the tool's environment.
     if register:
         register_simulator(bench_path, result.journal_path, prefix=prefix)
-    if env:
-        extra.update(env)
+    result.command = ["wine", exe or tool_exe()] + list(args)
+    result.transcript, result.status, result.stopped_ms, result.stdout_text = _in_terminal(
+        result.command, wine_env(env, prefix), keys, timeout, stdout_path=stdout_path, stdout_pipe=stdout_pipe)
+    if result.journal_path and os.path.exists(result.journal_path):
+        # The simulator may still be finishing its last line.
+        time.sleep(0.2)
+        result.journal = read_journal(result.journal_path)
+    record(result.command, result.status, *result.outputs())
+    return result
 
+
+def _in_terminal(argv, env, keys, timeout, cwd=None, stdout_path=None, stdout_pipe=False):
+    """Runs a command on a fresh pseudo-terminal, its controlling terminal.
+    `keys` is a list of (wait-for-text, text-to-type) pairs: each wait looks
+    at what showed after the previous one's text; a wait of None types at
+    once, a text of None only waits; a text may also be a callable, called
+    with the process instead of typing. With `stdout_path`, standard output
+    goes to that file, and with `stdout_pipe` through a pipe this process
+    reads; the waits then look at what reached the file or the pipe, which
+    is only what the program has flushed until the process ends. Standard
+    input and standard error stay on the terminal, whose console Wine reads
+    keys from. Past `timeout` seconds the process's session is killed.
+    Returns (screen text, exit status or None when killed, when it was
+    killed in ms since 1970 or None, what reached standard output when it
+    was redirected or None)."""
     master, slave = os.openpty()
     fcntl.ioctl(slave, termios.TIOCSWINSZ, struct.pack("HHHH", TERMINAL_ROWS, TERMINAL_COLUMNS, 0, 0))
     attrs = termios.tcgetattr(slave)
@@ -536,9 +536,7 @@ def _run_tool_once(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
     else:
         out = open(stdout_path, "wb") if stdout_path else slave
     started = time.monotonic()
-    result.command = ["wine", exe] + list(args)
-    proc = subprocess.Popen(["wine", exe] + list(args), stdin=slave, stdout=out, stderr=slave,
-                            env=wine_env(extra, prefix), start_new_session=True,
+    proc = subprocess.Popen(argv, stdin=slave, stdout=out, stderr=slave, env=env, cwd=cwd, start_new_session=True,
                             preexec_fn=_set_controlling_tty, close_fds=True)
     os.close(slave)
     if stdout_pipe:
@@ -553,6 +551,7 @@ def _run_tool_once(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
         piped.start()
     deadline = started + timeout
     offset = 0
+    status = stopped_ms = stdout_text = None
     try:
         for wait, typed in keys:
             if wait is not None:
@@ -569,91 +568,42 @@ def _run_tool_once(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
             else:
                 os.write(master, typed.encode("utf-8"))
         try:
-            result.status = proc.wait(timeout=max(0.1, deadline - time.monotonic()))
+            status = proc.wait(timeout=max(0.1, deadline - time.monotonic()))
         except subprocess.TimeoutExpired:
-            result.stopped_ms = int(time.time() * 1000)
+            stopped_ms = int(time.time() * 1000)
             try:
                 os.killpg(proc.pid, signal.SIGKILL)
             except OSError:
                 pass
             proc.wait()
-            result.status = None
     finally:
-        result.elapsed = time.monotonic() - started
         # Whatever the console still had to say.
         time.sleep(0.1)
         reader.join(timeout=1.0)
-        result.raw = bytes(reader.data)
-        result.transcript = clean(result.raw)
+        screen = clean(bytes(reader.data))
         try:
             os.close(master)
         except OSError:
             pass
         if piped:
-            # A server the tool started may still hold the pipe open.
+            # A server the program started may still hold the pipe open.
             piped.join(timeout=1.0)
             with piped.lock:
-                result.stdout_text = bytes(piped.data).decode("utf-8", errors="replace").replace("\r\n", "\n")
+                stdout_text = bytes(piped.data).decode("utf-8", errors="replace").replace("\r\n", "\n")
             os.close(pipe_in)
     if stdout_path and os.path.exists(stdout_path):
         with open(stdout_path, "rb") as f:
-            result.stdout_text = f.read().decode("utf-8", errors="replace").replace("\r\n", "\n")
-    if result.journal_path and os.path.exists(result.journal_path):
-        # The simulator may still be finishing its last line.
-        time.sleep(0.2)
-        result.journal = read_journal(result.journal_path)
-    record(result.command, result.status, *result.outputs())
-    return result
+            stdout_text = f.read().decode("utf-8", errors="replace").replace("\r\n", "\n")
+    return screen, status, stopped_ms, stdout_text
 
 
 def run_in_terminal(argv, answers, timeout=120, env=None, cwd=REPO):
     """Runs a command in a fresh pseudo-terminal, typing each answer once
     its text shows after where the previous answer's text showed; returns
-    (screen text, exit status). Its environment is `env`, or this test's
-    prefix lane's (wine_env)."""
+    (screen text, exit status, None past its time). Its environment is
+    `env`, or this test's prefix lane's (wine_env)."""
     env = dict(env or wine_env(), K27_BUILD_DIR=BUILD, TERM="dumb")
-    pid, fd = pty.fork()
-    if pid == 0:
-        fcntl.ioctl(0, termios.TIOCSWINSZ, struct.pack("HHHH", TERMINAL_ROWS, TERMINAL_COLUMNS, 0, 0))
-        os.chdir(cwd)
-        os.execvpe(argv[0], argv, env)
-    raw = b""
-    pending = list(answers)
-    offset = 0
-    deadline = time.monotonic() + timeout
-    try:
-        while time.monotonic() < deadline:
-            ready, _, _ = select.select([fd], [], [], 0.2)
-            if ready:
-                try:
-                    chunk = os.read(fd, 65536)
-                except OSError:
-                    chunk = b""
-                if not chunk:
-                    break
-                raw += chunk
-            at = clean(raw).find(pending[0][0], offset) if pending else -1
-            if at >= 0:
-                offset = at + len(pending[0][0])
-                time.sleep(0.2)
-                os.write(fd, pending.pop(0)[1].encode())
-    finally:
-        os.close(fd)
-    # Past its time, what still runs in the terminal's session is stopped.
-    ended, status = os.waitpid(pid, os.WNOHANG)
-    while ended == 0 and time.monotonic() < deadline:
-        time.sleep(0.1)
-        ended, status = os.waitpid(pid, os.WNOHANG)
-    screen = clean(raw)
-    if ended == 0:
-        try:
-            os.killpg(pid, signal.SIGKILL)
-        except OSError:
-            pass
-        os.waitpid(pid, 0)
-        record(argv, None, ("the terminal", screen))
-        return screen, None
-    status = os.waitstatus_to_exitcode(status)
+    screen, status, _, _ = _in_terminal(argv, env, answers, timeout, cwd=cwd)
     record(argv, status, ("the terminal", screen))
     return screen, status
 
@@ -672,11 +622,10 @@ class FreshPrefix:
     At `path`, or in a new temporary folder."""
 
     def __init__(self, path=None):
-        if path:
-            self.path = os.path.abspath(path)
-            shutil.rmtree(self.path, ignore_errors=True)
-        else:
-            self.path = os.path.join(tempfile.mkdtemp(prefix="k27e2e-prefix-"), "wine")
+        # Removed on close: the prefix, or the temporary folder made for it.
+        self.made = os.path.abspath(path) if path else tempfile.mkdtemp(prefix="k27e2e-prefix-")
+        self.path = os.path.abspath(path) if path else os.path.join(self.made, "wine")
+        shutil.rmtree(self.path, ignore_errors=True)
         env = self.env()
         if os.path.isfile(os.path.join(PRISTINE, "system.reg")):
             # A copy of the prefix wineboot made, untouched since: the same
@@ -700,10 +649,7 @@ class FreshPrefix:
 
     def close(self):
         _quiet(["wineserver", "-k"], self.env())
-        shutil.rmtree(self.path, ignore_errors=True)
-        if os.path.basename(self.path) == "wine" and os.path.basename(os.path.dirname(self.path)).startswith(
-                "k27e2e-prefix-"):
-            shutil.rmtree(os.path.dirname(self.path), ignore_errors=True)
+        shutil.rmtree(self.made, ignore_errors=True)
 
     def __enter__(self):
         return self

@@ -1,7 +1,9 @@
-"""The identity line end to end, with names the server makes as long and as
-foreign as it likes: the real k27prog.exe under Wine against the bench
-simulator, its standard output redirected to a file (UTF-8, CRLF line ends)
-or on the console of a pseudo-terminal (the names' own characters).
+"""The identity line end to end on the console, with names the server makes
+as long and as foreign as it likes: the real k27prog.exe under Wine against
+the bench simulator, on the console of a pseudo-terminal (the names' own
+characters). Redirected, such names are written as UTF-8: the scenario
+identity-names-utf8 of the catalogue, and for names of 70,000 characters the
+Windows edge's unit tests.
 
 What Wine's console in a pseudo-terminal does with the wide line: it wraps
 at the console's width (the terminal's, TERMINAL_COLUMNS in these runs),
@@ -10,14 +12,11 @@ ends and the next begins it goes back to the row's start (a carriage return)
 and writes the whole row again; it erases a row's trailing blanks rather than
 writing them; and it sends the characters as UTF-8. A character beyond U+FFFF
 reaches the terminal as two U+FFFD (Wine converts each half of the pair on
-its own), so the console runs here keep to the 16-bit range; the redirected
-runs carry such characters too."""
+its own), so the console runs here keep to the 16-bit range."""
 
-import os
-import tempfile
 import unittest
 
-from k27e2e import PRESS_SPACE, PROMPT, TERMINAL_COLUMNS, device, entry, lines, run_tool
+from k27e2e import PRESS_SPACE, PROMPT, TERMINAL_COLUMNS, device, lines, run_tool
 
 CONSOLE_WIDTH = TERMINAL_COLUMNS
 SUCCESS = "PROGRAMMING SUCCESSFUL"
@@ -44,39 +43,6 @@ def console_line(shown, start):
     while len(shown[end]) == CONSOLE_WIDTH:
         end += 1
     return "".join(shown[first:end + 1])
-
-
-class RedirectedTest(unittest.TestCase):
-    def test_names_reach_a_file_whole_as_utf8(self):
-        # 70,000 characters, a few of them beyond ASCII and one beyond U+FFFF
-        # (a surrogate pair in the BSTR): more than any fixed buffer.
-        name = list(letters(70000))
-        for at, c in ((1001, "\u00e9"), (30003, "\u20ac"), (50005, "\u65e5"), (69990, "\U0001F600")):
-            name[at] = c
-        name = "".join(name)
-        identities = [
-            {"kind": 1, "number": 3, "level": 2, "name": "Ing\u00e9nieur \u20ac \u03a9 \u65e5\u672c \U0001F600"},
-            {"kind": 1, "number": 12, "level": 0, "name": name},
-            {"kind": 1, "number": 4, "level": 1, "name": "Operator"},
-        ]
-        levels = {"0": "Code programming", "1": None, "2": "Lecture seule \u00e0 \u03a9"}
-        out = os.path.join(tempfile.mkdtemp(prefix="k27e2e-out-"), "out.txt")
-        r = run_tool(bench=bench(identities, levels), stdout_path=out,
-                     keys=[(PROMPT, "42\r"), ("Reset request ... ", " ")], timeout=60)
-        self.assertEqual(r.status, 0, r)
-        with open(out, "rb") as f:
-            written = f.read()
-        expected = ("Access as Ing\u00e9nieur \u20ac \u03a9 \u65e5\u672c \U0001F600 : Lecture seule \u00e0 \u03a9\r\n"
-                    "Access as " + name + " : Code programming\r\n"
-                    "Access as Operator : \r\n").encode("utf-8")
-        start = written.index(b"Access as ")
-        self.assertEqual(written[start:start + len(expected)], expected)
-        # Every other line keeps its bytes: the prompt before, the sequence
-        # after, CRLF throughout.
-        self.assertTrue(written[:start].endswith(PROMPT.encode()), written[:start])
-        self.assertTrue(written[start + len(expected):].startswith(b"Code flash erase ... complete\r\n"))
-        self.assertTrue(written.endswith(b"\r\n" + SUCCESS.encode() + b"\r\n" + PRESS_SPACE.encode() + b"\r\n"))
-        self.assertEqual(entry(r, "OpenCodeProgramming")["args"]["identity"], 12)
 
 
 class ConsoleTest(unittest.TestCase):

@@ -1,8 +1,10 @@
 """The firmware image the real k27prog.exe carries: the shipped resource is
 made again byte for byte by k27image, embedding keeps a program's headers
-right, and a replaced image is the one the tool loads. Each of the image's
-own guards, on copies of the tool carrying damaged images, is a scenario of
-the qualification catalogue (kit/catalogue/10-image.json)."""
+right, a replaced image is the one the tool loads, and k27image info names
+the check at which the tool refuses a damaged or foreign image, with the
+tool's own message and exit status. Each of the image's own guards, on
+copies of the tool carrying damaged images, is a scenario of the
+qualification catalogue (kit/catalogue/10-image.json)."""
 
 import hashlib
 import json
@@ -13,20 +15,15 @@ import tempfile
 import unittest
 import zlib
 
-from k27e2e import (BANNER, BUILD, PRESS_SPACE, REPO, profile_place, release_1_1_6_2, run_tool, run_wine,
-                    stored_then_runs, tool_exe)
+from k27e2e import BANNER, BUILD, PRESS_SPACE, REPO, profile_place, release_1_1_6_2, run_tool, run_wine, seal, tool_exe
 
 SHIPPED = os.path.join(REPO, "resources", "k27image.zlib")
 
 
-def image_tool():
-    return os.path.join(BUILD, "bin", "k27image.exe")
-
-
 def k27image(*args):
-    """Runs the image tool under Wine; returns (status, standard error)."""
-    ran = run_wine(image_tool(), *args)
-    return ran.status, ran.err
+    """Runs the image tool under Wine; returns (status, standard output,
+    standard error)."""
+    return run_wine(os.path.join(BUILD, "bin", "k27image.exe"), *args)
 
 
 def pattern(n, seed=7):
@@ -35,6 +32,34 @@ def pattern(n, seed=7):
         x = (x * 1103515245 + 12345) & 0xFFFFFFFF
         out.append(x >> 24)
     return bytes(out)
+
+
+def damage_body(code):
+    code[200] ^= 0x40
+
+
+def x_version_2(code):
+    code[50] = 2
+
+
+def y_version_3(code):
+    code[51] = 3
+
+
+def from_revision_above_code_revision(code):
+    start, size = profile_place(code)
+    code[start + 58:start + 60] = (int.from_bytes(code[78:80], "big") + 1).to_bytes(2, "big")
+    seal(code, start, size)
+
+
+# Images the tool refuses: (name, change to the shipped code block, message,
+# status); the code block is sealed again after each change but the first.
+REFUSED = [
+    ("checksum damaged", damage_body, "CODE BLOCK CRC CHECK FAILED", 1),
+    ("header X version 2", x_version_2, "UNKNOWN CODE HEADER X VERSION", 108),
+    ("header Y version 3", y_version_3, "UNKNOWN CODE HEADER Y VERSION", 109),
+    ("profile from revision too high", from_revision_above_code_revision, "BAD PROFILE FROM REVISION", 1),
+]
 
 
 def shown_lines(transcript):
@@ -69,56 +94,43 @@ class ImageTest(unittest.TestCase):
         """A copy of the tool carrying `resource` as its image, or none."""
         exe = self.path(name + ".exe")
         if resource is None:
-            status, err = k27image("embed", "--remove", tool_exe(), exe)
+            status, _, err = k27image("embed", "--remove", tool_exe(), exe)
         else:
-            status, err = k27image("embed", tool_exe(), self.write(name + ".zlib", resource), exe)
+            status, _, err = k27image("embed", tool_exe(), self.write(name + ".zlib", resource), exe)
         self.assertEqual(status, 0, err)
         return exe
 
-    def test_shipped_resource_is_made_again_byte_for_byte(self):
-        status, err = k27image("shipped", self.path("shipped.zlib"))
+    def test_shipped_and_pack_make_the_shipped_resource_byte_for_byte(self):
+        # The stream's own form is the unit tests' (k27image's shipped_image_test, pack_test).
+        status, _, err = k27image("shipped", self.path("shipped.zlib"))
         self.assertEqual(status, 0, err)
-        made = self.read("shipped.zlib")
-        self.assertEqual(len(made), 127633)
-        self.assertEqual(made[:2], b"\x78\x9c")
-        self.assertTrue(made == self.shipped, "resources/k27image.zlib is not what k27image shipped makes")
-        # One stream, nothing after it, inflating to the code block.
-        inflater = zlib.decompressobj()
-        code = inflater.decompress(made) + inflater.flush()
-        self.assertTrue(inflater.eof)
-        self.assertEqual(inflater.unused_data, b"")
-        self.assertEqual(len(code), 142180)
-
-    def test_pack_makes_the_resource_of_any_code_block(self):
+        self.assertTrue(self.read("shipped.zlib") == self.shipped, "resources/k27image.zlib is not what k27image "
+                        "shipped makes")
         # The shipped code block, packed as a release would be, is the shipped resource.
-        code = zlib.decompress(self.shipped)
-        status, err = k27image("pack", self.write("code.bin", code), self.path("packed.zlib"))
+        status, _, err = k27image("pack", self.write("code.bin", zlib.decompress(self.shipped)),
+                                  self.path("packed.zlib"))
         self.assertEqual(status, 0, err)
         self.assertTrue(self.read("packed.zlib") == self.shipped)
-
-        other = (pattern(3000) + bytes(5000)) * 2
-        status, err = k27image("pack", self.write("other.bin", other), self.path("other.zlib"))
-        self.assertEqual(status, 0, err)
-        self.assertEqual(zlib.decompress(self.read("other.zlib")), other)
 
         # Blocks whose resource the tool would refuse are not packed.
         for name, block in [("tiny", bytes(4000)), ("incompressible", pattern(4000))]:
             with self.subTest(name):
                 out = self.path(name + ".zlib")
-                status, err = k27image("pack", self.write(name + ".bin", block), out)
+                status, _, err = k27image("pack", self.write(name + ".bin", block), out)
                 self.assertEqual(status, 1, err)
                 self.assertIn("k27image: ", err)
                 self.assertFalse(os.path.exists(out))
 
     def test_embed_keeps_the_headers_of_an_unstripped_tool_right(self):
         # The build's tool keeps its debug sections, named through the symbol
-        # table's strings; a copy with an image of another size moves them.
+        # table's strings; a copy with an image of another size moves them
+        # (embed takes any bytes as the image).
         def objdump(flag, exe):
             done = subprocess.run(["x86_64-w64-mingw32-objdump", flag, exe], capture_output=True, text=True)
             self.assertEqual(done.returncode, 0, done.stderr)
             return done.stdout
         self.assertIn(".debug_info", objdump("-h", tool_exe()))
-        for name, resource in [("smaller", stored_then_runs(pattern(1008), [8, 9])[0]),
+        for name, resource in [("smaller", pattern(1024)),
                                ("larger", self.shipped + pattern(70000)), ("removed", None)]:
             with self.subTest(name):
                 exe = self.tool_with("headers_" + name, resource)
@@ -142,6 +154,25 @@ class ImageTest(unittest.TestCase):
         digest = hashlib.sha256(profile).hexdigest()
         self.assertTrue(any(digest in json.dumps(line) for line in r.journal),
                         "the server was not handed the new image's profile block")
+
+
+    def test_info_names_the_check_the_tool_refuses(self):
+        # The tool's own refusals are scenarios of the qualification
+        # catalogue; here the image tool names the same check and outcome.
+        status, info, _ = k27image("info", SHIPPED)
+        self.assertEqual(status, 0, info)
+        self.assertIn('verdict: accepted; k27prog prints "Ready to program K27 firmware release 1.1.5(1)"\n', info)
+        for name, change, message, expected_status in REFUSED:
+            with self.subTest(name):
+                code = bytearray(zlib.decompress(self.shipped))
+                change(code)
+                if change is not damage_body:
+                    seal(code)
+                status, info, _ = k27image("info", self.write(name.replace(" ", "_") + ".zlib", zlib.compress(code, 9)))
+                self.assertEqual(status, 1, info)
+                verdicts = [line for line in info.split("\n") if line.startswith("verdict: ")]
+                self.assertEqual(len(verdicts), 1, info)
+                self.assertTrue(verdicts[0].endswith(": %s (exit status %d)" % (message, expected_status)), info)
 
 
 if __name__ == "__main__":

@@ -80,8 +80,6 @@ class CommittedSpanTest(unittest.TestCase):
             ("at the prompt", bench({}), [(PROMPT, CTRL_C)], "DetectDevices"),
             ("while the code programming interface opens", bench({"OpenCodeProgramming": 3000}),
              [(PROMPT, "42\r"), ("Access as Production engineer : Code programming", CTRL_C)], "OpenDevice"),
-            ("as SIGINT while the code programming interface opens", bench({"OpenCodeProgramming": 3000}),
-             [(PROMPT, "42\r"), ("Access as Production engineer : Code programming", sigint)], "OpenDevice"),
         ]
         for name, b, keys, last_call in rows:
             with self.subTest(name):

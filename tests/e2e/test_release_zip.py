@@ -11,6 +11,7 @@ import tempfile
 import time
 import unittest
 import zipfile
+from unittest import mock
 
 from k27e2e import REPO
 
@@ -28,17 +29,10 @@ class ReleaseZipTest(unittest.TestCase):
 
     def zip(self, name, files, tz="UTC"):
         path = os.path.join(self.work, name)
-        old = os.environ.get("TZ")
-        os.environ["TZ"] = tz
-        time.tzset()
-        try:
-            k27release.write_zip(path, files, EPOCH)
-        finally:
-            if old is None:
-                del os.environ["TZ"]
-            else:
-                os.environ["TZ"] = old
+        with mock.patch.dict(os.environ, TZ=tz):
             time.tzset()
+            k27release.write_zip(path, files, EPOCH)
+        time.tzset()
         with open(path, "rb") as f:
             return path, f.read()
 

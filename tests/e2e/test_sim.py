@@ -1,6 +1,6 @@
 """The bench simulator as the tool meets it: the default bench, a server
-that dies inside an operation, no server registered at all, and
-scripts/bench."""
+whose client is gone, and scripts/bench. (A server that dies inside a call
+is a scenario of the catalogue; no server registered, test_registration.)"""
 
 import json
 import os
@@ -9,27 +9,17 @@ import tempfile
 import time
 import unittest
 
-from k27e2e import (PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, calls, entry, lines, register_simulator,
-                    run_in_terminal, run_tool, simulator)
+from k27e2e import PRESS_SPACE, PROMPT, REPO, calls, device, entry, lines, read_journal, run_in_terminal, run_tool
 
 TYPE_42 = (PROMPT, "42\r")
 SPACE = (PRESS_SPACE, " ")
-
-
-def ready_device(**fields):
-    d = {"serial": 42, "state": 1200, "boot_branch": 1, "boot_version": 3, "label": "Bench",
-         "identities": [{"kind": 1, "number": 12, "level": 0, "name": "Production engineer"}]}
-    d.update(fields)
-    return d
 
 
 def wait_for_exit_line(result, timeout=5.0):
     """The simulator's last line, once it has ended itself."""
     deadline = time.monotonic() + timeout
     while time.monotonic() < deadline:
-        with open(result.journal_path) as f:
-            entries = [json.loads(line) for line in f if line.strip()]
-        ends = [e for e in entries if e["op"] == "Exit"]
+        ends = [e for e in read_journal(result.journal_path) if e["op"] == "Exit"]
         if ends:
             return ends[-1]
         time.sleep(0.1)
@@ -64,6 +54,9 @@ class DefaultBenchTest(unittest.TestCase):
         self.assertIsNone(entry(r, "Start")["bench"])
         self.assertEqual(entry(r, "OpenDevice")["args"]["locator"], 1)
         self.assertEqual(entry(r, "OpenCodeProgramming")["args"]["identity"], 12)
+        # The group's id is one made for this run (the catalogue's calls leave it out).
+        self.assertRegex(entry(r, "AcquireGroup")["args"]["group_uuid"], r"^\{[0-9A-F-]{36}\}$")
+        self.assertNotEqual(entry(r, "AcquireGroup")["args"]["group_uuid"], "{00000000-0000-0000-0000-000000000000}")
         self.assertEqual(calls(r).count("ErasePoll"), 4)
         exit_line = wait_for_exit_line(r)
         self.assertIsNotNone(exit_line)
@@ -81,7 +74,7 @@ class DefaultBenchTest(unittest.TestCase):
         work = tempfile.mkdtemp(prefix="k27e2e-nojournal-")
         path = os.path.join(work, "bench.json")
         with open(path, "w") as f:
-            json.dump({"devices": [ready_device()]}, f)
+            json.dump({"devices": [device()]}, f)
         cwd_before = sorted(os.listdir(os.getcwd()))
         r = run_tool(bench=path, journal=False, keys=[TYPE_42, SPACE])
         self.assertEqual(r.status, 0, r)
@@ -89,41 +82,11 @@ class DefaultBenchTest(unittest.TestCase):
         self.assertEqual(sorted(os.listdir(os.getcwd())), cwd_before)
 
 
-class ServerFailureTest(unittest.TestCase):
-    def test_a_server_that_dies_inside_an_operation_fails_that_call(self):
-        cases = [
-            ("GetVersion", [SPACE], "Ready to program"),
-            ("DetectDevices", [SPACE], "Ready to program"),
-            ("EraseStart", [TYPE_42, SPACE], "Code flash erase ... "),
-            ("Program", [TYPE_42, SPACE], "Code flash program ... "),
-        ]
-        for op, keys, before in cases:
-            with self.subTest(op=op):
-                r = run_tool(bench={"devices": [ready_device()], "faults": {op: {"crash": True}}}, keys=keys)
-                self.assertEqual(r.status, 1, r)
-                self.assertIn(SERVER_ERROR, r.transcript)
-                self.assertLess(r.transcript.index(before), r.transcript.index(SERVER_ERROR))
-                self.assertEqual(calls(r)[-1], op)
-                self.assertTrue(entry(r, op, -1)["crash"])
-
-    def test_with_no_simulator_registered_creation_fails(self):
-        try:
-            status, said = simulator("/UnregServer")
-            self.assertEqual(said, "k27sim: unregistered the bench simulator for every user of this PC\n")
-            r = run_tool(keys=[SPACE], register=False)
-            self.assertEqual(r.status, 1, r)
-            self.assertEqual(lines(r.transcript)[-2:], [SERVER_ERROR, PRESS_SPACE])
-            self.assertEqual(r.journal, [])  # no simulator ever started
-        finally:
-            register_simulator()
-        # Registered again, the same run gets its server.
-        r = run_tool(keys=[TYPE_42, SPACE])
-        self.assertEqual(r.status, 0, r)
-
+class ClientGoneTest(unittest.TestCase):
     def test_the_server_ends_when_its_client_is_gone(self):
         # The client is killed while it waits for the operator: the server
         # learnt the client's process from its calls, and ends with it.
-        r = run_tool(bench={"devices": [ready_device()]}, keys=[(PROMPT, None)], timeout=15)
+        r = run_tool(bench={"devices": [device()]}, keys=[(PROMPT, None)], timeout=15)
         self.assertIsNone(r.status)  # killed at the time-out
         self.assertIn(PROMPT, r.transcript)
         exit_line = wait_for_exit_line(r, timeout=10)
@@ -138,7 +101,7 @@ class ServerFailureTest(unittest.TestCase):
         # run stopped at a time-out can be): the server never learns its
         # client from a call, and ends with the process that asked for the
         # creation instead of waiting for ever.
-        bench = {"devices": [ready_device()], "delay_ms": {"CreateInstance": 60000}}
+        bench = {"devices": [device()], "delay_ms": {"CreateInstance": 60000}}
         r = run_tool(bench=bench, keys=[("Ready to program", None)], timeout=6)
         self.assertIsNone(r.status)  # killed at the time-out
         exit_line = wait_for_exit_line(r, timeout=15)
@@ -146,9 +109,8 @@ class ServerFailureTest(unittest.TestCase):
         self.assertEqual(exit_line["reason"], "creator gone")
         # Only once the tool was gone: never under a live client.
         self.assertGreaterEqual(exit_line["ms"], r.stopped_ms, r)
-        with open(r.journal_path) as f:
-            ops = [json.loads(line)["op"] for line in f if line.strip()]
-        self.assertEqual(ops, ["Start", "Exit"])  # the creation never answered
+        # The creation never answered.
+        self.assertEqual([e["op"] for e in read_journal(r.journal_path)], ["Start", "Exit"])
 
 
 class BenchScriptTest(unittest.TestCase):
@@ -156,17 +118,16 @@ class BenchScriptTest(unittest.TestCase):
         work = tempfile.mkdtemp(prefix="k27e2e-bench-")
         path = os.path.join(work, "reset refused.json")
         with open(path, "w") as f:
-            json.dump({"devices": [ready_device(serial=77)], "status": {"Reset": 5}}, f)
+            json.dump({"devices": [device(serial=77)], "status": {"Reset": 5}}, f)
         journal = os.path.join(work, "run", "journal.jsonl")
         screen, status = run_in_terminal(
             [os.path.join(REPO, "scripts", "bench"), path, "--journal", journal, "--no-build"],
             [(PROMPT, "77\r"), (PRESS_SPACE, " ")])
         self.assertEqual(status, 1, screen)
-        self.assertIn("Found : K27#0077 (Bench) BootV1.3 CodeV0.0.0", screen)
+        self.assertIn("Found : K27#0077 (Bench) BootV1.3 CodeV2.1.7", screen)
         self.assertIn("Reset request ... RESET REJECTED", screen)
         self.assertIn("(k27prog exited with status 1)", screen)
-        with open(journal) as f:
-            entries = [json.loads(line) for line in f if line.strip()]
+        entries = read_journal(journal)
         self.assertEqual(entries[0]["op"], "Start")
         self.assertTrue(entries[0]["bench"].endswith("reset refused.json"))
         self.assertEqual([e for e in entries if e["op"] == "Reset"][0]["out"]["status"], 5)
