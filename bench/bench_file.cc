@@ -7,7 +7,8 @@
 #include "bench/text_encoding.h"
 #include "lib/wide_text.h"
 
-bool ReadWholeFile(const std::wstring& path, std::string& text) {
+// The whole file; false when it cannot be read (or is over 64 MB).
+static bool ReadWholeFile(const std::wstring& path, std::string& text) {
   HANDLE file = CreateFileW(PathForFileCalls(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;

@@ -5,9 +5,6 @@
 
 #include <string>
 
-// The whole file; false when it cannot be read (or is over 64 MB).
-bool ReadWholeFile(const std::wstring& path, std::string& text);
-
 // A bench file's text as UTF-8, from any encoding text_encoding.h reads;
 // false with the reason when it cannot be read or is in another encoding.
 bool ReadBenchText(const std::wstring& path, std::string& utf8, std::string& error);

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 
-uint16_t DefaultStatus(Op op) { return op == Op::kEraseStart ? 17 : 0; }
+// The status words a server gives when the bench says nothing: every
+// operation succeeds, and the erase runs until its first poll.
+static uint16_t DefaultStatus(Op op) { return op == Op::kEraseStart ? 17 : 0; }
 
 CallAction CallPlan::Next(Op op) {
   CallAction action;

@@ -20,10 +20,6 @@ struct CallAction {
   uint32_t delay_ms = 0;  // time the operation takes before it answers
 };
 
-// The status words a server gives when the bench says nothing: every
-// operation succeeds, and the erase runs until its first poll.
-uint16_t DefaultStatus(Op op);
-
 class CallPlan {
  public:
   explicit CallPlan(const Bench& bench) : bench_(bench) {}

@@ -5,7 +5,7 @@
 #include "bench/device_record.h"
 #include "image/byte_order.h"
 
-uint32_t ElementSize(uint16_t vartype) {
+static uint32_t ElementSize(uint16_t vartype) {
   switch (vartype) {
     case kVtI1:
     case kVtUi1:
@@ -18,7 +18,9 @@ uint32_t ElementSize(uint16_t vartype) {
   }
 }
 
-ArrayContents ShapeArray(std::vector<uint8_t> natural, uint16_t natural_vartype, const ArrayShape& shape) {
+// Repacks natural bytes into the shape's element type and count: elements
+// are cut from the bytes in order, little-endian, and zero-padded.
+static ArrayContents ShapeArray(std::vector<uint8_t> natural, uint16_t natural_vartype, const ArrayShape& shape) {
   ArrayContents out;
   out.null = shape.null;
   out.vartype = shape.vartype.value_or(natural_vartype);

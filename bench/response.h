@@ -18,12 +18,6 @@ struct ArrayContents {
   std::vector<uint8_t> data;  // count * ElementSize(vartype) bytes, little-endian
 };
 
-uint32_t ElementSize(uint16_t vartype);
-
-// Repacks natural bytes into the shape's element type and count: elements
-// are cut from the bytes in order, little-endian, and zero-padded.
-ArrayContents ShapeArray(std::vector<uint8_t> natural, uint16_t natural_vartype, const ArrayShape& shape);
-
 // Every device record in order.
 ArrayContents DetectResponse(const Bench& bench);
 

@@ -48,7 +48,9 @@ std::string Line(const uint8_t* r) {
 
 }  // namespace
 
-std::optional<int32_t> ExpectSerialNumber(const std::string& typed) {
+// "%d" over the typed text: white space, a sign, digits; nothing when no
+// digit comes or the value does not fit 32 signed bits.
+static std::optional<int32_t> ExpectSerialNumber(const std::string& typed) {
   size_t i = 0;
   while (i < typed.size() && std::isspace(static_cast<unsigned char>(typed[i]))) ++i;
   bool negative = false;

@@ -18,8 +18,4 @@ struct DeviceExpectation {
 
 DeviceExpectation ExpectDevices(const uint8_t* response, size_t count, const std::string& typed);
 
-// "%d" over the typed text: white space, a sign, digits; nothing when no
-// digit comes or the value does not fit 32 signed bits.
-std::optional<int32_t> ExpectSerialNumber(const std::string& typed);
-
 #endif  // K27_FUZZ_DEVICE_ORACLE_H_

@@ -18,10 +18,6 @@ void FuzzFailure(const char* format, ...) {
   abort();
 }
 
-bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
-}
-
 namespace {
 const RecordingConsole* g_console = nullptr;
 }
@@ -55,7 +51,7 @@ FuzzOutcome RunFuzzedStages(const std::function<void()>& body) {
   FUZZ_REQUIRE(platform.uninitialise_calls == 1, "FatalExit entered %d times", platform.uninitialise_calls);
   const std::string& text = console.text;
   const std::string tail = "\nPress space to exit\n";
-  FUZZ_REQUIRE(platform.uninitialised_at <= text.size() && EndsWith(text, tail),
+  FUZZ_REQUIRE(platform.uninitialised_at <= text.size() && text.ends_with(tail),
                "the run did not end with \"Press space to exit\"");
   size_t at = platform.uninitialised_at;
   FUZZ_REQUIRE(text.size() - at >= tail.size(), "no message after COM was shut down");

@@ -43,7 +43,4 @@ const RecordingConsole& FuzzConsole();
     if (!(condition)) FuzzFailure(__VA_ARGS__); \
   } while (0)
 
-// True when `text` ends with `tail`.
-bool EndsWith(const std::string& text, const std::string& tail);
-
 #endif  // K27_FUZZ_FUZZ_RUN_H_

@@ -1,5 +1,3 @@
-#include "image_mutator.h"
-
 #include <zlib.h>
 
 #include <algorithm>
@@ -184,7 +182,14 @@ class Mutator {
 
 }  // namespace
 
-size_t MutateCompressedImage(uint8_t* data, size_t size, size_t max_size, unsigned seed) {
+// libFuzzer's hook, here rather than in the target so that the target also
+// builds without zlib (the Windows replay). It mutates a compressed image
+// where it matters: mostly it inflates the stream, changes header fields, the
+// store area's place and size or the block's length, mends the checksums
+// (usually) and compresses the block again, so that the later checks are
+// reached; now and then it changes the compressed bytes themselves, for the
+// decompressor's own checks.
+extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max_size, unsigned seed) {
   // Kept from call to call: a fresh megabyte each time costs more than the
   // rest of the run.
   static std::vector<uint8_t> room(kLargestBlock);
@@ -211,10 +216,4 @@ size_t MutateCompressedImage(uint8_t* data, size_t size, size_t max_size, unsign
   if (packed > max_size) return LLVMFuzzerMutate(data, size, max_size);
   std::memcpy(data, out.data(), packed);
   return packed;
-}
-
-// libFuzzer's hook, here rather than in the target so that the target also
-// builds without zlib (the Windows replay).
-extern "C" size_t LLVMFuzzerCustomMutator(uint8_t* data, size_t size, size_t max_size, unsigned seed) {
-  return MutateCompressedImage(data, size, max_size, seed);
 }

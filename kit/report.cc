@@ -75,7 +75,8 @@ std::string CoverageReport(const std::vector<ScenarioResult>& results, bool& com
          " a run can reach with this image were reached\n" + lines;
 }
 
-std::string XmlEscape(const std::string& text) {
+// Text made safe for an XML attribute or element.
+static std::string XmlEscape(const std::string& text) {
   std::string out;
   for (unsigned char c : text) {
     switch (c) {

@@ -45,7 +45,4 @@ struct ReportFacts {
 // catalogue file), failures with every difference, skips with the reason.
 std::string JunitXml(const std::vector<ScenarioResult>& results, const ReportFacts& facts);
 
-// Text made safe for an XML attribute or element.
-std::string XmlEscape(const std::string& text);
-
 #endif  // K27_KIT_REPORT_H_

@@ -34,7 +34,7 @@ void OpenJournal(const std::wstring& path) {
   if (!g_path.empty()) g_path = PathForFileCalls(g_path);
 }
 
-bool JournalOn() { return !g_path.empty(); }
+static bool JournalOn() { return !g_path.empty(); }
 
 void JournalWrite(nlohmann::json line) {
   if (!JournalOn()) return;

@@ -12,7 +12,6 @@
 
 // Opens the journal (a Windows path); an empty path leaves it off.
 void OpenJournal(const std::wstring& path);
-bool JournalOn();
 
 // Appends the line with the process id and a sequence number added.
 void JournalWrite(nlohmann::json line);

@@ -13,8 +13,6 @@
 constexpr size_t kShippedCodeSize = 142180;
 constexpr uint32_t kShippedStoreStart = 0x00087740;
 constexpr uint32_t kShippedStoreSize = 93544;
-// The compressed resource made from it is exactly this long.
-constexpr size_t kShippedResourceSize = 127633;
 
 // The code block, byte for byte the same on every call and every host:
 // both headers, a deterministic body, the profile checksum and then the
