@@ -13,7 +13,8 @@ import zlib
 HERE = os.path.dirname(os.path.abspath(__file__))
 CORPUS = os.path.join(HERE, "corpus")
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "model"))
-from k27model import CODE_BASE, seal  # noqa: E402
+from k27model import (CODE_BASE, CODE_BRANCH_AT, CODE_HEADER_SIZE, HEADER_LENGTH_AT, MAGIC_AT, NAME_AT,  # noqa: E402
+                      PROFILE_HEADER_SIZE, seal)
 
 
 def small_image(code_size=4096, store_offset=1024, store_size=512):
@@ -21,16 +22,16 @@ def small_image(code_size=4096, store_offset=1024, store_size=512):
     random bytes in the body keep its stream above the 1024-byte minimum."""
     rng = random.Random(27)
     code = bytearray(rng.getrandbits(8) for _ in range(1400)) + bytearray(code_size - 1400)
-    code[0:92] = bytes(92)
-    struct.pack_into(">HHII", code, 0, 0xC0DE, 1, CODE_BASE, CODE_BASE + code_size - 1)
-    code[16:20] = b"K27\0"
-    struct.pack_into(">HBB", code, 48, 92, 1, 2)
-    struct.pack_into(">HHHHHII", code, 74, 1, 1, 5, 1, 1, CODE_BASE + store_offset, store_size)
+    code[0:CODE_HEADER_SIZE] = bytes(CODE_HEADER_SIZE)
+    struct.pack_into(">HHII", code, MAGIC_AT, 0xC0DE, 1, CODE_BASE, CODE_BASE + code_size - 1)
+    code[NAME_AT:NAME_AT + 4] = b"K27\0"
+    struct.pack_into(">HBB", code, HEADER_LENGTH_AT, CODE_HEADER_SIZE, 1, 2)
+    struct.pack_into(">HHHHHII", code, CODE_BRANCH_AT, 1, 1, 5, 1, 1, CODE_BASE + store_offset, store_size)
     profile = bytearray(code[store_offset:store_offset + store_size])
-    profile[0:64] = bytes(64)
-    struct.pack_into(">HHII", profile, 0, 0xC0DE, 3, 0, store_size - 1)
-    profile[16:20] = b"K27\0"
-    struct.pack_into(">HBBHHHHHH", profile, 48, 64, 1, 0, 1, 1, 5, 5, 1, 1)
+    profile[0:PROFILE_HEADER_SIZE] = bytes(PROFILE_HEADER_SIZE)
+    struct.pack_into(">HHII", profile, MAGIC_AT, 0xC0DE, 3, 0, store_size - 1)
+    profile[NAME_AT:NAME_AT + 4] = b"K27\0"
+    struct.pack_into(">HBBHHHHHH", profile, HEADER_LENGTH_AT, PROFILE_HEADER_SIZE, 1, 0, 1, 1, 5, 5, 1, 1)
     seal(profile)
     code[store_offset:store_offset + store_size] = profile
     seal(code)

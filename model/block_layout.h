@@ -17,13 +17,15 @@ constexpr size_t kProfileHeaderSize = 64;
 
 // Both headers: magic (16-bit, 0xC0DE), block type (16-bit: 1 code, 3
 // profile), start and end address (32-bit, the end inclusive), the target
-// name (NUL-terminated), the header versions X and Y (8-bit each).
-constexpr size_t kMagicAt = 0, kTypeAt = 2, kStartAt = 4, kEndAt = 8, kNameAt = 16, kXVersionAt = 50,
-                 kYVersionAt = 51;
-// The code header: the time stamp (32-bit), branch, version and revision
-// (16-bit), the store area's device address and size (32-bit).
+// name (NUL-terminated), the header's length (16-bit), its versions X and Y
+// (8-bit each).
+constexpr size_t kMagicAt = 0, kTypeAt = 2, kStartAt = 4, kEndAt = 8, kNameAt = 16, kHeaderLengthAt = 48,
+                 kXVersionAt = 50, kYVersionAt = 51;
+// The code header: the time stamp (32-bit), branch, version and revision,
+// the lowest boot branch and version it runs on (16-bit), the store area's
+// device address and size (32-bit).
 constexpr size_t kTimeStampAt = 52, kCodeBranchAt = 74, kCodeVersionAt = 76, kCodeRevisionAt = 78,
-                 kStoreStartAt = 84, kStoreSizeAt = 88;
+                 kMinBootBranchAt = 80, kMinBootVersionAt = 82, kStoreStartAt = 84, kStoreSizeAt = 88;
 // The profile header (16-bit each).
 constexpr size_t kProfileBranchAt = 52, kProfileVersionAt = 54, kProfileRevisionAt = 56, kFromRevisionAt = 58,
                  kProfileNumberAt = 60;

@@ -10,7 +10,24 @@ import json
 # code header's store area places it.
 
 CODE_BASE = 0x80000  # the device address of the code block's first byte
-STORE_START_AT, STORE_SIZE_AT = 84, 88  # in the code header, 32-bit
+CODE_HEADER_SIZE, PROFILE_HEADER_SIZE = 92, 64
+# Both headers: magic and block type (16-bit), start and end address
+# (32-bit), the target name, the header's length (16-bit), its versions X
+# and Y (8-bit).
+MAGIC_AT, NAME_AT, HEADER_LENGTH_AT, X_VERSION_AT, Y_VERSION_AT = 0, 16, 48, 50, 51
+# The code header: branch, version and revision (16-bit), the store area's
+# device address and size (32-bit).
+CODE_BRANCH_AT, CODE_VERSION_AT, CODE_REVISION_AT, STORE_START_AT, STORE_SIZE_AT = 74, 76, 78, 84, 88
+# The profile header (16-bit each).
+PROFILE_REVISION_AT, FROM_REVISION_AT, PROFILE_NUMBER_AT = 56, 58, 60
+
+
+def get16(block, at):
+    return int.from_bytes(block[at:at + 2], "big")
+
+
+def put16(block, at, value):
+    block[at:at + 2] = value.to_bytes(2, "big")
 
 
 def profile_place(code):

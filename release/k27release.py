@@ -33,7 +33,8 @@ import k27sign
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.join(os.path.dirname(HERE), "model"))
-from k27model import profile_place  # noqa: E402
+from k27model import (CODE_BRANCH_AT, CODE_HEADER_SIZE, CODE_REVISION_AT, CODE_VERSION_AT,  # noqa: E402
+                      PROFILE_NUMBER_AT, get16, profile_place)
 # What the kit's k27prog.exe must stay below, in bytes.
 TOOL_SIZE_LIMIT = 3 * 1000 * 1000
 
@@ -126,19 +127,16 @@ def is_release(version):
 
 # --- the carried image ----------------------------------------------------
 
-def be16(data, at):
-    return int.from_bytes(data[at:at + 2], "big")
-
-
 def image_facts(resource):
     """The release line's values and the digests of an image resource. The
     headers are read, not checked: k27image info is the judge of that."""
     code = zlib.decompress(resource)
     store, _ = profile_place(code)
-    if len(code) < 92 or store < 0 or store + 62 > len(code):
+    if len(code) < CODE_HEADER_SIZE or store < 0 or store + PROFILE_NUMBER_AT + 2 > len(code):
         raise ValueError("the image's headers are not all there")
     return {
-        "release": "%d.%d.%d(%d)" % (be16(code, 74), be16(code, 76), be16(code, 78), be16(code, store + 60)),
+        "release": "%d.%d.%d(%d)" % (get16(code, CODE_BRANCH_AT), get16(code, CODE_VERSION_AT),
+                                     get16(code, CODE_REVISION_AT), get16(code, store + PROFILE_NUMBER_AT)),
         "resource_size": len(resource),
         "resource_sha256": hashlib.sha256(resource).hexdigest(),
         "code_size": len(code),

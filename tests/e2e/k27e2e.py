@@ -26,7 +26,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(REPO, "model"))
 # The model's facts, for the tests that import them from here.
-from k27model import profile_place, read_journal, seal  # noqa: E402,F401
+from k27model import (CODE_REVISION_AT, PROFILE_NUMBER_AT, PROFILE_REVISION_AT, profile_place, put16,  # noqa: E402,F401
+                      read_journal, seal)
 BUILD = os.environ.get("K27_BUILD_DIR", os.path.join(REPO, "build"))
 # A prefix wineboot made and nothing has touched since (scripts/test makes it):
 # what a fresh prefix is copied from.
@@ -139,9 +140,9 @@ def release_1_1_6_2():
     with open(os.path.join(REPO, "resources", "k27image.zlib"), "rb") as f:
         code = bytearray(zlib.decompress(f.read()))
     start, size = profile_place(code)
-    code[78:80] = (6).to_bytes(2, "big")
-    code[start + 56:start + 58] = (6).to_bytes(2, "big")
-    code[start + 60:start + 62] = (2).to_bytes(2, "big")
+    put16(code, CODE_REVISION_AT, 6)
+    put16(code, start + PROFILE_REVISION_AT, 6)
+    put16(code, start + PROFILE_NUMBER_AT, 2)
     seal(code, start, size)
     seal(code)
     return bytes(code)

@@ -16,6 +16,7 @@ import unittest
 import zlib
 
 from k27e2e import BANNER, BUILD, PRESS_SPACE, REPO, profile_place, release_1_1_6_2, run_tool, run_wine, seal, tool_exe
+from k27model import CODE_REVISION_AT, FROM_REVISION_AT, X_VERSION_AT, Y_VERSION_AT, get16, put16
 
 SHIPPED = os.path.join(REPO, "resources", "k27image.zlib")
 
@@ -39,16 +40,16 @@ def damage_body(code):
 
 
 def x_version_2(code):
-    code[50] = 2
+    code[X_VERSION_AT] = 2
 
 
 def y_version_3(code):
-    code[51] = 3
+    code[Y_VERSION_AT] = 3
 
 
 def from_revision_above_code_revision(code):
     start, size = profile_place(code)
-    code[start + 58:start + 60] = (int.from_bytes(code[78:80], "big") + 1).to_bytes(2, "big")
+    put16(code, start + FROM_REVISION_AT, get16(code, CODE_REVISION_AT) + 1)
     seal(code, start, size)
 
 

@@ -23,6 +23,7 @@ import zlib
 
 from k27e2e import (BANNER, BUILD, PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, FreshPrefix, junit_cases, lines,
                     reg_export, release_zip, run_in_terminal, run_tool, run_wine, seal, unpack_release)
+from k27model import X_VERSION_AT
 
 SHIPPED = os.path.join(REPO, "resources", "k27image.zlib")
 RELEASE_LINE = "Ready to program K27 firmware release 1.1.5(1)"
@@ -211,7 +212,7 @@ class ReleaseKitTest(unittest.TestCase):
             shipped = f.read()
         code = bytearray(zlib.decompress(shipped))
         x_version = bytearray(code)
-        x_version[50] = 2
+        x_version[X_VERSION_AT] = 2
         seal(x_version)
         body = bytearray(code)
         body[300] ^= 0x01

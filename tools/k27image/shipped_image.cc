@@ -4,10 +4,11 @@
 
 #include "image/byte_order.h"
 #include "image/checksum.h"
+#include "model/block_layout.h"
 
 namespace {
 
-constexpr uint32_t kCodeBase = 0x00080000;
+using model::kCodeBase;
 
 // The body is pseudo-random bytes with one in eight a zero, about as
 // compressible as real code, and ends in a run of erased flash (0xFF). The
@@ -34,44 +35,43 @@ void FillBody(uint8_t* begin, uint8_t* end, uint32_t& state) {
 void WriteCommonHeader(uint8_t* block, uint16_t type, uint32_t start, uint32_t end,
                        const uint8_t (&opaque)[4], uint16_t header_length, uint8_t x_version,
                        uint8_t y_version) {
-  WriteBig16(block + 0, 0xC0DE);
-  WriteBig16(block + 2, type);
-  WriteBig32(block + 4, start);
-  WriteBig32(block + 8, end);
-  std::memcpy(block + 12, opaque, 4);
-  std::memset(block + 16, 0, 32);
-  std::memcpy(block + 16, "K27", 3);
-  WriteBig16(block + 48, header_length);
-  block[50] = x_version;
-  block[51] = y_version;
+  WriteBig16(block + model::kMagicAt, 0xC0DE);
+  WriteBig16(block + model::kTypeAt, type);
+  WriteBig32(block + model::kStartAt, start);
+  WriteBig32(block + model::kEndAt, end);
+  std::memcpy(block + model::kEndAt + 4, opaque, 4);  // up to the name
+  std::memset(block + model::kNameAt, 0, 32);
+  std::memcpy(block + model::kNameAt, "K27", 3);
+  WriteBig16(block + model::kHeaderLengthAt, header_length);
+  block[model::kXVersionAt] = x_version;
+  block[model::kYVersionAt] = y_version;
 }
 
 void WriteCodeHeader(uint8_t* code) {
   static const uint8_t kOpaque12[4] = {0x52, 0xD5, 0x4B, 0xE3};
   static const uint8_t kOpaque56[18] = {0x00, 0x08, 0x07, 0xB8, 0x00, 0x00, 0x17, 0x98, 0x00,
                                         0x09, 0xE9, 0x34, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00};
-  WriteCommonHeader(code, 1, kCodeBase, kCodeBase + kShippedCodeSize - 1, kOpaque12, 92, 1, 2);
-  WriteBig32(code + 52, 0);  // time stamp: written when a device is programmed
-  std::memcpy(code + 56, kOpaque56, sizeof kOpaque56);
-  WriteBig16(code + 74, 1);  // branch
-  WriteBig16(code + 76, 1);  // version
-  WriteBig16(code + 78, 5);  // revision
-  WriteBig16(code + 80, 1);  // minimum boot branch
-  WriteBig16(code + 82, 1);  // minimum boot version
-  WriteBig32(code + 84, kShippedStoreStart);
-  WriteBig32(code + 88, kShippedStoreSize);
+  WriteCommonHeader(code, 1, kCodeBase, kCodeBase + kShippedCodeSize - 1, kOpaque12, model::kCodeHeaderSize, 1, 2);
+  WriteBig32(code + model::kTimeStampAt, 0);  // written when a device is programmed
+  std::memcpy(code + model::kTimeStampAt + 4, kOpaque56, sizeof kOpaque56);  // up to the branch
+  WriteBig16(code + model::kCodeBranchAt, 1);
+  WriteBig16(code + model::kCodeVersionAt, 1);
+  WriteBig16(code + model::kCodeRevisionAt, 5);
+  WriteBig16(code + model::kMinBootBranchAt, 1);
+  WriteBig16(code + model::kMinBootVersionAt, 1);
+  WriteBig32(code + model::kStoreStartAt, kShippedStoreStart);
+  WriteBig32(code + model::kStoreSizeAt, kShippedStoreSize);
 }
 
 void WriteProfileHeader(uint8_t* profile) {
   static const uint8_t kOpaque12[4] = {0x52, 0xD5, 0x4B, 0xC8};
-  WriteCommonHeader(profile, 3, 0, kShippedStoreSize - 1, kOpaque12, 64, 1, 0);
-  WriteBig16(profile + 52, 1);  // branch
-  WriteBig16(profile + 54, 1);  // version
-  WriteBig16(profile + 56, 5);  // revision
-  WriteBig16(profile + 58, 5);  // from revision
-  WriteBig16(profile + 60, 1);  // profile number
-  profile[62] = 0x00;
-  profile[63] = 0x01;
+  WriteCommonHeader(profile, 3, 0, kShippedStoreSize - 1, kOpaque12, model::kProfileHeaderSize, 1, 0);
+  WriteBig16(profile + model::kProfileBranchAt, 1);
+  WriteBig16(profile + model::kProfileVersionAt, 1);
+  WriteBig16(profile + model::kProfileRevisionAt, 5);
+  WriteBig16(profile + model::kFromRevisionAt, 5);
+  WriteBig16(profile + model::kProfileNumberAt, 1);
+  WriteBig16(profile + model::kProfileNumberAt + 2, 1);  // the last header word
 }
 
 }  // namespace
@@ -80,7 +80,7 @@ std::vector<uint8_t> BuildShippedCodeBlock() {
   static_assert(kShippedCodeSize % 4 == 0 && kShippedStoreSize % 4 == 0);
   constexpr size_t kStoreOffset = kShippedStoreStart - kCodeBase;
   constexpr size_t kStoreEnd = kStoreOffset + kShippedStoreSize;
-  static_assert(kStoreOffset >= 92 && kStoreEnd <= kShippedCodeSize - 4 - kErasedTailSize);
+  static_assert(kStoreOffset >= model::kCodeHeaderSize && kStoreEnd <= kShippedCodeSize - 4 - kErasedTailSize);
 
   std::vector<uint8_t> code(kShippedCodeSize);
   uint8_t* const block = code.data();
@@ -89,9 +89,9 @@ std::vector<uint8_t> BuildShippedCodeBlock() {
 
   uint32_t state = kBodySeed;
   WriteCodeHeader(block);
-  FillBody(block + 92, profile, state);
+  FillBody(block + model::kCodeHeaderSize, profile, state);
   WriteProfileHeader(profile);
-  FillBody(profile + 64, profile + kShippedStoreSize - 4, state);
+  FillBody(profile + model::kProfileHeaderSize, profile + kShippedStoreSize - 4, state);
   FillBody(profile + kShippedStoreSize, erased, state);
   std::memset(erased, 0xFF, kErasedTailSize);
 
