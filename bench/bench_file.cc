@@ -3,8 +3,8 @@
 #include <windows.h>
 
 #include "bench/bench.h"
-#include "lib/long_path.h"
 #include "bench/text_encoding.h"
+#include "lib/long_path.h"
 #include "lib/wide_text.h"
 
 // The whole file; false when it cannot be read (or is over 64 MB).

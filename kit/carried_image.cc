@@ -5,9 +5,9 @@
 #include "image/byte_order.h"
 #include "image/checksum.h"
 #include "image/embedded_image.h"
+#include "image/validate_image.h"
 #include "k27image/pe_file.h"
 #include "k27image/tool_verdict.h"
-#include "image/validate_image.h"
 #include "programming/boot_gate.h"
 
 namespace {

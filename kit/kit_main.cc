@@ -14,13 +14,13 @@
 
 #include "bench/bench.h"
 #include "bench/bench_file.h"
-#include "kit_command_line.h"
-#include "qualify_command.h"
 #include "bench/register_win.h"
-#include "lib/switch_output.h"
-#include "lib/wide_text.h"
+#include "kit_command_line.h"
 #include "lib/arguments.h"
 #include "lib/long_path.h"
+#include "lib/switch_output.h"
+#include "lib/wide_text.h"
+#include "qualify_command.h"
 
 int main() {
   const std::vector<std::wstring> args = CommandLineArguments();

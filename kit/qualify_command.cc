@@ -9,21 +9,21 @@
 #include <optional>
 
 #include "bench/bench_file.h"
+#include "bench/register_win.h"
 #include "carried_image.h"
 #include "catalogue.h"
-#include "lib/child_run.h"
-#include "lib/file_bytes.h"
-#include "k27image/resource_update.h"
 #include "image_recipe.h"
 #include "journal_lines.h"
-#include "bench/register_win.h"
+#include "k27image/resource_update.h"
+#include "lib/child_run.h"
+#include "lib/file_bytes.h"
 #include "lib/long_path.h"
-#include "report.h"
-#include "run_registration.h"
 #include "lib/sha256.h"
 #include "lib/switch_output.h"
-#include "verdict.h"
 #include "lib/wide_text.h"
+#include "report.h"
+#include "run_registration.h"
+#include "verdict.h"
 
 namespace fs = std::filesystem;
 

@@ -5,10 +5,11 @@
 #include <nlohmann/json.hpp>
 
 #include "bench/classes_root_win.h"
-#include "lib/file_bytes.h"
+#include "bench/register_win.h"
 #include "journal_lines.h"
 #include "k27server.h"
-#include "bench/register_win.h"
+#include "lib/com_text.h"
+#include "lib/file_bytes.h"
 #include "lib/wide_text.h"
 
 namespace {
@@ -16,12 +17,6 @@ namespace {
 // What the proof's bench answers to GetVersion: no device server's version.
 constexpr unsigned short kProofMajor = 27;
 constexpr unsigned short kProofMinor = 2701;
-
-std::string Hex(HRESULT hr) {
-  char text[16];
-  std::snprintf(text, sizeof text, "0x%08lX", static_cast<unsigned long>(hr));
-  return text;
-}
 
 bool UserClassesExist() {
   HKEY key = nullptr;
@@ -145,9 +140,9 @@ bool QualificationRegistration::Prove(const std::wstring& bench, const std::wstr
     why = "the creation, its GetVersion and its release got no answer within " + std::to_string(kProofWaitMs / 1000) +
           " s";
   } else if (FAILED(call->created) || !call->server) {
-    why = FAILED(call->created) ? "the creation failed with " + Hex(call->created) : "the creation gave no server";
+    why = FAILED(call->created) ? "the creation failed with " + HresultText(call->created) : "the creation gave no server";
   } else if (FAILED(call->asked)) {
-    why = "the created server's GetVersion failed with " + Hex(call->asked);
+    why = "the created server's GetVersion failed with " + HresultText(call->asked);
   } else if (call->major != kProofMajor || call->minor != kProofMinor || !JournalNames(journal, bench)) {
     why = "the server created is not the simulator just registered (it answered version " +
           std::to_string(call->major) + "." + std::to_string(call->minor) + ")";

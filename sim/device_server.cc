@@ -2,11 +2,11 @@
 
 #include <objbase.h>
 
+#include "bench/response.h"
 #include "com_object.h"
 #include "device_interface.h"
-#include "lib/wide_text.h"
 #include "k27server.h"
-#include "bench/response.h"
+#include "lib/wide_text.h"
 #include "safe_arrays.h"
 #include "server_objects.h"
 #include "server_state.h"

@@ -21,8 +21,8 @@
 
 #include "k27server.h"
 #include "lib/com_text.h"
-#include "lib/wide_text.h"
 #include "lib/sha256.h"
+#include "lib/wide_text.h"
 #include "model/journal.h"
 
 namespace {

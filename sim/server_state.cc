@@ -5,8 +5,8 @@
 
 #include "bench/bench_file.h"
 #include "client_watch.h"
-#include "lib/wide_text.h"
 #include "journal.h"
+#include "lib/wide_text.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include <cstdio>
 
-#include "lib/file_bytes.h"
 #include "k27image/pack.h"
 #include "k27image/resource_update.h"
 #include "k27image/shipped_image.h"
+#include "lib/file_bytes.h"
 #include "run/console.h"
 
 int Usage(const char* command, const char* arguments) {

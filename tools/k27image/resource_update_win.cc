@@ -5,8 +5,8 @@
 #include <cstring>
 
 #include "image/embedded_image.h"
-#include "lib/file_bytes.h"
 #include "k27image/pe_file.h"
+#include "lib/file_bytes.h"
 
 namespace {
 

@@ -8,9 +8,9 @@
 
 #include "image/byte_order.h"
 #include "image/checksum.h"
-#include "lib/file_bytes.h"
 #include "image/inflate.h"
 #include "k27image/pack.h"
+#include "lib/file_bytes.h"
 
 namespace {
 
