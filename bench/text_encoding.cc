@@ -19,8 +19,8 @@ std::string Hex(uint8_t byte) {
   return text;
 }
 
-// The offset of the first byte that is not UTF-8 (overlong forms,
-// surrogates and values past U+10FFFF included), or npos.
+}  // namespace
+
 size_t FirstNonUtf8(std::string_view s) {
   size_t i = 0;
   while (i < s.size()) {
@@ -52,6 +52,8 @@ size_t FirstNonUtf8(std::string_view s) {
   }
   return std::string_view::npos;
 }
+
+namespace {
 
 // UTF-16 after its two-byte mark.
 DecodedText FromUtf16(std::string_view bytes, bool big_endian) {

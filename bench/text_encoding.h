@@ -18,4 +18,8 @@ struct DecodedText {
 
 DecodedText DecodeText(std::string_view bytes);
 
+// The offset of the first byte that is not UTF-8 (overlong forms,
+// surrogates and values past U+10FFFF included), or npos.
+size_t FirstNonUtf8(std::string_view bytes);
+
 #endif  // K27_BENCH_TEXT_ENCODING_H_

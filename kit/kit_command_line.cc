@@ -11,7 +11,8 @@ std::wstring Lower(std::wstring text) {
 
 bool IsOption(const std::wstring& name) {
   static const wchar_t* const kNames[] = {L"junit", L"keep",  L"only",    L"catalogue", L"list",  L"stop-at-first-failure",
-                                          L"per-user", L"bench", L"journal", L"force",     L"help"};
+                                          L"per-user", L"bench", L"journal", L"force",     L"help",
+                                          L"record", L"parallel", L"csv"};
   for (const wchar_t* known : kNames) {
     if (name == known) return true;
   }
@@ -42,7 +43,10 @@ const char* KitUsageText() {
          "       k27kit check BENCH   check a bench file\n"
          "       k27kit default-bench   print the simulator's built-in bench\n"
          "       k27kit register [--per-user] [--bench FILE] [--journal FILE] [--force]   register the simulator\n"
-         "       k27kit unregister [--per-user]   remove that registration\n";
+         "       k27kit unregister [--per-user]   remove that registration\n"
+         "       k27kit station PROGRAM --record FILE [--parallel N]   run PROGRAM for each serial number typed,\n"
+         "                      up to N at a time, and record every run in FILE\n"
+         "       k27kit records FILE... [--csv OUT]   summarise stations' record files\n";
 }
 
 KitCommand ParseKitCommandLine(const std::vector<std::wstring>& args) {
@@ -57,7 +61,8 @@ KitCommand ParseKitCommandLine(const std::vector<std::wstring>& args) {
       continue;
     }
     const bool takes_value = name == L"junit" || name == L"keep" || name == L"only" || name == L"catalogue" ||
-                             name == L"bench" || name == L"journal";
+                             name == L"bench" || name == L"journal" || name == L"record" || name == L"parallel" ||
+                             name == L"csv";
     const std::wstring option = args[i];
     std::wstring value;
     if (takes_value) {
@@ -76,6 +81,13 @@ KitCommand ParseKitCommandLine(const std::vector<std::wstring>& args) {
     else if (verb == L"register" && name == L"bench") command.registration.bench = value;
     else if (verb == L"register" && name == L"journal") command.registration.journal = value;
     else if (verb == L"register" && name == L"force") command.registration.force = true;
+    else if (verb == L"station" && name == L"record") command.record = value;
+    else if (verb == L"station" && name == L"parallel") {
+      const bool digits = !value.empty() && value.size() <= 3 && value.find_first_not_of(L"0123456789") == std::wstring::npos;
+      command.parallel = digits ? std::stoi(value) : 0;
+      if (command.parallel < 1 || command.parallel > kMostParallel)
+        return Mistake(L"--parallel takes a number of runs from 1 to " + std::to_wstring(kMostParallel));
+    } else if (verb == L"records" && name == L"csv") command.csv = value;
     else return Mistake(L"\"" + option + L"\" is no option of " + verb);
   }
   if (verb == L"qualify") {
@@ -93,6 +105,15 @@ KitCommand ParseKitCommandLine(const std::vector<std::wstring>& args) {
   } else if (verb == L"register" || verb == L"unregister") {
     if (!plain.empty()) return Mistake(L"unexpected argument \"" + plain[0] + L"\"");
     command.mode = verb == L"register" ? KitMode::kRegister : KitMode::kUnregister;
+  } else if (verb == L"station") {
+    if (plain.size() != 1) return Mistake(L"station takes one program (k27prog.exe)");
+    if (command.record.empty()) return Mistake(L"station needs --record FILE: every run is recorded");
+    command.program = plain[0];
+    command.mode = KitMode::kStation;
+  } else if (verb == L"records") {
+    if (plain.empty()) return Mistake(L"records needs at least one record file");
+    command.record_files = plain;
+    command.mode = KitMode::kRecords;
   } else {
     return Mistake(L"unknown command \"" + args[0] + L"\"");
   }

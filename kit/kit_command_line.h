@@ -10,6 +10,8 @@
 //   k27kit default-bench
 //   k27kit register [--per-user] [--bench FILE] [--journal FILE] [--force]
 //   k27kit unregister [--per-user]
+//   k27kit station PROGRAM --record FILE [--parallel N]
+//   k27kit records FILE... [--csv OUT]
 //   k27kit help
 //
 // An option starts with "--" or "/", in any case.
@@ -19,11 +21,14 @@
 
 #include "bench/registration.h"
 
-enum class KitMode { kUsage, kHelp, kQualify, kCheck, kDefaultBench, kRegister, kUnregister };
+enum class KitMode { kUsage, kHelp, kQualify, kCheck, kDefaultBench, kRegister, kUnregister, kStation, kRecords };
+
+// The most runs a station plays at once.
+constexpr int kMostParallel = 32;
 
 struct KitCommand {
   KitMode mode = KitMode::kUsage;
-  std::wstring program;             // qualify: the k27prog.exe to qualify
+  std::wstring program;             // qualify: the k27prog.exe to qualify; station: the one to run
   std::wstring junit;               // --junit FILE
   std::wstring keep;                // --keep DIR
   std::vector<std::wstring> only;   // --only NAME, each
@@ -32,6 +37,10 @@ struct KitCommand {
   bool stop_at_first_failure = false;
   std::wstring bench_file;          // check
   RegistrationRequest registration;  // register, unregister: as k27sim takes them
+  std::wstring record;              // station: --record FILE
+  int parallel = 1;                 // station: --parallel N
+  std::vector<std::wstring> record_files;  // records: FILE...
+  std::wstring csv;                 // records: --csv OUT
   std::wstring error;               // why the command line was not understood
 };
 

@@ -37,6 +37,17 @@ TEST(KitCommandLineTest, ReadsEachCommand) {
   EXPECT_EQ(ParseKitCommandLine({L"default-bench"}).mode, KitMode::kDefaultBench);
   EXPECT_EQ(ParseKitCommandLine({L"HELP"}).mode, KitMode::kHelp);
   EXPECT_EQ(ParseKitCommandLine({}).mode, KitMode::kUsage);
+
+  c = ParseKitCommandLine({L"station", L"k27prog.exe", L"/record", L"runs.jsonl", L"--parallel", L"32"});
+  EXPECT_EQ(c.mode, KitMode::kStation);
+  EXPECT_EQ(c.program, L"k27prog.exe");
+  EXPECT_EQ(c.record, L"runs.jsonl");
+  EXPECT_EQ(c.parallel, 32);
+  EXPECT_EQ(ParseKitCommandLine({L"station", L"k27prog.exe", L"--record", L"r"}).parallel, 1);
+  c = ParseKitCommandLine({L"records", L"a.jsonl", L"--csv", L"out.csv", L"b.jsonl"});
+  EXPECT_EQ(c.mode, KitMode::kRecords);
+  EXPECT_EQ(c.record_files, (std::vector<std::wstring>{L"a.jsonl", L"b.jsonl"}));
+  EXPECT_EQ(c.csv, L"out.csv");
 }
 
 TEST(KitCommandLineTest, SaysWhatIsWrong) {
@@ -55,6 +66,13 @@ TEST(KitCommandLineTest, SaysWhatIsWrong) {
       {{L"unregister", L"--bench", L"b.json"}, L"\"--bench\" is no option of unregister"},
       {{L"register", L"extra"}, L"unexpected argument \"extra\""},
       {{L"/RegServer"}, L"unknown command \"/RegServer\""},
+      {{L"station", L"k27prog.exe"}, L"station needs --record FILE: every run is recorded"},
+      {{L"station", L"--record", L"r"}, L"station takes one program (k27prog.exe)"},
+      {{L"station", L"a.exe", L"--record", L"r", L"--parallel", L"0"}, L"--parallel takes a number of runs from 1 to 32"},
+      {{L"station", L"a.exe", L"--record", L"r", L"--parallel", L"33"}, L"--parallel takes a number of runs from 1 to 32"},
+      {{L"station", L"a.exe", L"--record", L"r", L"--parallel", L"two"}, L"--parallel takes a number of runs from 1 to 32"},
+      {{L"records"}, L"records needs at least one record file"},
+      {{L"records", L"a", L"--record", L"b"}, L"\"--record\" is no option of records"},
   };
   for (const Row& row : rows) {
     const KitCommand c = ParseKitCommandLine(row.args);

@@ -21,6 +21,8 @@
 #include "lib/switch_output.h"
 #include "lib/wide_text.h"
 #include "qualify_command.h"
+#include "records_command.h"
+#include "station_command.h"
 
 int main() {
   const std::vector<std::wstring> args = CommandLineArguments();
@@ -41,6 +43,10 @@ int main() {
       return RunRegistration(command.registration, simulator);
     case KitMode::kUnregister:
       return RunUnregistration(command.registration);
+    case KitMode::kStation:
+      return RunStation(command);
+    case KitMode::kRecords:
+      return RunRecords(command);
     case KitMode::kHelp:
       WriteText(OutputStream::kOut, KitUsageText());
       return 0;

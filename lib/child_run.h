@@ -1,16 +1,18 @@
 #ifndef K27_LIB_CHILD_RUN_H_
 #define K27_LIB_CHILD_RUN_H_
 
-// One run of the program under qualification, as the kit plays it: in a
-// folder of its own, standard input from a pipe (the line typed, then its
-// end), standard output and error to a file, no console at all (so the
-// final wait for the space key ends at once), and a time limit.
+// Runs of k27prog.exe as the kit makes them: with no console at all (so the
+// tool's final wait for the space key ends at once, as on a PC with no
+// operator) and standard input from a pipe.
 
 #include <windows.h>
 
 #include <cstdint>
 #include <optional>
 #include <string>
+
+// The clock runs are timed by: ms since 1970, UTC.
+int64_t UtcNowMs();
 
 struct ChildRun {
   bool started = false;
@@ -22,8 +24,36 @@ struct ChildRun {
   double seconds = 0;
 };
 
-// `cancel`, when signalled, ends the run at once (the kit was interrupted).
+// One run of the program under qualification: in a folder of its own, the
+// line typed and then the end of input, standard output and error to a
+// file, and a time limit. `cancel`, when signalled, ends the run at once
+// (the kit was interrupted).
 ChildRun RunProgram(const std::wstring& program, const std::wstring& folder, const std::optional<std::string>& typed,
                     const std::wstring& output, int timeout_s, HANDLE cancel);
+
+// A program started for the station: standard input and output (standard
+// error with it) through pipes whose other ends the caller holds, in a
+// process group of its own, in the current folder. Nothing ends it but
+// itself: it outlives the caller (a job the caller runs in is left where the
+// job allows it).
+struct PipedChild {
+  bool started = false;
+  std::string error;        // why it could not be started
+  HANDLE process = nullptr;
+  DWORD pid = 0;
+  HANDLE input = nullptr;   // what the program reads; close it to end its input
+  HANDLE output = nullptr;  // what it writes
+};
+PipedChild StartPiped(const std::wstring& program);
+
+// Whether this process runs in a job that ends every process in it when
+// the job's last handle closes and that lets no child leave it (some remote
+// shells make one): a child started here then ends with this process.
+bool ChildrenEndWithThisProcess();
+
+// Appends what the pipe holds now, without waiting; how many bytes. A pipe
+// whose writer still lives but has written nothing gives 0, as does one that
+// is closed.
+size_t ReadAvailable(HANDLE pipe, std::string& into);
 
 #endif  // K27_LIB_CHILD_RUN_H_
