@@ -517,6 +517,9 @@ int RunStation(const KitCommand& command) {
   s.common.session = NewSession();
   std::string said, error;
   if (!CheckProgram(s, said, error)) return RefuseToStart(error);
+  s.screen.Note("k27kit station: " + Utf8(s.program));
+  s.screen.Note("  " + said);
+  s.screen.Note("  record: " + Utf8(s.record_path) + "; up to " + std::to_string(s.parallel) + " run(s) at a time");
   if (!OpenRecord(s, error)) return RefuseToStart(error);
 
   g_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -531,9 +534,6 @@ int RunStation(const KitCommand& command) {
     SetConsoleMode(in, (in_mode & ~(ENABLE_LINE_INPUT | ENABLE_ECHO_INPUT)) | ENABLE_PROCESSED_INPUT);
   }
 
-  s.screen.Note("k27kit station: " + Utf8(s.program));
-  s.screen.Note("  " + said);
-  s.screen.Note("  record: " + Utf8(s.record_path) + "; up to " + std::to_string(s.parallel) + " run(s) at a time");
   if (ChildrenEndWithThisProcess())
     s.screen.Note("  warning: this station runs in a job that ends its programs with it: closing it would cut the "
                   "runs in progress. Run it from a console window of its own");

@@ -30,8 +30,10 @@ void StationScreen::Note(const std::string& utf8) {
 
 void StationScreen::Show(const std::vector<std::string>& block) {
   if (!live_) return;
-  block_.clear();
-  for (const std::string& line : block) block_.push_back(Wide(line));
+  std::vector<std::wstring> wide;
+  for (const std::string& line : block) wide.push_back(Wide(line));
+  if (wide == block_ && top_ >= 0) return;
+  block_ = wide;
   Erase();
   Draw();
 }

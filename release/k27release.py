@@ -339,6 +339,7 @@ def kit(args):
         ("bench-kit/catalogue.md", crlf(read(os.path.join(args.source, "docs", "catalogue.md"), "r"))),
         ("bench-kit/README.txt", crlf(fill(read(os.path.join(kit_dir, "README.txt.in"), "r"), values))),
         ("bench-kit/bench.md", crlf(read(os.path.join(args.source, "docs", "bench.md"), "r"))),
+        ("bench-kit/station.md", crlf(read(os.path.join(args.source, "docs", "station.md"), "r"))),
     ]
     for name in sorted(os.listdir(kit_dir)):
         if name.endswith(".json"):

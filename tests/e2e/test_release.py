@@ -28,7 +28,8 @@ from k27model import X_VERSION_AT
 SHIPPED = os.path.join(REPO, "resources", "k27image.zlib")
 RELEASE_LINE = "Ready to program K27 firmware release 1.1.5(1)"
 OBJDUMP = "x86_64-w64-mingw32-objdump"
-TEXT_FILES = ("README.txt", "MANIFEST.txt", "bench-kit/README.txt", "bench-kit/bench.md", "bench-kit/catalogue.md")
+TEXT_FILES = ("README.txt", "MANIFEST.txt", "bench-kit/README.txt", "bench-kit/bench.md", "bench-kit/catalogue.md",
+              "bench-kit/station.md")
 CATALOGUE = sorted(n for n in os.listdir(os.path.join(REPO, "kit", "catalogue")) if n.endswith(".json"))
 # Every program of the kit: its path, Explorer's "File description", and
 # whether it carries the firmware release.
@@ -124,7 +125,7 @@ class ReleaseKitTest(unittest.TestCase):
         self.assertEqual(set(names), {
             "k27prog.exe", "k27image.exe", "README.txt", "MANIFEST.txt",
             "bench-kit/k27kit.exe", "bench-kit/k27sim.exe", "bench-kit/k27ps.dll", "bench-kit/README.txt",
-            "bench-kit/bench.md", "bench-kit/catalogue.md",
+            "bench-kit/bench.md", "bench-kit/catalogue.md", "bench-kit/station.md",
             "bench-kit/one-device.json", "bench-kit/erase-fails.json", "bench-kit/old-server.json"}
             | {"bench-kit/catalogue/" + n for n in CATALOGUE})
         for name in CATALOGUE:
