@@ -522,6 +522,11 @@ int RunStation(const KitCommand& command) {
   s.screen.Note("  record: " + Utf8(s.record_path) + "; up to " + std::to_string(s.parallel) + " run(s) at a time");
   if (!OpenRecord(s, error)) return RefuseToStart(error);
 
+  // A run gets its own pipes and nothing else of the station's: were it to
+  // inherit the station's standard output, a pipe the station writes into
+  // would stay open until the last run ended, after the station itself.
+  for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE})
+    SetHandleInformation(GetStdHandle(which), HANDLE_FLAG_INHERIT, 0);
   g_wake = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   SetConsoleCtrlHandler(OnStationControl, TRUE);
   HANDLE in = GetStdHandle(STD_INPUT_HANDLE);

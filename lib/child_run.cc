@@ -2,6 +2,7 @@
 
 #include <mutex>
 #include <string>
+#include <vector>
 
 #include "lib/arguments.h"
 
@@ -14,7 +15,9 @@ std::string LastError(const char* what) { return std::string(what) + " failed (e
 // too, and hold a pipe open after its own program has ended.
 std::mutex g_inheritance;
 
-// Starts the program with no console, its standard handles those given.
+// Starts the program with no console, its standard handles those given and
+// no other handle of this process (a standard handle of the kit's own, say,
+// which would keep a pipe it writes to open past the kit's end).
 // No console: the tool's key read then reports end of input and the run ends
 // with its status, as on a PC with no operator. A start that the system
 // itself fails on the way (ERROR_INTERNAL_ERROR: seen under Wine about once
@@ -22,23 +25,33 @@ std::mutex g_inheritance;
 // tried again; the program has done nothing by then.
 bool StartDetached(const std::wstring& program, const std::wstring& folder, HANDLE in, HANDLE out, DWORD flags,
                    PROCESS_INFORMATION& process) {
-  STARTUPINFOW startup{};
-  startup.cb = sizeof startup;
-  startup.dwFlags = STARTF_USESTDHANDLES;
-  startup.hStdInput = in;
-  startup.hStdOutput = out;
-  startup.hStdError = out;
+  STARTUPINFOEXW startup{};
+  startup.StartupInfo.cb = sizeof startup;
+  startup.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+  startup.StartupInfo.hStdInput = in;
+  startup.StartupInfo.hStdOutput = out;
+  startup.StartupInfo.hStdError = out;
+  HANDLE inherited[2] = {in, out};
+  SIZE_T size = 0;
+  InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+  std::vector<uint64_t> list(size / sizeof(uint64_t) + 1);
+  startup.lpAttributeList = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(list.data());
+  if (!InitializeProcThreadAttributeList(startup.lpAttributeList, 1, 0, &size)) return false;
+  const bool listed = UpdateProcThreadAttribute(startup.lpAttributeList, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST,
+                                                inherited, sizeof inherited, nullptr, nullptr);
   std::wstring command_line = QuoteArgument(program);
   BOOL created = FALSE;
   DWORD create_error = 0;
-  for (int attempt = 0; attempt < 3; ++attempt) {
+  for (int attempt = 0; listed && attempt < 3; ++attempt) {
     created = CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                             DETACHED_PROCESS | CREATE_UNICODE_ENVIRONMENT | flags, nullptr,
-                             folder.empty() ? nullptr : folder.c_str(), &startup, &process);
+                             DETACHED_PROCESS | CREATE_UNICODE_ENVIRONMENT | EXTENDED_STARTUPINFO_PRESENT | flags,
+                             nullptr, folder.empty() ? nullptr : folder.c_str(), &startup.StartupInfo, &process);
     create_error = GetLastError();
     if (created || create_error != ERROR_INTERNAL_ERROR) break;
     Sleep(200);
   }
+  if (!listed) create_error = GetLastError();
+  DeleteProcThreadAttributeList(startup.lpAttributeList);
   SetLastError(create_error);
   return created;
 }

@@ -88,3 +88,15 @@ def read_journal(path):
         except ValueError:
             lines.append({"op": "(unreadable journal line)"})
     return lines
+
+
+def calls_by_client(journal):
+    """The journal's call lines by the process id of the client that made
+    them (a shared server names it on each line; a server of one run, in its
+    Client line), each client's in the order the server handled them."""
+    clients = {e["pid"]: e["client_pid"] for e in journal if e["op"] == "Client"}
+    by_client = {}
+    for e in journal:
+        if e["op"] not in ("Start", "Client", "Exit", "(unreadable journal line)"):
+            by_client.setdefault(e.get("client_pid", clients.get(e.get("pid"))), []).append(e)
+    return by_client

@@ -26,8 +26,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(REPO, "model"))
 # The model's facts, for the tests that import them from here.
-from k27model import (CODE_REVISION_AT, PROFILE_NUMBER_AT, PROFILE_REVISION_AT, profile_place, put16,  # noqa: E402,F401
-                      read_journal, seal)
+from k27model import (CODE_REVISION_AT, PROFILE_NUMBER_AT, PROFILE_REVISION_AT, calls_by_client,  # noqa: E402,F401
+                      profile_place, put16, read_journal, seal)
 BUILD = os.environ.get("K27_BUILD_DIR", os.path.join(REPO, "build"))
 # A prefix wineboot made and nothing has touched since (scripts/test makes it):
 # what a fresh prefix is copied from.
@@ -596,6 +596,67 @@ def _in_terminal(argv, env, keys, timeout, cwd=None, stdout_path=None, stdout_pi
         with open(stdout_path, "rb") as f:
             stdout_text = f.read().decode("utf-8", errors="replace").replace("\r\n", "\n")
     return screen, status, stopped_ms, stdout_text
+
+
+class Station:
+    """`k27kit station EXE --record RECORD ARGS` under Wine, its standard
+    input and output through pipes, as a scanner's pipe or a file feeds it:
+    `type` writes lines, `wait_for` waits for what it prints, `close` ends
+    its input, `kill` ends it as a forced kill does (its runs, processes of
+    their own, go on). Recorded, with all it printed, once it has ended."""
+
+    def __init__(self, exe, record, *args, prefix=None):
+        self.command = ["wine", kit_exe(), "station", exe, "--record", record] + list(args)
+        self.proc = subprocess.Popen(self.command, env=wine_env(prefix=prefix), stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, stderr=subprocess.STDOUT, start_new_session=True)
+        self.reader = _Reader(self.proc.stdout.fileno())
+        self.reader.start()
+        self.status = None
+
+    def type(self, *lines):
+        self.proc.stdin.write("".join(line + "\r\n" for line in lines).encode("utf-8"))
+        self.proc.stdin.flush()
+
+    def wait_for(self, text, timeout=60, count=1):
+        """Waits until what the station printed holds `text` `count` times;
+        false at the time-out or the station's end."""
+        deadline = time.monotonic() + timeout
+        with self.reader.lock:
+            while clean(bytes(self.reader.data)).count(text) < count:
+                if self.reader.closed or time.monotonic() >= deadline or self.proc.poll() is not None:
+                    return clean(bytes(self.reader.data)).count(text) >= count
+                self.reader.lock.wait(0.2)
+        return True
+
+    def close(self):
+        self.proc.stdin.close()
+
+    def kill(self):
+        os.kill(self.proc.pid, signal.SIGKILL)
+
+    def wait(self, timeout=120):
+        """The exit status (None past the time-out, when it is killed)."""
+        try:
+            self.status = self.proc.wait(timeout=timeout)
+        except subprocess.TimeoutExpired:
+            self.kill()
+            self.proc.wait()
+        # Under Wine a run the station started holds the station's output
+        # open until the run ends (Wine's processes inherit each other's Unix
+        # descriptors): what the station wrote is read, not its end awaited.
+        time.sleep(0.2)
+        record(self.command, self.status, ("standard output and error", self.out))
+        return self.status
+
+    @property
+    def out(self):
+        return self.reader.text()
+
+
+def read_record(path):
+    """A station's record file: its lines as JSON objects."""
+    with open(path, encoding="utf-8") as f:
+        return [json.loads(line) for line in f if line.strip()]
 
 
 def run_in_terminal(argv, answers, timeout=120, env=None, cwd=REPO):

@@ -1,0 +1,173 @@
+#!/usr/bin/env python3
+"""What the line station costs and what it keeps, measured under Wine in a
+build's prefix with the bench simulator registered (docs/station.md):
+
+  overhead   one run through the station against the same run of the tool
+             alone, each started as a person would, medians over --runs runs
+  parallel   four devices at --parallel 4 on a shared bench against one
+             device alone, each erase and program taking about 2 s
+  kills      the station killed at --kills random moments while it programs
+             a line of devices two at a time; after each kill the record must
+             hold a start line for every run the simulator's journal shows
+             and an end line for every run that ended before the kill
+
+  benchmarks/station.py [--build DIR] [--runs 10] [--kills 20] [overhead|parallel|kills]...
+
+The simulator's registration in the prefix is left pointing at the last
+bench played; scripts/register puts the default back."""
+
+import argparse
+import json
+import os
+import random
+import signal
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+REPO = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(REPO, "model"))
+from k27model import calls_by_client, read_journal  # noqa: E402
+
+
+def wine_env(build):
+    env = dict(os.environ, WINEPREFIX=os.path.join(build, "wine"))
+    with open(os.path.join(REPO, "scripts", "wine.env")) as f:
+        for line in f:
+            line = line.strip()
+            if line and not line.startswith("#"):
+                name, value = line.split("=", 1)
+                env[name] = value
+    env.pop("DISPLAY", None)
+    return env
+
+
+class Lab:
+    def __init__(self, build):
+        self.build = build
+        self.env = wine_env(build)
+        self.work = tempfile.mkdtemp(prefix="k27-station-bench-")
+        self.tool = os.path.join(build, "bin", "k27prog.exe")
+        self.kit = os.path.join(build, "bin", "k27kit.exe")
+
+    def windows(self, path):
+        # Wine sees the Unix root as Z:.
+        return "Z:" + os.path.abspath(path).replace("/", "\\")
+
+    def register(self, bench, journal=None):
+        path = os.path.join(self.work, "bench.json")
+        with open(path, "w") as f:
+            json.dump(bench, f)
+        args = ["wine", os.path.join(self.build, "bin", "k27sim.exe"), "/RegServer", "/bench", self.windows(path)]
+        if journal:
+            args += ["/journal", self.windows(journal)]
+        subprocess.run(args, env=self.env, check=True, stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+
+    def timed(self, argv, typed):
+        started = time.monotonic()
+        done = subprocess.run(argv, env=self.env, input=typed.encode(), stdout=subprocess.PIPE,
+                              stderr=subprocess.STDOUT, timeout=600)
+        seconds = time.monotonic() - started
+        if b"PROGRAMMING SUCCESSFUL" not in done.stdout:
+            raise SystemExit("a run did not succeed:\n" + done.stdout.decode("utf-8", "replace"))
+        return seconds
+
+    def station(self, record, *args):
+        return ["wine", self.kit, "station", self.tool, "--record", self.windows(record)] + list(args)
+
+
+def unit(serial, group):
+    return {"serial": serial, "locator": serial, "group_id": group, "state": 1200, "family": "K27",
+            "boot_branch": 1, "boot_version": 3, "identity_qualifier": serial, "label": "Unit %d" % serial,
+            "identities": [{"kind": 1, "number": 12, "level": 0, "name": "Production engineer"}]}
+
+
+def bench_of(units, shared, erase_ms, program_ms):
+    bench = {"devices": units, "delay_ms": {"ErasePoll": erase_ms // 2, "Program": program_ms},
+             "status": {"EraseStart": 17, "ErasePoll": [17, 0]}}
+    if shared:
+        bench["shared"] = True
+    return bench
+
+
+def overhead(lab, runs):
+    # One server per run, as most device servers: the tool and the station
+    # meet the same server start.
+    lab.register(bench_of([unit(42, 513)], False, 200, 200))
+    alone, through = [], []
+    for i in range(runs):
+        alone.append(lab.timed(["wine", lab.tool], "42\n"))
+        through.append(lab.timed(lab.station(os.path.join(lab.work, "overhead-%d.jsonl" % i)), "42\n"))
+    a, s = statistics.median(alone), statistics.median(through)
+    print("overhead: the tool alone %.3f s, through the station %.3f s (medians of %d): %+.0f ms"
+          % (a, s, runs, (s - a) * 1000))
+
+
+def parallel(lab, runs):
+    lab.register(bench_of([unit(40 + i, 600 + i) for i in range(4)], True, 2000, 2000))
+    # The shared server started once beforehand, as on a line that runs all day.
+    lab.timed(lab.station(os.path.join(lab.work, "warm.jsonl")), "40\n")
+    one, four = [], []
+    for i in range(runs):
+        one.append(lab.timed(lab.station(os.path.join(lab.work, "one-%d.jsonl" % i)), "41\n"))
+        four.append(lab.timed(lab.station(os.path.join(lab.work, "four-%d.jsonl" % i), "--parallel", "4"),
+                              "40\n41\n42\n43\n"))
+    a, b = statistics.median(one), statistics.median(four)
+    print("parallel: one device %.2f s, four at --parallel 4 %.2f s (medians of %d): %.2f times" % (a, b, runs, b / a))
+
+
+def kills(lab, count):
+    failures = 0
+    for k in range(count):
+        record = os.path.join(lab.work, "kill-%d.jsonl" % k)
+        journal = os.path.join(lab.work, "kill-%d" % k, "journal.jsonl")
+        os.makedirs(os.path.dirname(journal))
+        lab.register(bench_of([unit(40 + i, 600 + i) for i in range(4)], True, 600, 300), journal)
+        proc = subprocess.Popen(lab.station(record, "--parallel", "2"), env=lab.env, stdin=subprocess.PIPE,
+                                stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        proc.stdin.write(b"".join(b"%d\n" % (40 + i % 4) for i in range(12)))
+        proc.stdin.flush()
+        after = random.uniform(0.5, 8.0)
+        time.sleep(after)
+        killed_ms = time.time() * 1000
+        os.kill(proc.pid, signal.SIGKILL)
+        proc.wait()
+        time.sleep(4)  # the runs left go on to their end
+        with open(record, "rb") as f:
+            text = f.read().decode("utf-8")
+        lines = [json.loads(line) for line in text.splitlines() if line.strip()]
+        starts = [e for e in lines if e["event"] == "start"]
+        ended = {e["pid"] for e in lines if e["event"] == "end"}
+        clients = calls_by_client(read_journal(journal))
+        # A run whose last call was answered well before the kill had ended
+        # (the tool ends right after its last call) while the station lived.
+        done = {pid for pid, calls in clients.items() if calls[-1].get("ms", killed_ms) < killed_ms - 500}
+        missing_end = sorted(done - ended)
+        missing_start = len(clients) > len(starts)
+        whole = text.endswith("\n") or not text
+        ok = not missing_start and not missing_end and whole
+        failures += not ok
+        print("kill %2d after %.1f s: %d start lines for %d runs, %d end lines for %d ended%s" % (
+            k + 1, after, len(starts), len(clients), len(ended), len(done),
+            "" if ok else "  LOST: %s" % ("a start" if missing_start else missing_end or "a torn line")))
+    print("kills: %d of %d lost a record" % (failures, count))
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("what", nargs="*", default=["overhead", "parallel", "kills"])
+    parser.add_argument("--build", default=os.environ.get("K27_BUILD_DIR", os.path.join(REPO, "build")))
+    parser.add_argument("--runs", type=int, default=10)
+    parser.add_argument("--kills", type=int, default=20)
+    args = parser.parse_args()
+    lab = Lab(os.path.abspath(args.build))
+    for what in args.what:
+        {"overhead": lambda: overhead(lab, args.runs), "parallel": lambda: parallel(lab, args.runs),
+         "kills": lambda: kills(lab, args.kills)}[what]()
+
+
+if __name__ == "__main__":
+    main()
