@@ -10,6 +10,7 @@ BUILD/release) or K27_RELEASE_ZIP. Without one the tests are skipped, unless
 K27_REQUIRE_RELEASE is set (scripts/test sets it)."""
 
 import hashlib
+import json
 import os
 import re
 import shutil
@@ -22,7 +23,8 @@ import zipfile
 import zlib
 
 from k27e2e import (BANNER, BUILD, PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, FreshPrefix, junit_cases, lines,
-                    reg_export, release_zip, run_in_terminal, run_tool, run_wine, seal, unpack_release)
+                    reg_export, register_simulator, release_zip, run_in_terminal, run_tool, run_wine, seal,
+                    unpack_release, wine_env)
 from k27model import X_VERSION_AT
 
 SHIPPED = os.path.join(REPO, "resources", "k27image.zlib")
@@ -372,6 +374,55 @@ class ReleaseKitTest(unittest.TestCase):
             self.assertEqual(len(cases), int(summary.group(1)))
             self.assertEqual(properties["program"], where + r"\k27prog.exe")
             self.assertEqual(properties["release"], "1.1.5(1)")
+
+    def test_a_line_runs_as_the_readme_says(self):
+        # The station's lines for cmd.exe, as written, with the kit at the
+        # README's C:\k27kit (here where it was unpacked) and a serial fed
+        # to the station; the simulator's built-in bench stands in for the
+        # device server.
+        text = self.read("README.txt").decode("utf-8").replace("\r\n", "\n")
+        section = text.split("PROGRAMMING A LINE OF DEVICES: THE STATION")[1].split("REHEARSING ON A BENCH PC")[0]
+        for_cmd, rest = section.split("or in PowerShell:")
+        commands = [line.strip() for line in for_cmd.split("\n") if re.match(r"     \S", line)]
+        self.assertEqual(commands, ["cd /d C:\\k27kit", "if not exist runs mkdir runs",
+                                    "bench-kit\\k27kit.exe station k27prog.exe --record runs\\line.jsonl --parallel 2"])
+        self.assertIn("     .\\bench-kit\\k27kit.exe station .\\k27prog.exe --record runs\\line.jsonl --parallel 2\n",
+                      rest)
+        records = [line.strip() for line in rest.split("\n") if re.match(r"     bench-kit\\k27kit.exe records ", line)]
+        self.assertEqual(records, ["bench-kit\\k27kit.exe records runs\\line.jsonl --csv runs\\line.csv"])
+        register_simulator()
+        where = "Z:" + self.kit.replace("/", "\\")
+        script = os.path.join(self.work, "line.cmd")
+        with open(script, "w", newline="\r\n") as f:
+            f.write("\n".join([c.replace("C:\\k27kit", where) for c in commands] + records) + "\n")
+        done = subprocess.run(["wine", "cmd", "/c", "Z:" + script.replace("/", "\\")], input=b"42\r\n",
+                              env=wine_env(), stdout=subprocess.PIPE, stderr=subprocess.STDOUT, timeout=300)
+        out = done.stdout.decode("utf-8", "replace").replace("\r\n", "\n")
+        self.assertIn(", as MANIFEST.txt beside it gives\n", out)
+        self.assertIn("\n42: PROGRAMMING SUCCESSFUL (", out)
+        self.assertIn("\n1 file, 1 runs (1 ended, 0 with no end)\n", out)
+        with open(os.path.join(self.kit, "runs", "line.jsonl"), encoding="utf-8") as f:
+            start, end = [json.loads(line) for line in f]
+        self.assertEqual((start["event"], end["event"], end["outcome"]), ("start", "end", "PROGRAMMING SUCCESSFUL"))
+        self.assertEqual(end["tool_sha256"], self.sums["k27prog.exe"])
+        self.assertEqual((end["release"], end["tool_release"]), ("1.1.5(1)", "1.1.5(1)"))
+        self.assertTrue(os.path.exists(os.path.join(self.kit, "runs", "line.csv")))
+
+        # A copy that is not the release's, beside the release's MANIFEST.txt,
+        # is refused before any run.
+        changed = os.path.join(self.work, "changed")
+        os.makedirs(changed)
+        shutil.copy(os.path.join(self.kit, "MANIFEST.txt"), changed)
+        data = bytearray(self.read("k27prog.exe"))
+        data[-1] ^= 1
+        with open(os.path.join(changed, "k27prog.exe"), "wb") as f:
+            f.write(data)
+        ran = run_wine(self.path("bench-kit/k27kit.exe"), "station", os.path.join(changed, "k27prog.exe"),
+                       "--record", os.path.join(changed, "line.jsonl"))
+        self.assertEqual(ran.status, 1, ran)
+        self.assertIn("k27prog.exe is not the release's: its SHA-256 is %s, " % hashlib.sha256(data).hexdigest(),
+                      ran.err)
+        self.assertFalse(os.path.exists(os.path.join(changed, "line.jsonl")))
 
     def test_tool_runs_in_a_fresh_prefix_and_finds_no_server(self):
         with FreshPrefix(os.path.join(self.work, "prefix")) as prefix:
