@@ -33,22 +33,11 @@ sys.path.insert(0, os.path.join(REPO, "model"))
 from k27model import calls_by_client, read_journal  # noqa: E402
 
 
-def wine_env(build):
-    env = dict(os.environ, WINEPREFIX=os.path.join(build, "wine"))
-    with open(os.path.join(REPO, "scripts", "wine.env")) as f:
-        for line in f:
-            line = line.strip()
-            if line and not line.startswith("#"):
-                name, value = line.split("=", 1)
-                env[name] = value
-    env.pop("DISPLAY", None)
-    return env
-
-
 class Lab:
     def __init__(self, build):
         self.build = build
-        self.env = wine_env(build)
+        # The build's own launcher: its prefix, Wine's settings, fixed addresses.
+        self.wine = os.path.join(build, "wine-run")
         self.work = tempfile.mkdtemp(prefix="k27-station-bench-")
         self.tool = os.path.join(build, "bin", "k27prog.exe")
         self.kit = os.path.join(build, "bin", "k27kit.exe")
@@ -61,14 +50,14 @@ class Lab:
         path = os.path.join(self.work, "bench.json")
         with open(path, "w") as f:
             json.dump(bench, f)
-        args = ["wine", os.path.join(self.build, "bin", "k27sim.exe"), "/RegServer", "/bench", self.windows(path)]
+        args = [self.wine, os.path.join(self.build, "bin", "k27sim.exe"), "/RegServer", "/bench", self.windows(path)]
         if journal:
             args += ["/journal", self.windows(journal)]
-        subprocess.run(args, env=self.env, check=True, stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
+        subprocess.run(args, check=True, stdout=subprocess.DEVNULL, stdin=subprocess.DEVNULL)
 
     def timed(self, argv, typed):
         started = time.monotonic()
-        done = subprocess.run(argv, env=self.env, input=typed.encode(), stdout=subprocess.PIPE,
+        done = subprocess.run(argv, input=typed.encode(), stdout=subprocess.PIPE,
                               stderr=subprocess.STDOUT, timeout=600)
         seconds = time.monotonic() - started
         if b"PROGRAMMING SUCCESSFUL" not in done.stdout:
@@ -76,7 +65,7 @@ class Lab:
         return seconds
 
     def station(self, record, *args):
-        return ["wine", self.kit, "station", self.tool, "--record", self.windows(record)] + list(args)
+        return [self.wine, self.kit, "station", self.tool, "--record", self.windows(record)] + list(args)
 
 
 def unit(serial, group):
@@ -99,7 +88,7 @@ def overhead(lab, runs):
     lab.register(bench_of([unit(42, 513)], False, 200, 200))
     alone, through = [], []
     for i in range(runs):
-        alone.append(lab.timed(["wine", lab.tool], "42\n"))
+        alone.append(lab.timed([lab.wine, lab.tool], "42\n"))
         through.append(lab.timed(lab.station(os.path.join(lab.work, "overhead-%d.jsonl" % i)), "42\n"))
     a, s = statistics.median(alone), statistics.median(through)
     print("overhead: the tool alone %.3f s, through the station %.3f s (medians of %d): %+.0f ms"
@@ -126,7 +115,7 @@ def kills(lab, count):
         journal = os.path.join(lab.work, "kill-%d" % k, "journal.jsonl")
         os.makedirs(os.path.dirname(journal))
         lab.register(bench_of([unit(40 + i, 600 + i) for i in range(4)], True, 600, 300), journal)
-        proc = subprocess.Popen(lab.station(record, "--parallel", "2"), env=lab.env, stdin=subprocess.PIPE,
+        proc = subprocess.Popen(lab.station(record, "--parallel", "2"), stdin=subprocess.PIPE,
                                 stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         proc.stdin.write(b"".join(b"%d\n" % (40 + i % 4) for i in range(12)))
         proc.stdin.flush()
