@@ -74,6 +74,10 @@ std::string ReadDevice(const json& v, const BenchDevice& device, DeviceMemory& m
 
 const char* FlashName(Flash flash) { return kFlashNames[static_cast<int>(flash)]; }
 
+std::string BenchSha256(std::string_view utf8_text) {
+  return Sha256Hex(reinterpret_cast<const uint8_t*>(utf8_text.data()), utf8_text.size());
+}
+
 BenchState FreshState(const Bench& bench, const std::string& bench_sha256) {
   BenchState state;
   state.bench_sha256 = bench_sha256;

@@ -58,6 +58,10 @@ struct BenchState {
   std::vector<DeviceMemory> devices;  // in the bench's order
 };
 
+// What names a bench in its state file: the SHA-256 of its text, as UTF-8
+// (so the same bench saved in another encoding is still the same).
+std::string BenchSha256(std::string_view utf8_text);
+
 // The bench as it starts: every device as the bench file gives it.
 BenchState FreshState(const Bench& bench, const std::string& bench_sha256);
 

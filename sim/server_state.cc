@@ -6,7 +6,7 @@
 #include "bench/bench_file.h"
 #include "client_watch.h"
 #include "journal.h"
-#include "lib/sha256.h"
+#include "bench/bench_state.h"
 #include "lib/wide_text.h"
 
 namespace {
@@ -40,7 +40,7 @@ void LoadBench(const std::wstring& named) {
     s.bench = ParseBench(text);
     s.bench_ok = true;
     s.shared = s.bench.shared;
-    s.bench_sha256 = Sha256Hex(reinterpret_cast<const uint8_t*>(text.data()), text.size());
+    s.bench_sha256 = BenchSha256(text);
   } catch (const BenchError& e) {
     s.bench_error = std::string(named.empty() ? "built-in bench" : Utf8(named)) + ": " + e.what();
   }
