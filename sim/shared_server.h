@@ -12,7 +12,7 @@
 #include <string>
 
 // Time a shared server waits, with no run in progress, for another before it ends.
-constexpr DWORD kSharedLingerMs = 2000;
+constexpr DWORD kSharedLingerMs = 1000;
 // Time it waits for its first creation.
 constexpr DWORD kSharedFirstCreationWaitMs = 10000;
 // Time a server started for a bench that another process plays waits for
