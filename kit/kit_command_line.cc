@@ -11,7 +11,7 @@ std::wstring Lower(std::wstring text) {
 
 bool IsOption(const std::wstring& name) {
   static const wchar_t* const kNames[] = {L"junit", L"keep",  L"only",    L"catalogue", L"list",  L"stop-at-first-failure",
-                                          L"per-user", L"bench", L"journal", L"force",     L"help",
+                                          L"per-user", L"bench", L"journal", L"force",     L"help", L"reset",
                                           L"record", L"parallel", L"csv"};
   for (const wchar_t* known : kNames) {
     if (name == known) return true;
@@ -42,6 +42,7 @@ const char* KitUsageText() {
          "       k27kit qualify [PROGRAM] --list [--catalogue DIR]...   list the scenarios\n"
          "       k27kit check BENCH   check a bench file\n"
          "       k27kit default-bench   print the simulator's built-in bench\n"
+         "       k27kit state FILE [--reset]   show a shared bench's state file, or put the bench back to its start\n"
          "       k27kit register [--per-user] [--bench FILE] [--journal FILE] [--force]   register the simulator\n"
          "       k27kit unregister [--per-user]   remove that registration\n"
          "       k27kit station PROGRAM --record FILE [--parallel N]   run PROGRAM for each serial number typed,\n"
@@ -81,6 +82,7 @@ KitCommand ParseKitCommandLine(const std::vector<std::wstring>& args) {
     else if (verb == L"register" && name == L"bench") command.registration.bench = value;
     else if (verb == L"register" && name == L"journal") command.registration.journal = value;
     else if (verb == L"register" && name == L"force") command.registration.force = true;
+    else if (verb == L"state" && name == L"reset") command.reset = true;
     else if (verb == L"station" && name == L"record") command.record = value;
     else if (verb == L"station" && name == L"parallel") {
       const bool digits = !value.empty() && value.size() <= 3 && value.find_first_not_of(L"0123456789") == std::wstring::npos;
@@ -99,6 +101,10 @@ KitCommand ParseKitCommandLine(const std::vector<std::wstring>& args) {
     if (plain.size() != 1) return Mistake(L"check takes one bench file");
     command.bench_file = plain[0];
     command.mode = KitMode::kCheck;
+  } else if (verb == L"state") {
+    if (plain.size() != 1) return Mistake(L"state takes one state file");
+    command.state_file = plain[0];
+    command.mode = KitMode::kState;
   } else if (verb == L"default-bench" || verb == L"help" || verb == L"/?" || verb == L"--help") {
     if (!plain.empty()) return Mistake(L"unexpected argument \"" + plain[0] + L"\"");
     command.mode = verb == L"default-bench" ? KitMode::kDefaultBench : KitMode::kHelp;

@@ -8,6 +8,7 @@
 //   k27kit qualify [PROGRAM] --list [--catalogue DIR]...
 //   k27kit check BENCH
 //   k27kit default-bench
+//   k27kit state FILE [--reset]
 //   k27kit register [--per-user] [--bench FILE] [--journal FILE] [--force]
 //   k27kit unregister [--per-user]
 //   k27kit station PROGRAM --record FILE [--parallel N]
@@ -21,7 +22,9 @@
 
 #include "bench/registration.h"
 
-enum class KitMode { kUsage, kHelp, kQualify, kCheck, kDefaultBench, kRegister, kUnregister, kStation, kRecords };
+enum class KitMode {
+  kUsage, kHelp, kQualify, kCheck, kDefaultBench, kState, kRegister, kUnregister, kStation, kRecords
+};
 
 // The most runs a station plays at once.
 constexpr int kMostParallel = 32;
@@ -36,6 +39,8 @@ struct KitCommand {
   bool list = false;
   bool stop_at_first_failure = false;
   std::wstring bench_file;          // check
+  std::wstring state_file;          // state
+  bool reset = false;               // state --reset
   RegistrationRequest registration;  // register, unregister: as k27sim takes them
   std::wstring record;              // station: --record FILE
   int parallel = 1;                 // station: --parallel N

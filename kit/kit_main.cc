@@ -23,6 +23,7 @@
 #include "qualify_command.h"
 #include "records_command.h"
 #include "station_command.h"
+#include "state_command.h"
 
 int main() {
   const std::vector<std::wstring> args = CommandLineArguments();
@@ -39,6 +40,8 @@ int main() {
     case KitMode::kDefaultBench:
       WriteText(OutputStream::kOut, DefaultBenchText());
       return 0;
+    case KitMode::kState:
+      return RunState(command.state_file, command.reset);
     case KitMode::kRegister:
       return RunRegistration(command.registration, simulator);
     case KitMode::kUnregister:

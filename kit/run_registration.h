@@ -46,6 +46,7 @@ class QualificationRegistration {
   // Creates the server, asks its version and lets go; true when the
   // simulator registered with `bench` answered.
   bool Prove(const std::wstring& bench, const std::wstring& journal, std::string& why);
+  bool ProveOnce(const std::wstring& bench, const std::wstring& journal, std::string& why, bool& answered_by_another);
 
   std::wstring simulator_, proxy_;
   CRITICAL_SECTION lock_;

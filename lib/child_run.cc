@@ -1,5 +1,6 @@
 #include "lib/child_run.h"
 
+#include <algorithm>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -67,16 +68,23 @@ int64_t UtcNowMs() {
 
 ChildRun RunProgram(const std::wstring& program, const std::wstring& folder, const std::optional<std::string>& typed,
                     const std::wstring& output, int timeout_s, HANDLE cancel) {
-  ChildRun run;
+  StartedChild child = StartProgram(program, folder, typed, output);
+  if (!child.run.started) return child.run;
+  return AwaitProgram(child, timeout_s, cancel);
+}
+
+StartedChild StartProgram(const std::wstring& program, const std::wstring& folder,
+                          const std::optional<std::string>& typed, const std::wstring& output) {
+  StartedChild child;
+  ChildRun& run = child.run;
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
   HANDLE read_end = nullptr, write_end = nullptr;
   PROCESS_INFORMATION process{};
-  const ULONGLONG began = GetTickCount64();
   {
     std::lock_guard<std::mutex> held(g_inheritance);
     if (!CreatePipe(&read_end, &write_end, &inherit, 0)) {
       run.error = LastError("CreatePipe");
-      return run;
+      return child;
     }
     // Only the child's end is inherited.
     SetHandleInformation(write_end, HANDLE_FLAG_INHERIT, 0);
@@ -86,18 +94,21 @@ ChildRun RunProgram(const std::wstring& program, const std::wstring& folder, con
       run.error = LastError("creating the transcript file");
       CloseHandle(read_end);
       CloseHandle(write_end);
-      return run;
+      return child;
     }
+    child.began = GetTickCount64();
     const bool created = StartDetached(program, folder, read_end, out, 0, process);
     if (!created) run.error = LastError("starting the program");
     CloseHandle(read_end);
     CloseHandle(out);
     if (!created) {
       CloseHandle(write_end);
-      return run;
+      return child;
     }
   }
   run.started = true;
+  run.pid = process.dwProcessId;
+  child.process = process.hProcess;
   CloseHandle(process.hThread);
   if (typed) {
     const std::string line = *typed + "\r\n";
@@ -106,20 +117,38 @@ ChildRun RunProgram(const std::wstring& program, const std::wstring& folder, con
   }
   // The end of input: nothing more is typed.
   CloseHandle(write_end);
-  HANDLE waits[2] = {process.hProcess, cancel};
-  const DWORD woke = WaitForMultipleObjects(cancel ? 2 : 1, waits, FALSE, static_cast<DWORD>(timeout_s) * 1000);
+  return child;
+}
+
+ChildRun AwaitProgram(StartedChild& child, int timeout_s, HANDLE cancel, const std::function<bool()>& stop_now) {
+  ChildRun& run = child.run;
+  HANDLE waits[2] = {child.process, cancel};
+  const ULONGLONG deadline = child.began + static_cast<ULONGLONG>(timeout_s) * 1000;
+  DWORD woke = WAIT_TIMEOUT;
+  for (;;) {
+    const ULONGLONG now = GetTickCount64();
+    DWORD wait = now >= deadline ? 0 : static_cast<DWORD>(deadline - now);
+    if (stop_now) wait = std::min<DWORD>(wait, 20);
+    woke = WaitForMultipleObjects(cancel ? 2 : 1, waits, FALSE, wait);
+    if (woke != WAIT_TIMEOUT || GetTickCount64() >= deadline) break;
+    if (stop_now && stop_now()) {
+      run.stopped = true;
+      break;
+    }
+  }
   if (woke != WAIT_OBJECT_0) {
-    run.timed_out = woke == WAIT_TIMEOUT;
+    run.timed_out = woke == WAIT_TIMEOUT && !run.stopped;
     run.cancelled = woke == WAIT_OBJECT_0 + 1;
     run.stopped_ms = UtcNowMs();
-    TerminateProcess(process.hProcess, 1);
-    WaitForSingleObject(process.hProcess, 5000);
+    TerminateProcess(child.process, 1);
+    WaitForSingleObject(child.process, 5000);
   }
   DWORD code = 0;
-  GetExitCodeProcess(process.hProcess, &code);
+  GetExitCodeProcess(child.process, &code);
   run.exit_code = code;
-  CloseHandle(process.hProcess);
-  run.seconds = static_cast<double>(GetTickCount64() - began) / 1000.0;
+  CloseHandle(child.process);
+  child.process = nullptr;
+  run.seconds = static_cast<double>(GetTickCount64() - child.began) / 1000.0;
   return run;
 }
 

@@ -8,6 +8,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -17,8 +18,10 @@ int64_t UtcNowMs();
 struct ChildRun {
   bool started = false;
   std::string error;  // why it could not be started
+  uint32_t pid = 0;   // its process id, once started
   bool timed_out = false;
   bool cancelled = false;
+  bool stopped = false;  // ended from outside when `stop_now` said so
   int64_t stopped_ms = 0;  // when it was stopped (ms since 1970, UTC); 0 when it ended itself
   uint32_t exit_code = 0;
   double seconds = 0;
@@ -30,6 +33,20 @@ struct ChildRun {
 // (the kit was interrupted).
 ChildRun RunProgram(const std::wstring& program, const std::wstring& folder, const std::optional<std::string>& typed,
                     const std::wstring& output, int timeout_s, HANDLE cancel);
+
+// The same in two steps, so that several runs go at once: started (its
+// line typed, its input ended), then waited for. `stop_now`, asked every
+// few milliseconds while it runs, ends it from outside (as a forced kill)
+// when it answers true.
+struct StartedChild {
+  ChildRun run;
+  HANDLE process = nullptr;
+  unsigned long long began = 0;
+};
+StartedChild StartProgram(const std::wstring& program, const std::wstring& folder,
+                          const std::optional<std::string>& typed, const std::wstring& output);
+ChildRun AwaitProgram(StartedChild& child, int timeout_s, HANDLE cancel,
+                      const std::function<bool()>& stop_now = nullptr);
 
 // A program started for the station: standard input and output (standard
 // error with it) through pipes whose other ends the caller holds, in a

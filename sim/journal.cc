@@ -12,6 +12,9 @@ namespace {
 std::wstring g_path;  // as the Windows file calls take it, at any length
 std::wstring g_folder;  // with its trailing separator
 uint32_t g_sequence = 0;
+// Numbers and writes each line whole: calls served at once never share a
+// line, and the numbers follow the order the lines are written in.
+SRWLOCK g_lock = SRWLOCK_INIT;
 
 bool WriteAll(HANDLE file, const void* data, size_t size) {
   const char* bytes = static_cast<const char*>(data);
@@ -38,6 +41,7 @@ static bool JournalOn() { return !g_path.empty(); }
 
 void JournalWrite(nlohmann::json line) {
   if (!JournalOn()) return;
+  AcquireSRWLockExclusive(&g_lock);
   line["pid"] = GetCurrentProcessId();
   line["seq"] = ++g_sequence;
   // Milliseconds since 1970 (UTC): lines of several processes, and what the
@@ -51,9 +55,11 @@ void JournalWrite(nlohmann::json line) {
   const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   HANDLE file = CreateFileW(g_path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  WriteAll(file, text.data(), text.size());
-  CloseHandle(file);
+  if (file != INVALID_HANDLE_VALUE) {
+    WriteAll(file, text.data(), text.size());
+    CloseHandle(file);
+  }
+  ReleaseSRWLockExclusive(&g_lock);
 }
 
 std::string JournalDump(const std::string& op, const uint8_t* data, size_t size) {
