@@ -184,11 +184,37 @@ Identity ReadIdentity(const json& v, const std::string& path) {
   return identity;
 }
 
+Op ReadOpKey(const std::string& key, const std::string& path) {
+  const std::optional<Op> op = OpFromName(key);
+  if (!op) Fail(path, "no such operation");
+  return *op;
+}
+
+// Status words by operation: a list, or one number for a list of one.
+std::map<Op, std::vector<uint16_t>> ReadStatuses(const json& status, const std::string& at) {
+  if (!status.is_object()) Fail(at, "must be an object of operation: status words");
+  std::map<Op, std::vector<uint16_t>> statuses;
+  for (auto it = status.begin(); it != status.end(); ++it) {
+    const std::string path = Member(at, it.key());
+    const Op op = ReadOpKey(it.key(), path);
+    if (!HasStatusWord(op)) Fail(path, "this operation gives no status word");
+    std::vector<uint16_t> words;
+    if (it.value().is_array()) {
+      if (it.value().empty()) Fail(path, "needs at least one status word");
+      for (size_t i = 0; i < it.value().size(); ++i) words.push_back(Read16(it.value()[i], Index(path, i)));
+    } else {
+      words.push_back(Read16(it.value(), path));
+    }
+    statuses[op] = std::move(words);
+  }
+  return statuses;
+}
+
 BenchDevice ReadDevice(const json& v, const std::string& path, size_t index) {
   CheckObject(v, path,
               {"locator", "endpoint_first", "endpoint_second", "group_id", "family", "boot_branch",
                "boot_version", "state", "serial", "identity_scope", "identity_qualifier",
-               "code_version", "label", "patches", "identities", "identity_list", "access_levels"});
+               "code_version", "label", "patches", "identities", "identity_list", "access_levels", "status"});
   BenchDevice d;
   // Defaults that keep devices apart when a bench does not care: each has
   // its own locator, endpoint, group and identity qualifier.
@@ -258,6 +284,7 @@ BenchDevice ReadDevice(const json& v, const std::string& path, size_t index) {
       d.access_level_names[level] = ReadName(it.value(), item);
     }
   }
+  if (v.contains("status")) d.statuses = ReadStatuses(v["status"], Member(path, "status"));
   return d;
 }
 
@@ -292,11 +319,6 @@ Fault ReadFault(const json& v, const std::string& path, Op op) {
   return fault;
 }
 
-Op ReadOpKey(const std::string& key, const std::string& path) {
-  const std::optional<Op> op = OpFromName(key);
-  if (!op) Fail(path, "no such operation");
-  return *op;
-}
 
 }  // namespace
 
@@ -349,23 +371,7 @@ Bench ParseBench(std::string_view json_text) {
       }
     }
   }
-  if (root.contains("status")) {
-    const json& status = root["status"];
-    if (!status.is_object()) Fail("status", "must be an object of operation: status words");
-    for (auto it = status.begin(); it != status.end(); ++it) {
-      const std::string path = Member("status", it.key());
-      const Op op = ReadOpKey(it.key(), path);
-      if (!HasStatusWord(op)) Fail(path, "this operation gives no status word");
-      std::vector<uint16_t> words;
-      if (it.value().is_array()) {
-        if (it.value().empty()) Fail(path, "needs at least one status word");
-        for (size_t i = 0; i < it.value().size(); ++i) words.push_back(Read16(it.value()[i], Index(path, i)));
-      } else {
-        words.push_back(Read16(it.value(), path));
-      }
-      bench.statuses[op] = std::move(words);
-    }
-  }
+  if (root.contains("status")) bench.statuses = ReadStatuses(root["status"], "status");
   if (root.contains("delay_ms")) {
     const json& delays = root["delay_ms"];
     if (!delays.is_object()) Fail("delay_ms", "must be an object of operation: milliseconds");

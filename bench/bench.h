@@ -94,6 +94,9 @@ struct BenchDevice {
   ArrayShape identity_list;
   // Access level -> name; a level not named here gets a made-up name.
   std::map<uint16_t, BenchName> access_level_names;
+  // Status words of this device's own, in place of the bench's for the
+  // operations named (a line's one failing device among good ones).
+  std::map<Op, std::vector<uint16_t>> statuses;
 };
 
 // One scripted deviation of an operation.

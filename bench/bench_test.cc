@@ -20,7 +20,8 @@ TEST(BenchTest, ReadsEverySetting) {
                      {"kind": 2, "number": 6, "level": 3, "name": null},
                      {"kind": 3, "number": 7, "level": 1}],
       "identity_list": {"lower_bound": -1, "elements": [1, 2, 65535]},
-      "access_levels": {"0": "Full", "3": null}
+      "access_levels": {"0": "Full", "3": null},
+      "status": {"ErasePoll": [17, 9]}
     }, {}],
     "detect_response": {"null": false, "vartype": "VT_UI2", "count": 2513, "lower_bound": 1},
     "faults": {"GetVersion": {"hresult": "0x80004005", "call": 2},
@@ -61,6 +62,8 @@ TEST(BenchTest, ReadsEverySetting) {
   EXPECT_EQ(bench.faults.at(Op::kOpenDevice)[0].kind, Fault::Kind::kNoReference);
   EXPECT_EQ(bench.statuses.at(Op::kErasePoll), (std::vector<uint16_t>{17, 17, 0}));
   EXPECT_EQ(bench.statuses.at(Op::kReset), (std::vector<uint16_t>{5}));
+  EXPECT_EQ(d.statuses.at(Op::kErasePoll), (std::vector<uint16_t>{17, 9}));
+  EXPECT_TRUE(bench.devices[1].statuses.empty());
   EXPECT_EQ(bench.delay_ms.at(Op::kProgram), 1500u);
 }
 
@@ -108,6 +111,7 @@ TEST(BenchTest, RefusesWhatCannotBePlayed) {
       {R"({"faults": {"GetVersion": {"hresult": "0x100000000"}}})", "faults.GetVersion.hresult: out of range"},
       {R"({"status": {"GetVersion": 0}})", "status.GetVersion: this operation gives no status word"},
       {R"({"status": {"ErasePoll": []}})", "status.ErasePoll: needs at least one status word"},
+      {R"({"devices": [{"status": {"OpenDevice": 0}}]})", "devices[0].status.OpenDevice: this operation gives no status word"},
       {R"({"delay_ms": {"Program": 600001}})", "delay_ms.Program: out of range"},
       {R"({"server_version": {"major": 1}})", "server_version: needs major and minor"},
       {R"({"shared": 1})", "shared: must be true or false"},

@@ -6,6 +6,10 @@
 // operation succeeds, and the erase runs until its first poll.
 static uint16_t DefaultStatus(Op op) { return op == Op::kEraseStart ? 17 : 0; }
 
+uint16_t NthStatus(const std::vector<uint16_t>& words, uint32_t call) {
+  return words[std::min<size_t>(call, words.size()) - 1];
+}
+
 CallAction CallPlan::Next(Op op) {
   CallAction action;
   action.call = ++calls_[op];
@@ -13,8 +17,7 @@ CallAction CallPlan::Next(Op op) {
   if (HasStatusWord(op)) {
     action.status = DefaultStatus(op);
     if (auto it = bench_.statuses.find(op); it != bench_.statuses.end()) {
-      const std::vector<uint16_t>& words = it->second;
-      action.status = words[std::min<size_t>(action.call, words.size()) - 1];
+      action.status = NthStatus(it->second, action.call);
     }
   }
   if (auto it = bench_.faults.find(op); it != bench_.faults.end()) {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <map>
+#include <vector>
 
 #include "bench/bench.h"
 
@@ -19,6 +20,10 @@ struct CallAction {
   uint16_t status = 0;    // the status word, for operations that give one
   uint32_t delay_ms = 0;  // time the operation takes before it answers
 };
+
+// The status word of the `call`th call (from 1) of a list: the last one
+// repeats.
+uint16_t NthStatus(const std::vector<uint16_t>& words, uint32_t call);
 
 class CallPlan {
  public:

@@ -30,7 +30,7 @@ import time
 HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(HERE)
 sys.path.insert(0, os.path.join(REPO, "model"))
-from k27model import calls_by_client, read_journal  # noqa: E402
+from k27model import journal_runs, read_journal  # noqa: E402
 
 
 class Lab:
@@ -130,17 +130,17 @@ def kills(lab, count):
         lines = [json.loads(line) for line in text.splitlines() if line.strip()]
         starts = [e for e in lines if e["event"] == "start"]
         ended = {e["pid"] for e in lines if e["event"] == "end"}
-        clients = calls_by_client(read_journal(journal))
+        runs = [(client, calls) for client, calls in journal_runs(read_journal(journal)) if client]
         # A run whose last call was answered well before the kill had ended
         # (the tool ends right after its last call) while the station lived.
-        done = {pid for pid, calls in clients.items() if calls[-1].get("ms", killed_ms) < killed_ms - 500}
+        done = {client for client, calls in runs if calls[-1].get("ms", killed_ms) < killed_ms - 500}
         missing_end = sorted(done - ended)
-        missing_start = len(clients) > len(starts)
+        missing_start = len(runs) > len(starts)
         whole = text.endswith("\n") or not text
         ok = not missing_start and not missing_end and whole
         failures += not ok
         print("kill %2d after %.1f s: %d start lines for %d runs, %d end lines for %d ended%s" % (
-            k + 1, after, len(starts), len(clients), len(ended), len(done),
+            k + 1, after, len(starts), len(runs), len(ended), len(done),
             "" if ok else "  LOST: %s" % ("a start" if missing_start else missing_end or "a torn line")))
     print("kills: %d of %d lost a record" % (failures, count))
 

@@ -90,13 +90,19 @@ def read_journal(path):
     return lines
 
 
-def calls_by_client(journal):
-    """The journal's call lines by the process id of the client that made
-    them (a shared server names it on each line; a server of one run, in its
-    Client line), each client's in the order the server handled them."""
-    clients = {e["pid"]: e["client_pid"] for e in journal if e["op"] == "Client"}
-    by_client = {}
+def journal_runs(journal):
+    """The runs a journal shows, in the order they first reached the server:
+    each a (client process id, its call lines) pair. A server of one run
+    holds one run; a shared server numbers its runs ("session"). Windows
+    gives a process id to another process once the first has ended, so two
+    runs may share a client's id."""
+    runs = {}
     for e in journal:
-        if e["op"] not in ("Start", "Client", "Exit", "(unreadable journal line)"):
-            by_client.setdefault(e.get("client_pid", clients.get(e.get("pid"))), []).append(e)
-    return by_client
+        if e["op"] in ("Start", "Exit", "(unreadable journal line)"):
+            continue
+        run = runs.setdefault((e.get("pid"), e.get("session")), [None, []])
+        if e.get("client_pid") is not None:
+            run[0] = e["client_pid"]
+        if e["op"] not in ("Client", "RunEnd"):
+            run[1].append(e)
+    return [(client, calls) for client, calls in runs.values() if calls]

@@ -51,7 +51,7 @@ class CodeProgramming : public ComObject<ICodeProgramming> {
     *group_out = 0;
     *status = 0;
     if (call.Failing()) return call.Finish(call.AnswerCode());
-    uint16_t word = call.action().status;
+    uint16_t word = Scripted(call);
     if (group_id != DeviceAt(device_).group_id) word = kStatusWrongGroup;
     // On a shared bench the group is the device's lock against every other
     // run: taken here unless another run holds it.
@@ -67,7 +67,7 @@ class CodeProgramming : public ComObject<ICodeProgramming> {
     if (!status) return call.Finish(E_POINTER);
     *status = 0;
     if (call.Failing()) return call.Finish(call.AnswerCode());
-    uint16_t word = call.action().status;
+    uint16_t word = Scripted(call);
     const bool held = GroupHeld();
     if (!held) word = kStatusGroupNotHeld;
     erase_ = word == 0 ? Erase::kDone : word == 17 ? Erase::kRunning : Erase::kNone;
@@ -81,7 +81,7 @@ class CodeProgramming : public ComObject<ICodeProgramming> {
     if (!status) return call.Finish(E_POINTER);
     *status = 0;
     if (call.Failing()) return call.Finish(call.AnswerCode());
-    uint16_t word = call.action().status;
+    uint16_t word = Scripted(call);
     if (!GroupHeld()) {
       // A run that lost its group (its client gone) polls no erase.
       word = kStatusGroupNotHeld;
@@ -108,7 +108,7 @@ class CodeProgramming : public ComObject<ICodeProgramming> {
       return call.Finish(E_INVALIDARG, {},
                          "the code must be a one-dimensional VT_UI1 array from index 0 of the length given");
     }
-    const uint16_t scripted = call.action().status;
+    const uint16_t scripted = Scripted(call);
     uint16_t word = scripted;
     if (address != model::kCodeBase) word = kStatusBadAddress;
     if (erase_ != Erase::kDone) word = kStatusNotErased;
@@ -127,7 +127,7 @@ class CodeProgramming : public ComObject<ICodeProgramming> {
     if (!status) return call.Finish(E_POINTER);
     *status = 0;
     if (call.Failing()) return call.Finish(call.AnswerCode());
-    uint16_t word = call.action().status;
+    uint16_t word = Scripted(call);
     if (!GroupHeld()) {
       word = kStatusGroupNotHeld;
     } else {
@@ -139,6 +139,14 @@ class CodeProgramming : public ComObject<ICodeProgramming> {
 
  private:
   enum class Erase { kNone, kRunning, kDone };
+
+  // The status word the bench scripts for this call: the device's own
+  // words for the operation where it has them, else the bench's.
+  uint16_t Scripted(const Call& call) const {
+    const auto& own = DeviceAt(device_).statuses;
+    const auto found = own.find(call.op());
+    return found == own.end() ? call.action().status : NthStatus(found->second, call.action().call);
+  }
 
   // Whether this run holds the device's programming group: on a shared
   // bench as the group table says now (a run whose client is gone has lost

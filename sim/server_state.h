@@ -70,6 +70,7 @@ class Call {
   Call& operator=(const Call&) = delete;
 
   const CallAction& action() const { return action_; }
+  Op op() const { return op_; }
   bool Failing() const { return action_.kind == CallAction::Kind::kFail; }
   bool NoReference() const { return action_.kind == CallAction::Kind::kNoReference; }
   // The code a normal answer returns: S_OK, or the success code scripted.

@@ -26,7 +26,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 REPO = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(REPO, "model"))
 # The model's facts, for the tests that import them from here.
-from k27model import (CODE_REVISION_AT, PROFILE_NUMBER_AT, PROFILE_REVISION_AT, calls_by_client,  # noqa: E402,F401
+from k27model import (CODE_REVISION_AT, PROFILE_NUMBER_AT, PROFILE_REVISION_AT, journal_runs,  # noqa: E402,F401
                       profile_place, put16, read_journal, seal)
 BUILD = os.environ.get("K27_BUILD_DIR", os.path.join(REPO, "build"))
 # A prefix wineboot made and nothing has touched since (scripts/test makes it):
@@ -645,6 +645,8 @@ class Station:
         # open until the run ends (Wine's processes inherit each other's Unix
         # descriptors): what the station wrote is read, not its end awaited.
         time.sleep(0.2)
+        if not self.proc.stdin.closed:
+            self.proc.stdin.close()
         record(self.command, self.status, ("standard output and error", self.out))
         return self.status
 
