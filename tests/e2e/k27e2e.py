@@ -661,6 +661,21 @@ def read_record(path):
         return [json.loads(line) for line in f if line.strip()]
 
 
+def servers_ended(journal_path, timeout=20):
+    """Waits until every server process the journal names has written its
+    Exit line: a shared server lingers a moment after its last run, and
+    would serve the next run with its own bench whatever is registered by
+    then. True once they have."""
+    deadline = time.monotonic() + timeout
+    while True:
+        journal = read_journal(journal_path)
+        if {e["pid"] for e in journal if e["op"] == "Start"} <= {e["pid"] for e in journal if e["op"] == "Exit"}:
+            return True
+        if time.monotonic() > deadline:
+            return False
+        time.sleep(0.2)
+
+
 def run_in_terminal(argv, answers, timeout=120, env=None, cwd=REPO):
     """Runs a command in a fresh pseudo-terminal, typing each answer once
     its text shows after where the previous answer's text showed; returns

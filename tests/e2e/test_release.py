@@ -24,7 +24,7 @@ import zlib
 
 from k27e2e import (BANNER, BUILD, PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, FreshPrefix, junit_cases, lines,
                     reg_export, register_simulator, release_zip, run_in_terminal, run_tool, run_wine, seal,
-                    unpack_release, wine_env)
+                    servers_ended, unpack_release, wine_env)
 from k27model import X_VERSION_AT
 
 SHIPPED = os.path.join(REPO, "resources", "k27image.zlib")
@@ -128,7 +128,8 @@ class ReleaseKitTest(unittest.TestCase):
             "k27prog.exe", "k27image.exe", "README.txt", "MANIFEST.txt",
             "bench-kit/k27kit.exe", "bench-kit/k27sim.exe", "bench-kit/k27ps.dll", "bench-kit/README.txt",
             "bench-kit/bench.md", "bench-kit/catalogue.md", "bench-kit/station.md",
-            "bench-kit/one-device.json", "bench-kit/erase-fails.json", "bench-kit/old-server.json"}
+            "bench-kit/one-device.json", "bench-kit/erase-fails.json", "bench-kit/old-server.json",
+            "bench-kit/line.json"}
             | {"bench-kit/catalogue/" + n for n in CATALOGUE})
         for name in CATALOGUE:
             with open(os.path.join(REPO, "kit", "catalogue", name), "rb") as f:
@@ -262,6 +263,7 @@ class ReleaseKitTest(unittest.TestCase):
             ("one-device.json", [type_42], "PROGRAMMING SUCCESSFUL", 0),
             ("erase-fails.json", [type_42], "Code flash erase ... erasing ... CODE FLASH ERASE FAILED", 1),
             ("old-server.json", [], "UNABLE TO CONTINUE - REQUIRE SERVER VERSION 1.5+", 1),
+            ("line.json", [type_42], "PROGRAMMING SUCCESSFUL", 0),
         ]
         self.assertEqual(sorted(c[0] for c in cases),
                          sorted(os.path.basename(e.filename) for e in self.entries
@@ -278,6 +280,9 @@ class ReleaseKitTest(unittest.TestCase):
                 self.assertEqual(shown[:2], [BANNER, RELEASE_LINE], r)
                 self.assertEqual(shown[-2:], [outcome, PRESS_SPACE], r)
                 self.assertEqual(r.status, status)
+                # line.json is a shared bench: its server is let end before
+                # the next bench is played.
+                self.assertTrue(servers_ended(r.journal_path), r)
 
     def test_readme_lists_every_message_with_its_status(self):
         text = self.read("README.txt").decode("utf-8").replace("\r\n", "\n")
@@ -297,7 +302,8 @@ class ReleaseKitTest(unittest.TestCase):
         # registered for the whole machine, so the per-user lines are left
         # out here (the README gives both).
         readme = self.read("bench-kit/README.txt").decode("utf-8").replace("\r\n", "\n")
-        steps = readme.split("REHEARSING A RELEASE, STEP BY STEP")[1].split("UNDER WINE")[0]
+        # The section's lines, up to the next section's title.
+        steps = re.split(r"\n[A-Z][A-Z ,]+\n-{3,}\n", readme.split("REHEARSING A RELEASE, STEP BY STEP\n")[1])[0]
         commands = [line.strip() for line in steps.split("\n")
                     if re.match(r"     \S", line) and "--per-user" not in line]
         self.assertEqual(commands[:2], ["cd /d C:\\k27kit", "mkdir journal"])

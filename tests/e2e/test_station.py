@@ -13,8 +13,8 @@ import tempfile
 import time
 import unittest
 
-from k27e2e import (Station, device, journal_runs, read_journal, read_record, register_simulator, run_wine,
-                    kit_exe, tool_exe, windows_paths)
+from k27e2e import (Station, device, journal_runs, kit_exe, read_journal, read_record, register_simulator, run_wine,
+                    servers_ended, tool_exe, windows_paths)
 
 SUCCESS = "PROGRAMMING SUCCESSFUL"
 BUSY = "COULD NOT ACQUIRE CODE PROGRAMMING GROUP AT DEVICE"
@@ -49,15 +49,8 @@ class StationTest(unittest.TestCase):
         os.makedirs(os.path.dirname(self.journal))
 
     def tearDown(self):
-        # A shared server lingers a moment after its last run, and would
-        # serve the next test's first run with this test's bench: it is let
-        # end first.
-        deadline = time.monotonic() + 20
-        while time.monotonic() < deadline:
-            journal = read_journal(self.journal)
-            if {e["pid"] for e in journal if e["op"] == "Start"} <= {e["pid"] for e in journal if e["op"] == "Exit"}:
-                break
-            time.sleep(0.2)
+        # The next test's bench is not played by this one's shared server.
+        servers_ended(self.journal)
 
     def bench(self, bench):
         path = os.path.join(self.work, "bench.json")
