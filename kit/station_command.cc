@@ -131,6 +131,11 @@ struct Station {
   bool stopping = false, typed_to_the_end = false;
   int interrupts_seen = 0;
   size_t ended = 0, succeeded = 0, dropped = 0;
+  // Each device's last run: whether it succeeded, and how it was typed, in
+  // the order devices first came.
+  std::vector<std::pair<std::string, std::string>> devices;  // key, as typed
+  std::set<std::string> failed;                              // keys
+
   bool record_failed = false;
 };
 
@@ -225,7 +230,7 @@ void Take(Station& s, const std::string& typed) {
   }
   const std::string shown = Shown(typed);
   if (shown.empty()) return;
-  if (shown == "retry" || shown == "RETRY" || shown == "Retry") return Requeue(s);
+  if (_stricmp(shown.c_str(), "retry") == 0) return Requeue(s);
   const std::string key = SameDeviceKey(typed);
   if (s.stopping) {
     s.screen.Note(shown + ": not started: the station is ending (Ctrl+C)");
@@ -273,6 +278,14 @@ void Report(Station& s, Run& run) {
   const std::string shown = Shown(f.typed);
   const double seconds = static_cast<double>(GetTickCount64() - run.began) / 1000.0;
   ++s.ended;
+  const std::string key = SameDeviceKey(f.typed);
+  if (std::none_of(s.devices.begin(), s.devices.end(), [&](const auto& d) { return d.first == key; }))
+    s.devices.emplace_back(key, shown);
+  if (f.recognised && f.outcome == kProgrammed) {
+    s.failed.erase(key);
+  } else {
+    s.failed.insert(key);
+  }
   if (f.outcome == kNotStarted) {
     s.screen.Note(shown + ": not started: " + f.error);
   } else if (!f.recognised) {
@@ -588,10 +601,14 @@ int RunStation(const KitCommand& command) {
   s.screen.Clear();
   if (s.console_in) SetConsoleMode(in, in_mode);
   s.dropped += s.waiting.size();
-  const size_t other = s.ended - s.succeeded;
   s.screen.Note("k27kit station: " + std::to_string(s.ended) + " run(s): " + std::to_string(s.succeeded) + " " +
-                kProgrammed + ", " + std::to_string(other) + " not" +
+                kProgrammed + ", " + std::to_string(s.ended - s.succeeded) + " not" +
                 (s.dropped ? ", " + std::to_string(s.dropped) + " serial(s) not started" : std::string()) +
                 "; recorded in " + Utf8(s.record_path));
-  return other == 0 && s.dropped == 0 && !s.record_failed ? 0 : 1;
+  std::string failed;
+  for (const auto& [key, shown] : s.devices) {
+    if (s.failed.count(key)) failed += " " + shown;
+  }
+  if (!failed.empty()) s.screen.Note("  devices whose last run did not succeed:" + failed);
+  return s.failed.empty() && s.dropped == 0 && !s.record_failed ? 0 : 1;
 }

@@ -89,6 +89,7 @@ class StationTest(unittest.TestCase):
         self.assertTrue(st.wait_for("still running, and waited for: 42 ("), st.out)
         self.assertEqual(st.wait(), 1, st.out)
         self.assertIn("k27kit station: 7 run(s): 4 PROGRAMMING SUCCESSFUL, 3 not, 1 serial(s) not started", st.out)
+        self.assertRegex(st.out, r"\n  devices whose last run did not succeed:( 43| 57){2}\n")
 
         lines = read_record(self.record)
         starts = [e for e in lines if e["event"] == "start"]
