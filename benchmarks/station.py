@@ -17,6 +17,7 @@ The simulator's registration in the prefix is left pointing at the last
 bench played; scripts/register puts the default back."""
 
 import argparse
+import calendar
 import json
 import os
 import random
@@ -91,8 +92,19 @@ def overhead(lab, runs):
         alone.append(lab.timed([lab.wine, lab.tool], "42\n"))
         through.append(lab.timed(lab.station(os.path.join(lab.work, "overhead-%d.jsonl" % i)), "42\n"))
     a, s = statistics.median(alone), statistics.median(through)
-    print("overhead: the tool alone %.3f s, through the station %.3f s (medians of %d): %+.0f ms"
+    print("overhead: the tool alone %.3f s, a station started for it %.3f s (medians of %d): %+.0f ms"
           % (a, s, runs, (s - a) * 1000))
+    # A station that runs all day: each run from its start line to its end
+    # line, as the record times it.
+    record = os.path.join(lab.work, "overhead-line.jsonl")
+    lab.timed(lab.station(record), "42\n" * runs)
+    with open(record) as f:
+        lines = [json.loads(line) for line in f if line.strip()]
+    def ms(text):
+        return calendar.timegm(time.strptime(text[:19], "%Y-%m-%dT%H:%M:%S")) * 1000 + int(text[20:23])
+    each = statistics.median((ms(e["end"]) - ms(e["start"])) / 1000 for e in lines if e["event"] == "end")
+    print("overhead: a run in a running station %.3f s, from its start line to its end line (median of %d): "
+          "%+.0f ms" % (each, runs, (each - a) * 1000))
 
 
 def parallel(lab, runs):
