@@ -355,6 +355,7 @@ void ReadKeys(Station& s) {
           const std::string line = Utf8(s.typing);
           s.typing.clear();
           Take(s, line);
+          StartRuns(s);
         } else if (key.wVirtualKeyCode == VK_BACK || c == L'\b') {
           if (!s.typing.empty()) s.typing.pop_back();
         } else if (key.wVirtualKeyCode == VK_ESCAPE) {
