@@ -180,6 +180,20 @@ class StationTest(unittest.TestCase):
         ran = run_wine(kit_exe(), "records", *windows_paths(self.record))
         self.assertIn("\nruns with no end: 1\n  0042  started " + lines[0]["start"], ran.out)
 
+    def test_a_record_that_cannot_be_written_is_refused_before_any_run(self):
+        bench = os.path.join(self.work, "bench.json")
+        with open(bench, "w") as f:
+            f.write('{"devices": []}\n')
+        for record, why in ((os.path.join(self.work, "no folder", "line.jsonl"), "cannot be written: "),
+                            (bench, "is not a station's record (no line of it is a run's)")):
+            with self.subTest(record=record):
+                ran = run_wine(kit_exe(), "station", tool_exe(), "--record", windows_paths(record)[0])
+                self.assertEqual(ran.status, 1, ran)
+                self.assertIn(why, ran.err)
+                self.assertNotIn(": started", ran.out)
+        with open(bench) as f:
+            self.assertEqual(f.read(), '{"devices": []}\n')
+
 
 if __name__ == "__main__":
     unittest.main()
