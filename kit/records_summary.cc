@@ -8,8 +8,6 @@
 
 namespace {
 
-constexpr char kSucceeded[] = "PROGRAMMING SUCCESSFUL";
-
 struct Run {
   const RecordSource* file;
   const RecordedRun* run;
@@ -36,7 +34,7 @@ std::string ReleaseOf(const RunFacts& f) {
   return f.tool_release.empty() ? "(none)" : f.tool_release;
 }
 
-bool Succeeded(const RecordedRun& r) { return r.ended && r.facts.recognised && r.facts.outcome == kSucceeded; }
+bool Succeeded(const RecordedRun& r) { return r.ended && r.facts.recognised && r.facts.outcome == kSuccessOutcome; }
 
 std::string Where(const Run& r) { return r.file->name + ":" + std::to_string(r.run->line); }
 

@@ -27,8 +27,6 @@
 
 namespace {
 
-constexpr char kProgrammed[] = "PROGRAMMING SUCCESSFUL";
-
 // Set by the console's control handler, read by the station's loop.
 HANDLE g_wake = nullptr;
 std::atomic<int> g_interrupts{0};
@@ -281,7 +279,7 @@ void Report(Station& s, Run& run) {
   const std::string key = SameDeviceKey(f.typed);
   if (std::none_of(s.devices.begin(), s.devices.end(), [&](const auto& d) { return d.first == key; }))
     s.devices.emplace_back(key, shown);
-  if (f.recognised && f.outcome == kProgrammed) {
+  if (f.recognised && f.outcome == kSuccessOutcome) {
     s.failed.erase(key);
   } else {
     s.failed.insert(key);
@@ -300,7 +298,7 @@ void Report(Station& s, Run& run) {
     if (f.erase_seconds) times += "erase " + Seconds(*f.erase_seconds) + ", ";
     if (f.program_seconds) times += "program " + Seconds(*f.program_seconds) + ", ";
     s.screen.Note(shown + ": " + f.outcome + " (" + times + Seconds(seconds) + " in all)");
-    s.succeeded += f.outcome == kProgrammed;
+    s.succeeded += f.outcome == kSuccessOutcome;
   }
   if (!run.record_error.empty()) {
     s.screen.Note("k27kit station: the end of " + shown + "'s run could not be written to the record (" +
@@ -603,7 +601,7 @@ int RunStation(const KitCommand& command) {
   if (s.console_in) SetConsoleMode(in, in_mode);
   s.dropped += s.waiting.size();
   s.screen.Note("k27kit station: " + std::to_string(s.ended) + " run(s): " + std::to_string(s.succeeded) + " " +
-                kProgrammed + ", " + std::to_string(s.ended - s.succeeded) + " not" +
+                kSuccessOutcome + ", " + std::to_string(s.ended - s.succeeded) + " not" +
                 (s.dropped ? ", " + std::to_string(s.dropped) + " serial(s) not started" : std::string()) +
                 "; recorded in " + Utf8(s.record_path));
   std::string failed;

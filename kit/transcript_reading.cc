@@ -5,6 +5,7 @@
 
 #include "model/outcomes.h"
 
+const char kSuccessOutcome[] = "PROGRAMMING SUCCESSFUL";
 const char kBusyOutcome[] = "COULD NOT ACQUIRE CODE PROGRAMMING GROUP AT DEVICE";
 const char kNotRecognised[] = "outcome not recognised";
 

@@ -45,8 +45,9 @@ RunStage StageOf(std::string_view transcript_so_far);
 // Whether the tool has asked for the serial number.
 bool AsksForSerial(std::string_view transcript_so_far);
 
-// The outcome of a run that found its device's programming group held by
-// another run.
+// The outcome of a run that programmed its device, and of one that found
+// its device's programming group held by another run.
+extern const char kSuccessOutcome[];
 extern const char kBusyOutcome[];
 extern const char kNotRecognised[];
 
