@@ -18,8 +18,16 @@ ChildRun RunProgram(const std::wstring& program, const std::wstring& folder, con
   return AwaitProgram(child, timeout_s, cancel);
 }
 
+void ResumeProgram(StartedChild& child) {
+  if (!child.thread) return;
+  child.began = GetTickCount64();
+  ResumeThread(child.thread);
+  CloseHandle(child.thread);
+  child.thread = nullptr;
+}
+
 StartedChild StartProgram(const std::wstring& program, const std::wstring& folder,
-                          const std::optional<std::string>& typed, const std::wstring& output) {
+                          const std::optional<std::string>& typed, const std::wstring& output, bool suspended) {
   StartedChild child;
   ChildRun& run = child.run;
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -56,7 +64,8 @@ StartedChild StartProgram(const std::wstring& program, const std::wstring& folde
   DWORD create_error = 0;
   for (int attempt = 0; attempt < 3; ++attempt) {
     created = CreateProcessW(program.c_str(), command_line.data(), nullptr, nullptr, TRUE,
-                             DETACHED_PROCESS | CREATE_UNICODE_ENVIRONMENT, nullptr, folder.c_str(), &startup, &process);
+                             DETACHED_PROCESS | CREATE_UNICODE_ENVIRONMENT | (suspended ? CREATE_SUSPENDED : 0),
+                             nullptr, folder.c_str(), &startup, &process);
     create_error = GetLastError();
     if (created || create_error != ERROR_INTERNAL_ERROR) break;
     Sleep(200);
@@ -72,7 +81,8 @@ StartedChild StartProgram(const std::wstring& program, const std::wstring& folde
   run.started = true;
   run.pid = process.dwProcessId;
   child.process = process.hProcess;
-  CloseHandle(process.hThread);
+  if (suspended) child.thread = process.hThread;
+  else CloseHandle(process.hThread);
   if (typed) {
     const std::string line = *typed + "\r\n";
     DWORD wrote = 0;
@@ -84,6 +94,7 @@ StartedChild StartProgram(const std::wstring& program, const std::wstring& folde
 }
 
 ChildRun AwaitProgram(StartedChild& child, int timeout_s, HANDLE cancel, const std::function<bool()>& stop_now) {
+  ResumeProgram(child);
   ChildRun& run = child.run;
   HANDLE waits[2] = {child.process, cancel};
   const ULONGLONG deadline = child.began + static_cast<ULONGLONG>(timeout_s) * 1000;
