@@ -56,7 +56,9 @@ bool JournalEnded(const std::wstring& journal) {
 // it ends, is given every creation whatever the registration says now: a
 // server playing the bench registered before is let end first.
 void WaitForSharedServer(const RegisteredFiles& files) {
-  const std::wstring key = files.journal.empty() ? files.bench : StatePathBesideJournal(files.journal);
+  const std::wstring key = !files.state.empty()   ? files.state
+                           : files.journal.empty() ? files.bench
+                                                   : StatePathBesideJournal(files.journal);
   if (key.empty()) return;
   HANDLE lock = OpenMutexW(SYNCHRONIZE, FALSE, SharedBenchLockName(key).c_str());
   if (!lock) return;
