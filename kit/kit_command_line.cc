@@ -11,7 +11,7 @@ std::wstring Lower(std::wstring text) {
 
 bool IsOption(const std::wstring& name) {
   static const wchar_t* const kNames[] = {L"junit", L"keep",  L"only",    L"catalogue", L"list",  L"stop-at-first-failure",
-                                          L"per-user", L"bench", L"journal", L"force",     L"help", L"reset",
+                                          L"per-user", L"bench", L"journal", L"force",     L"help", L"reset", L"state",
                                           L"record", L"parallel", L"csv"};
   for (const wchar_t* known : kNames) {
     if (name == known) return true;
@@ -43,7 +43,8 @@ const char* KitUsageText() {
          "       k27kit check BENCH   check a bench file\n"
          "       k27kit default-bench   print the simulator's built-in bench\n"
          "       k27kit state FILE [--reset]   show a shared bench's state file, or put the bench back to its start\n"
-         "       k27kit register [--per-user] [--bench FILE] [--journal FILE] [--force]   register the simulator\n"
+         "       k27kit register [--per-user] [--bench FILE] [--journal FILE] [--state FILE] [--force]\n"
+         "                       register the simulator\n"
          "       k27kit unregister [--per-user]   remove that registration\n"
          "       k27kit station PROGRAM --record FILE [--parallel N]   run PROGRAM for each serial number typed,\n"
          "                      up to N at a time, and record every run in FILE\n"
@@ -62,8 +63,8 @@ KitCommand ParseKitCommandLine(const std::vector<std::wstring>& args) {
       continue;
     }
     const bool takes_value = name == L"junit" || name == L"keep" || name == L"only" || name == L"catalogue" ||
-                             name == L"bench" || name == L"journal" || name == L"record" || name == L"parallel" ||
-                             name == L"csv";
+                             name == L"bench" || name == L"journal" || name == L"state" || name == L"record" ||
+                             name == L"parallel" || name == L"csv";
     const std::wstring option = args[i];
     std::wstring value;
     if (takes_value) {
@@ -81,6 +82,7 @@ KitCommand ParseKitCommandLine(const std::vector<std::wstring>& args) {
     else if (registering && name == L"per-user") command.registration.scope = RegistrationScope::kUser;
     else if (verb == L"register" && name == L"bench") command.registration.bench = value;
     else if (verb == L"register" && name == L"journal") command.registration.journal = value;
+    else if (verb == L"register" && name == L"state") command.registration.state = value;
     else if (verb == L"register" && name == L"force") command.registration.force = true;
     else if (verb == L"state" && name == L"reset") command.reset = true;
     else if (verb == L"station" && name == L"record") command.record = value;

@@ -9,7 +9,7 @@
 //   k27kit check BENCH
 //   k27kit default-bench
 //   k27kit state FILE [--reset]
-//   k27kit register [--per-user] [--bench FILE] [--journal FILE] [--force]
+//   k27kit register [--per-user] [--bench FILE] [--journal FILE] [--state FILE] [--force]
 //   k27kit unregister [--per-user]
 //   k27kit station PROGRAM --record FILE [--parallel N]
 //   k27kit records FILE... [--csv OUT]

@@ -23,8 +23,10 @@ TEST(KitCommandLineTest, ReadsEachCommand) {
   EXPECT_TRUE(c.list);
   EXPECT_EQ(c.program, L"");
 
-  c = ParseKitCommandLine({L"register", L"--per-user", L"--bench", L"b.json", L"--journal", L"j.jsonl", L"/force"});
+  c = ParseKitCommandLine({L"register", L"--per-user", L"--bench", L"b.json", L"--journal", L"j.jsonl", L"/force",
+                           L"--state", L"s.json"});
   EXPECT_EQ(c.mode, KitMode::kRegister);
+  EXPECT_EQ(c.registration.state, L"s.json");
   EXPECT_EQ(c.registration.scope, RegistrationScope::kUser);
   EXPECT_EQ(c.registration.bench, L"b.json");
   EXPECT_EQ(c.registration.journal, L"j.jsonl");

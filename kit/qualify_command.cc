@@ -219,9 +219,16 @@ ScenarioResult PlayShared(const Scenario& scenario, const Qualification& q, cons
         outputs.push_back(folder / fs::path(specs.size() == 1 ? L"transcript.txt"
                                                                : L"transcript-" + std::to_wstring(i + 1) + L".txt"));
         runs[i].started = static_cast<int64_t>(std::time(nullptr));
-        children.push_back(StartProgram(program, folder.wstring(), specs[i]->typed, outputs[i].wstring()));
-        if (!children.back().run.started) return fail("the program could not be started: " + children.back().run.error);
+        children.push_back(StartProgram(program, folder.wstring(), specs[i]->typed, outputs[i].wstring(), true));
+        if (!children.back().run.started) {
+          for (StartedChild& started : children) {
+            if (started.process) TerminateProcess(started.process, 1);
+            if (started.process) AwaitProgram(started, 5, nullptr);
+          }
+          return fail("the program could not be started: " + children.back().run.error);
+        }
       }
+      for (StartedChild& child : children) ResumeProgram(child);
       for (size_t i = first; i < end; ++i) {
         const std::string stop_at = specs[i]->stop_at;
         const fs::path output = outputs[i];

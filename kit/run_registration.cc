@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bench/bench_state.h"
 #include "bench/classes_root_win.h"
 #include "bench/register_win.h"
 #include "journal_lines.h"
@@ -51,6 +52,22 @@ bool JournalEnded(const std::wstring& journal) {
   return false;
 }
 
+// A shared bench's server, still waiting a moment for another run before
+// it ends, is given every creation whatever the registration says now: a
+// server playing the bench registered before is let end first.
+void WaitForSharedServer(const RegisteredFiles& files) {
+  const std::wstring key = !files.state.empty()   ? files.state
+                           : files.journal.empty() ? files.bench
+                                                   : StatePathBesideJournal(files.journal);
+  if (key.empty()) return;
+  HANDLE lock = OpenMutexW(SYNCHRONIZE, FALSE, SharedBenchLockName(key).c_str());
+  if (!lock) return;
+  constexpr DWORD kSharedServerEndMs = 5000;
+  const DWORD got = WaitForSingleObject(lock, kSharedServerEndMs);
+  if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED) ReleaseMutex(lock);
+  CloseHandle(lock);
+}
+
 }  // namespace
 
 QualificationRegistration::QualificationRegistration(std::wstring simulator, std::wstring proxy)
@@ -75,6 +92,8 @@ bool QualificationRegistration::Prepare(std::string& error) {
   user_ = std::make_unique<RegistrationSnapshot>(TakeRegistrationSnapshot(*OpenClassesRoot(RegistrationScope::kUser)));
   machine_ = std::make_unique<RegistrationSnapshot>(
       TakeRegistrationSnapshot(*OpenClassesRoot(RegistrationScope::kMachine)));
+  for (RegistrationScope scope : {RegistrationScope::kUser, RegistrationScope::kMachine})
+    found_.push_back(RegisteredBenchAndJournal(*OpenClassesRoot(scope)));
   prepared_ = true;
   LeaveCriticalSection(&lock_);
   return true;
@@ -124,22 +143,6 @@ DWORD WINAPI CallForProof(void* argument) {
 }
 
 bool QualificationRegistration::Prove(const std::wstring& bench, const std::wstring& journal, std::string& why) {
-  // A shared bench's server, still waiting a moment for another run before
-  // it ends, is given creations whatever the registration says now: the
-  // proof waits for it to end.
-  constexpr int kTries = 4;
-  constexpr DWORD kSharedServerEndMs = 1500;
-  for (int i = 0; i < kTries; ++i) {
-    bool answered_by_another = false;
-    if (ProveOnce(bench, journal, why, answered_by_another)) return true;
-    if (!answered_by_another) return false;
-    Sleep(kSharedServerEndMs);
-  }
-  return false;
-}
-
-bool QualificationRegistration::ProveOnce(const std::wstring& bench, const std::wstring& journal, std::string& why,
-                                          bool& answered_by_another) {
   // A creation, a call and a release: seconds at most, on any PC.
   constexpr DWORD kProofWaitMs = 60000;
   ProofCall* call = new ProofCall;
@@ -162,7 +165,6 @@ bool QualificationRegistration::ProveOnce(const std::wstring& bench, const std::
   } else if (call->major != kProofMajor || call->minor != kProofMinor || !JournalNames(journal, bench)) {
     why = "the server created is not the simulator just registered (it answered version " +
           std::to_string(call->major) + "." + std::to_string(call->minor) + ")";
-    answered_by_another = true;
   } else {
     proved = true;
   }
@@ -175,6 +177,7 @@ bool QualificationRegistration::ProveOnce(const std::wstring& bench, const std::
 }
 
 bool QualificationRegistration::RegisterAndProve(const std::wstring& folder, std::string& said, std::string& error) {
+  for (const RegisteredFiles& files : found_) WaitForSharedServer(files);
   const std::wstring bench = folder + L"\\proof-bench.json";
   const std::string proof = nlohmann::json{{"comment", "k27kit: the creation that proves the registration"},
                                            {"server_version", {{"major", kProofMajor}, {"minor", kProofMinor}}},
@@ -203,6 +206,9 @@ bool QualificationRegistration::RegisterAndProve(const std::wstring& folder, std
     root_.reset();
     LeaveCriticalSection(&lock_);
   }
+  // Under Wine the proof for this user started the machine's registration
+  // of before: a shared bench's server plays it for a moment still.
+  for (const RegisteredFiles& files : found_) WaitForSharedServer(files);
   const std::wstring machine_journal = folder + L"\\proof-machine.jsonl";
   if (!Register(RegistrationScope::kMachine, bench, machine_journal, written)) {
     error = "the simulator cannot be registered: for this user " + user_why + "; for every user it could not be "

@@ -14,6 +14,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "bench/registration.h"
 
@@ -46,12 +47,13 @@ class QualificationRegistration {
   // Creates the server, asks its version and lets go; true when the
   // simulator registered with `bench` answered.
   bool Prove(const std::wstring& bench, const std::wstring& journal, std::string& why);
-  bool ProveOnce(const std::wstring& bench, const std::wstring& journal, std::string& why, bool& answered_by_another);
 
   std::wstring simulator_, proxy_;
   CRITICAL_SECTION lock_;
   bool prepared_ = false, restored_ = false, user_root_existed_ = true;
   std::unique_ptr<RegistrationSnapshot> user_, machine_;
+  // The files registered before, for this user and for the machine.
+  std::vector<RegisteredFiles> found_;
   std::unique_ptr<ClassesRoot> root_;  // where the run registered
   RegistrationScope scope_ = RegistrationScope::kUser;
 };

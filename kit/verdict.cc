@@ -445,9 +445,10 @@ std::vector<std::string> FindScenarioDifferences(const Scenario& scenario, const
       fits = found.empty();
     } while (!fits && std::next_permutation(order.begin(), order.end()));
     if (!fits) {
-      if (end - first > 1) {
-        out.push_back("runs " + std::to_string(first + 1) + " to " + std::to_string(end) +
-                      ", started together, meet their expectations in no order; in the order listed:");
+      // As listed; said once that no other order fits either.
+      if (end - first > 1 && !first_order.empty()) {
+        first_order.front() += " (runs " + std::to_string(first + 1) + " to " + std::to_string(end) +
+                               " were started together: no order of their expectations fits them)";
       }
       out.insert(out.end(), first_order.begin(), first_order.end());
     }

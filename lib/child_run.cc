@@ -73,8 +73,16 @@ ChildRun RunProgram(const std::wstring& program, const std::wstring& folder, con
   return AwaitProgram(child, timeout_s, cancel);
 }
 
+void ResumeProgram(StartedChild& child) {
+  if (!child.thread) return;
+  child.began = GetTickCount64();
+  ResumeThread(child.thread);
+  CloseHandle(child.thread);
+  child.thread = nullptr;
+}
+
 StartedChild StartProgram(const std::wstring& program, const std::wstring& folder,
-                          const std::optional<std::string>& typed, const std::wstring& output) {
+                          const std::optional<std::string>& typed, const std::wstring& output, bool suspended) {
   StartedChild child;
   ChildRun& run = child.run;
   SECURITY_ATTRIBUTES inherit{sizeof inherit, nullptr, TRUE};
@@ -97,7 +105,7 @@ StartedChild StartProgram(const std::wstring& program, const std::wstring& folde
       return child;
     }
     child.began = GetTickCount64();
-    const bool created = StartDetached(program, folder, read_end, out, 0, process);
+    const bool created = StartDetached(program, folder, read_end, out, suspended ? CREATE_SUSPENDED : 0, process);
     if (!created) run.error = LastError("starting the program");
     CloseHandle(read_end);
     CloseHandle(out);
@@ -109,7 +117,8 @@ StartedChild StartProgram(const std::wstring& program, const std::wstring& folde
   run.started = true;
   run.pid = process.dwProcessId;
   child.process = process.hProcess;
-  CloseHandle(process.hThread);
+  if (suspended) child.thread = process.hThread;
+  else CloseHandle(process.hThread);
   if (typed) {
     const std::string line = *typed + "\r\n";
     DWORD wrote = 0;
@@ -121,6 +130,7 @@ StartedChild StartProgram(const std::wstring& program, const std::wstring& folde
 }
 
 ChildRun AwaitProgram(StartedChild& child, int timeout_s, HANDLE cancel, const std::function<bool()>& stop_now) {
+  ResumeProgram(child);
   ChildRun& run = child.run;
   HANDLE waits[2] = {child.process, cancel};
   const ULONGLONG deadline = child.began + static_cast<ULONGLONG>(timeout_s) * 1000;

@@ -38,13 +38,19 @@ ChildRun RunProgram(const std::wstring& program, const std::wstring& folder, con
 // line typed, its input ended), then waited for. `stop_now`, asked every
 // few milliseconds while it runs, ends it from outside (as a forced kill)
 // when it answers true.
+// Started suspended, it runs once resumed: runs started together are
+// resumed one right after the other, so that none has a head start of a
+// whole process start.
 struct StartedChild {
   ChildRun run;
   HANDLE process = nullptr;
+  HANDLE thread = nullptr;  // while suspended
   unsigned long long began = 0;
 };
 StartedChild StartProgram(const std::wstring& program, const std::wstring& folder,
-                          const std::optional<std::string>& typed, const std::wstring& output);
+                          const std::optional<std::string>& typed, const std::wstring& output,
+                          bool suspended = false);
+void ResumeProgram(StartedChild& child);
 ChildRun AwaitProgram(StartedChild& child, int timeout_s, HANDLE cancel,
                       const std::function<bool()>& stop_now = nullptr);
 

@@ -60,8 +60,8 @@ ServeDecision ServingDecision() {
 int Serve(const SimCommand& command) {
   // Started by COM, the bench and the journal are those its registration
   // names beside the command line; started by hand, those given.
-  RegisteredFiles files{command.bench, command.journal};
-  if (files.bench.empty() && files.journal.empty()) files = FilesOfThisServer();
+  RegisteredFiles files{command.bench, command.journal, command.state};
+  if (files.bench.empty() && files.journal.empty() && files.state.empty()) files = FilesOfThisServer();
   OpenJournal(files.journal);
   LoadBench(files.bench);
   const ServeDecision decision = ServingDecision();
@@ -72,8 +72,13 @@ int Serve(const SimCommand& command) {
   if (!State().bench_ok) start["error"] = State().bench_error;
   if (!decision.serve) start["refusing"] = Utf8(decision.reason);
   else if (!decision.reason.empty()) start["forced"] = Utf8(decision.reason);
-  // A shared bench remembers its devices beside the journal.
-  if (State().shared) ServeShared(start, files.journal.empty() ? L"" : StatePathBesideJournal(files.journal));
+  // A shared bench remembers its devices where the registration says, or
+  // beside the journal.
+  if (State().shared) {
+    ServeShared(start, !files.state.empty()     ? files.state
+                       : files.journal.empty() ? L""
+                                               : StatePathBesideJournal(files.journal));
+  }
   JournalWrite(start);
 
   if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 2;
