@@ -2,7 +2,8 @@
 is made, lists exactly the messages the tool can end with, each with the
 status the tool ends with; the model's table of outcomes (model/, kept
 apart from the tool's sources, used by the qualification and the fuzzers)
-is that table, in its order."""
+is that table, in its order; and README.md's account of a forced kill
+names every console input mode the tool turns off for the committed span."""
 
 import glob
 import os
@@ -46,6 +47,36 @@ class ReadmeTableTest(unittest.TestCase):
         with open(os.path.join(REPO, "model", "outcomes.cc")) as f:
             rows = [(m, int(s)) for m, s in re.findall(r'^\s*\{"([A-Z][^"]+)", (\d+)', f.read(), re.M)]
         self.assertEqual(rows, table)
+
+
+# The console input modes, as Windows' documentation of SetConsoleMode names
+# and numbers them.
+INPUT_MODES = {0x0001: "ENABLE_PROCESSED_INPUT", 0x0002: "ENABLE_LINE_INPUT", 0x0004: "ENABLE_ECHO_INPUT",
+               0x0008: "ENABLE_WINDOW_INPUT", 0x0010: "ENABLE_MOUSE_INPUT", 0x0020: "ENABLE_INSERT_MODE",
+               0x0040: "ENABLE_QUICK_EDIT_MODE", 0x0200: "ENABLE_VIRTUAL_TERMINAL_INPUT"}
+
+
+class ForcedKillTest(unittest.TestCase):
+    def test_the_readme_names_every_mode_the_span_turns_off(self):
+        # What the span clears, read from its source: the constants its
+        # cleared set is made of, and their values.
+        with open(os.path.join(REPO, "src", "run", "committed_span.cc")) as f:
+            cleared = re.search(r"kPausedFlags = ([^;]+);", f.read()).group(1)
+        with open(os.path.join(REPO, "src", "run", "committed_span.h")) as f:
+            values = {n: int(v, 16) for n, v in re.findall(r"constexpr uint32_t (k\w+) = (0x[0-9A-Fa-f]+);", f.read())}
+        bits = 0
+        for name in cleared.split("|"):
+            bits |= values[name.strip()]
+        self.assertTrue(bits)
+        turned_off = {INPUT_MODES[bit] for bit in INPUT_MODES if bits & bit}
+        self.assertEqual(bits, sum(bit for bit in INPUT_MODES if bits & bit), "a flag Windows does not document")
+
+        with open(os.path.join(REPO, "README.md")) as f:
+            readme = f.read()
+        account = re.search(r"^- A forced kill .*?(?=^- |^\S)", readme, re.M | re.S)
+        self.assertTrue(account, "README.md has no account of a forced kill")
+        named = set(re.findall(r"ENABLE_[A-Z_]+", account.group(0)))
+        self.assertEqual(named, turned_off)
 
 
 if __name__ == "__main__":
