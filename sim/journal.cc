@@ -13,6 +13,18 @@ std::wstring g_path;  // as the Windows file calls take it, at any length
 std::wstring g_folder;  // with its trailing separator
 uint32_t g_sequence = 0;
 
+// Lines come from the calls' threads and from the thread that ends the
+// server (its Exit line): each is numbered and appended under this lock, so
+// no two share a number and the file holds them in their numbers' order.
+// Not the calls' own lock, which a call holds through its scripted delay:
+// a server whose client is gone ends at once.
+CRITICAL_SECTION* LineLock() {
+  static CRITICAL_SECTION lock;
+  static const bool ready = (InitializeCriticalSection(&lock), true);
+  (void)ready;
+  return &lock;
+}
+
 bool WriteAll(HANDLE file, const void* data, size_t size) {
   const char* bytes = static_cast<const char*>(data);
   size_t done = 0;
@@ -38,6 +50,7 @@ static bool JournalOn() { return !g_path.empty(); }
 
 void JournalWrite(nlohmann::json line) {
   if (!JournalOn()) return;
+  EnterCriticalSection(LineLock());
   line["pid"] = GetCurrentProcessId();
   line["seq"] = ++g_sequence;
   // Milliseconds since 1970 (UTC): lines of several processes, and what the
@@ -51,9 +64,11 @@ void JournalWrite(nlohmann::json line) {
   const std::string text = line.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
   HANDLE file = CreateFileW(g_path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return;
-  WriteAll(file, text.data(), text.size());
-  CloseHandle(file);
+  if (file != INVALID_HANDLE_VALUE) {
+    WriteAll(file, text.data(), text.size());
+    CloseHandle(file);
+  }
+  LeaveCriticalSection(LineLock());
 }
 
 std::string JournalDump(const std::string& op, const uint8_t* data, size_t size) {
