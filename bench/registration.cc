@@ -220,9 +220,11 @@ RegisteredFiles RegisteredBenchAndJournal(ClassesRoot& root) {
   return {Text(root, ServerKey(), kBenchValueName), Text(root, ServerKey(), kJournalValueName)};
 }
 
-RegisteredFiles ServedFiles(const std::vector<ClassesRoot*>& roots,
+RegisteredFiles ServedFiles(bool above_medium_integrity, ClassesRoot& user, ClassesRoot& machine,
                             const std::function<bool(const std::wstring&)>& is_this_program) {
   const std::vector<Group> groups = Groups({});
+  std::vector<ClassesRoot*> roots = {&machine};
+  if (!above_medium_integrity) roots.insert(roots.begin(), &user);
   for (ClassesRoot* root : roots) {
     if (GroupHolding(*root, ServerClassGroup(groups)).holder != Holder::kSimulator) continue;
     if (is_this_program(CommandLineProgram(Text(*root, ServerKey() + L"\\LocalServer32"))))
@@ -412,6 +414,11 @@ ServeDecision DecideServing(ClassesRoot& user, const std::vector<ClassesRoot*>& 
   }
   if (!over.empty()) decision.reason = L"registered for this user with /force over " + over;
   return decision;
+}
+
+PathForm RegisteredPathForm(size_t length, bool under_wine) {
+  if (length > kLongestStartablePath) return PathForm::kTooLong;
+  return under_wine && length > kLongestWineServerPath ? PathForm::kShortForm : PathForm::kAsItIs;
 }
 
 std::wstring ServerCommandLine(const std::wstring& exe) {

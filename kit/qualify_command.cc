@@ -321,11 +321,11 @@ int RunQualify(const KitCommand& command) {
     Say("k27kit: its path is too long for Windows to start it from: played from a copy of the same bytes, " +
         PathText(copy));
   }
-  // Registered as COM starts it: by the short form of a long path.
-  const std::wstring registered_simulator = RegistrablePath(simulator);
-  const std::wstring registered_proxy = RegistrablePath(proxy);
-  if (registered_simulator.empty() || registered_proxy.empty())
-    return Refuse("not qualifying: " + TooLongToRegister(simulator));
+  // Registered as COM starts it (under Wine by the short form of a long path).
+  std::string refusal;
+  const std::wstring registered_simulator = RegistrablePath(simulator, refusal);
+  const std::wstring registered_proxy = registered_simulator.empty() ? L"" : RegistrablePath(proxy, refusal);
+  if (registered_simulator.empty() || registered_proxy.empty()) return Refuse("not qualifying: " + refusal);
   QualificationRegistration registration(registered_simulator, registered_proxy);
   q.registration = &registration;
   if (!registration.Prepare(error)) return Refuse("not qualifying on this PC: " + error);

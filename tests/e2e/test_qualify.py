@@ -12,7 +12,7 @@ import tempfile
 import unittest
 
 from k27e2e import (REPO, FreshPrefix, junit_cases, kit_exe, qualify, reg_export, run_in_terminal, run_wine,
-                    tool_exe, wine_env)
+                    tool_exe, windows_paths, wine_env)
 
 SERVER_CLASS = "{AF3D8AC6-A1AA-48D0-BB1D-65009ECCBA99}"
 PROXY_CLASS = "{5C7535A9-DB5A-4E1A-AAAA-6FB3215EE182}"
@@ -66,7 +66,22 @@ class QualifyTest(unittest.TestCase):
         shutil.rmtree(self.work, ignore_errors=True)
 
     def test_the_built_tool_qualifies(self):
+        # A person's own rehearsal registration for this user, naming the
+        # same simulator and a bench of theirs, stays in place: the servers
+        # of a run above medium integrity (every run under Wine, an elevated
+        # one on Windows) read the machine's registration alone, so the
+        # kit's proof and scenarios play the kit's benches, and the user's
+        # registration is left as it was.
+        theirs = os.path.join(self.work, "theirs.json")
+        with open(theirs, "w") as f:
+            json.dump({"server_version": {"major": 1, "minor": 4}, "devices": []}, f)
+        theirs = windows_paths(theirs)[0]
+        registered = run_wine(kit_exe(), "register", "--per-user", "--bench", theirs)
+        self.addCleanup(run_wine, kit_exe(), "unregister", "--per-user")
+        self.assertEqual(registered.status, 0, registered)
         before = registration()
+        self.assertIn('"k27sim bench"="%s"' % theirs.replace("\\", "\\\\"),
+                      before["HKEY_CURRENT_USER\\Software\\Classes\\CLSID\\" + SERVER_CLASS])
         report = os.path.join(self.work, "report.xml")
         status, text, seconds = qualify(tool_exe(), "--junit", report)
         print("qualification of the built tool: %.0f s" % seconds)
