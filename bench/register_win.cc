@@ -1,6 +1,7 @@
 #include "bench/register_win.h"
 
 #include <windows.h>
+#include <aclapi.h>
 #include <shellapi.h>
 
 #include <string>
@@ -95,6 +96,61 @@ bool AboveMediumIntegrity() {
   }
   CloseHandle(token);
   return above;
+}
+
+// Whether every user of the PC may create files in the folder, as a server
+// registered for every user runs as whoever runs the tool and writes its
+// journal and arrays there: judged by the access list, in its order, for the
+// groups every signed-in user belongs to. 1 yes, 0 no, or -1 with `error`.
+int EveryUserMayCreateFiles(const std::wstring& folder, DWORD& error) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  error = GetNamedSecurityInfoW(PathForFileCalls(folder).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, &dacl, nullptr, &descriptor);
+  if (error != ERROR_SUCCESS) return -1;
+  int answer = dacl ? 0 : 1;  // no access list at all lets everyone in
+  BYTE sids[4][SECURITY_MAX_SID_SIZE];
+  const WELL_KNOWN_SID_TYPE everyone[4] = {WinWorldSid, WinAuthenticatedUserSid, WinBuiltinUsersSid,
+                                           WinInteractiveSid};
+  for (int i = 0; i < 4; ++i) {
+    DWORD size = SECURITY_MAX_SID_SIZE;
+    CreateWellKnownSid(everyone[i], nullptr, sids[i], &size);
+  }
+  GENERIC_MAPPING files = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+  for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+    ACE_HEADER* ace = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || (ace->AceFlags & INHERIT_ONLY_ACE)) continue;
+    if (ace->AceType != ACCESS_ALLOWED_ACE_TYPE && ace->AceType != ACCESS_DENIED_ACE_TYPE) continue;
+    // Both kinds lay out their mask and SID alike.
+    auto* entry = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
+    DWORD mask = entry->Mask;
+    MapGenericMask(&mask, &files);
+    bool theirs = false;
+    for (auto& sid : sids) theirs = theirs || EqualSid(&entry->SidStart, sid);
+    if (!theirs || !(mask & FILE_ADD_FILE)) continue;
+    // The first entry that speaks of it decides, as Windows reads the list.
+    answer = ace->AceType == ACCESS_ALLOWED_ACE_TYPE ? 1 : 0;
+    break;
+  }
+  LocalFree(descriptor);
+  return answer;
+}
+
+// What a registration for every user must say of its journal's folder.
+std::string JournalFolderNote(const std::wstring& folder) {
+  DWORD error = 0;
+  switch (EveryUserMayCreateFiles(folder, error)) {
+    case 0:
+      return "; note: not every user of this PC may create files in " + Utf8(folder) +
+             ": the server runs as whoever runs the tool, and the runs of those who may not write there leave no "
+             "journal";
+    case 1:
+      return "; note: every user of this PC may create files in " + Utf8(folder) +
+             ", so any of them can put a journal or array files there ahead of a run: for a journal no one else "
+             "can forge, choose a folder that only the bench's users may write";
+    default:
+      return "; note: who else may write in " + Utf8(folder) + " cannot be read: " + ErrorText(static_cast<long>(error));
+  }
 }
 
 int Refuse(const std::string& why) {
@@ -204,6 +260,7 @@ int RunRegistration(const RegistrationRequest& command, const std::wstring& simu
     line += "; forced over " + Utf8(foreign) + ": until this user's registration is removed, this user's runs "
             "reach the simulator instead";
   }
+  if (!paths.journal.empty() && command.scope == RegistrationScope::kMachine) line += JournalFolderNote(Folder(paths.journal));
   WriteLine(OutputStream::kOut, line);
   return 0;
 }

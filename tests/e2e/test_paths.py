@@ -103,9 +103,12 @@ class PathsTest(unittest.TestCase):
                     status, said = simulator("/RegServer", "/bench", where + r"\bench.json", "/journal",
                                              where + r"\runs\journal.jsonl",
                                              sim=os.path.join(unix_path(sim_parts), "k27sim.exe"))
+                    # Its folder, which the test made, only its owner may write.
                     self.assertEqual(said, "k27sim: registered %s\\k27sim.exe for every user of this PC (bench: "
-                                     "%s\\bench.json, journal: %s\\runs\\journal.jsonl)\n"
-                                     % (windows_path(sim_parts), where, where))
+                                     "%s\\bench.json, journal: %s\\runs\\journal.jsonl); note: not every user of "
+                                     "this PC may create files in %s\\runs: the server runs as whoever runs the tool, "
+                                     "and the runs of those who may not write there leave no journal\n"
+                                     % (windows_path(sim_parts), where, where, where))
                     r = run_tool(register=False, journal=journal, keys=[(PROMPT, "42\r"), (PRESS_SPACE, " ")])
                     self.assertEqual(r.status, 0, r)
                     self.assertIn("Found : K27#0042 (Bench of %d) BootV1.3" % len(parts), r.transcript)

@@ -92,9 +92,15 @@ class FreshPrefixTest(unittest.TestCase):
         win_b, win_a, win_journal, win_other, win_sim = self.win(bench_b, bench_a, journal, other_journal, sim_exe())
         before = self.export(MACHINE)
 
+        # Registered for every user, the journal's folder as other users meet
+        # it: Wine gives a folder others may not write (mode 755) no write
+        # for Everyone.
+        os.chmod(runs, 0o755)
         status, said = self.sim("/RegServer", "/bench", win_b, "/journal", win_journal)
-        self.assertEqual(said, "k27sim: registered %s for every user of this PC (bench: %s, journal: %s)\n"
-                         % (win_sim, win_b, win_journal))
+        self.assertEqual(said, "k27sim: registered %s for every user of this PC (bench: %s, journal: %s); note: not "
+                         "every user of this PC may create files in %s: the server runs as whoever runs the tool, and "
+                         "the runs of those who may not write there leave no journal\n"
+                         % (win_sim, win_b, win_journal, win_journal.rsplit("\\", 1)[0]))
         # The tool's environment holds nothing of the simulator's.
         r = run_tool(register=False, journal=journal, prefix=self.prefix.path, keys=[(PROMPT, "77\r"), SPACE])
         self.assertEqual(r.status, 0, r)
@@ -111,6 +117,13 @@ class FreshPrefixTest(unittest.TestCase):
         self.assertNotIn("Bench A", r.transcript)
         self.assertEqual([e["bench"] for e in r.journal if e["op"] == "Start"], [win_b, win_b])
         self.assertFalse(os.path.exists(other_journal))
+
+        # One every user may write: any of them could plant a journal there.
+        os.chmod(runs, 0o777)
+        status, said = self.sim("/RegServer", "/bench", win_b, "/journal", win_journal)
+        self.assertIn(" journal: %s); note: every user of this PC may create files in %s, so any of them can put a "
+                      "journal or array files there ahead of a run" % (win_journal, win_journal.rsplit("\\", 1)[0]),
+                      said)
 
         status, said = self.sim("/UnregServer")
         self.assertEqual(said, "k27sim: unregistered the bench simulator for every user of this PC\n")
