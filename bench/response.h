@@ -21,7 +21,11 @@ struct ArrayContents {
 // Every device record in order.
 ArrayContents DetectResponse(const Bench& bench);
 
-// The device's identity triples as 16-bit elements, or the shape's own.
+// The 16-bit elements of the device's identity list: its triples in order,
+// or the elements the bench gives instead.
+std::vector<uint16_t> IdentityElements(const BenchDevice& device);
+
+// Those elements as the server hands them out, in the shape's own form.
 ArrayContents IdentityList(const BenchDevice& device);
 
 #endif  // K27_BENCH_RESPONSE_H_
