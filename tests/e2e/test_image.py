@@ -53,13 +53,14 @@ def from_revision_above_code_revision(code):
     seal(code, start, size)
 
 
-# Images the tool refuses: (name, change to the shipped code block, message,
-# status); the code block is sealed again after each change but the first.
+# Images the tool refuses: (name, change to the shipped code block, the
+# check that refuses it (of the 24, in their order), message, status); the
+# code block is sealed again after each change but the first.
 REFUSED = [
-    ("checksum damaged", damage_body, "CODE BLOCK CRC CHECK FAILED", 1),
-    ("header X version 2", x_version_2, "UNKNOWN CODE HEADER X VERSION", 108),
-    ("header Y version 3", y_version_3, "UNKNOWN CODE HEADER Y VERSION", 109),
-    ("profile from revision too high", from_revision_above_code_revision, "BAD PROFILE FROM REVISION", 1),
+    ("checksum damaged", damage_body, 2, "CODE BLOCK CRC CHECK FAILED", 1),
+    ("header X version 2", x_version_2, 8, "UNKNOWN CODE HEADER X VERSION", 108),
+    ("header Y version 3", y_version_3, 9, "UNKNOWN CODE HEADER Y VERSION", 109),
+    ("profile from revision too high", from_revision_above_code_revision, 24, "BAD PROFILE FROM REVISION", 1),
 ]
 
 
@@ -114,29 +115,35 @@ class ImageTest(unittest.TestCase):
         self.assertTrue(self.read("packed.zlib") == self.shipped)
 
         # Blocks whose resource the tool would refuse are not packed.
-        for name, block in [("tiny", bytes(4000)), ("incompressible", pattern(4000))]:
+        for name, block, why in [("tiny", bytes(4000), "the compressed image is shorter than 1024 bytes"),
+                                 ("incompressible", pattern(4000),
+                                  "the compressed image is not shorter than the code block")]:
             with self.subTest(name):
                 out = self.path(name + ".zlib")
                 status, _, err = k27image("pack", self.write(name + ".bin", block), out)
-                self.assertEqual(status, 1, err)
-                self.assertIn("k27image: ", err)
+                self.assertEqual((status, shown_lines(err)), (1, ["k27image: " + why]))
                 self.assertFalse(os.path.exists(out))
 
     def test_embed_keeps_the_headers_of_an_unstripped_tool_right(self):
         # The build's tool keeps its debug sections, named through the symbol
         # table's strings; a copy with an image of another size moves them
-        # (embed takes any bytes as the image).
+        # (embed takes any bytes as the image). Each copy still runs, and
+        # ends as its image makes it end.
         def objdump(flag, exe):
             done = subprocess.run(["x86_64-w64-mingw32-objdump", flag, exe], capture_output=True, text=True)
             self.assertEqual(done.returncode, 0, done.stderr)
             return done.stdout
         self.assertIn(".debug_info", objdump("-h", tool_exe()))
-        for name, resource in [("smaller", pattern(1024)),
-                               ("larger", self.shipped + pattern(70000)), ("removed", None)]:
+        for name, resource, message in [("smaller", pattern(1024), "CODE DECOMPRESSION FAILED"),
+                                        ("larger", self.shipped + pattern(70000), "CODE DECOMPRESSION FAILED"),
+                                        ("removed", None, "CODE RESOURCE NOT FOUND")]:
             with self.subTest(name):
                 exe = self.tool_with("headers_" + name, resource)
                 objdump("-p", exe)
                 self.assertIn(".debug_info", objdump("-h", exe))
+                # No console: the tool ends right after its message.
+                ran = run_wine(exe)
+                self.assertEqual((ran.status, shown_lines(ran.out)), (1, [BANNER, message, PRESS_SPACE]), ran)
 
     def test_replaced_image_is_the_one_loaded(self):
         # Release 1.1.6, profile 2: both headers changed and both checksums
@@ -163,7 +170,7 @@ class ImageTest(unittest.TestCase):
         status, info, _ = k27image("info", SHIPPED)
         self.assertEqual(status, 0, info)
         self.assertIn('verdict: accepted; k27prog prints "Ready to program K27 firmware release 1.1.5(1)"\n', info)
-        for name, change, message, expected_status in REFUSED:
+        for name, change, check, message, expected_status in REFUSED:
             with self.subTest(name):
                 code = bytearray(zlib.decompress(self.shipped))
                 change(code)
@@ -172,8 +179,8 @@ class ImageTest(unittest.TestCase):
                 status, info, _ = k27image("info", self.write(name.replace(" ", "_") + ".zlib", zlib.compress(code, 9)))
                 self.assertEqual(status, 1, info)
                 verdicts = [line for line in info.split("\n") if line.startswith("verdict: ")]
-                self.assertEqual(len(verdicts), 1, info)
-                self.assertTrue(verdicts[0].endswith(": %s (exit status %d)" % (message, expected_status)), info)
+                self.assertEqual(verdicts, ["verdict: refused at check %d of 24: %s (exit status %d)"
+                                            % (check, message, expected_status)], info)
 
 
 if __name__ == "__main__":
