@@ -2,7 +2,6 @@
 
 #include <algorithm>
 
-#include "bench/device_record.h"
 #include "model/device_record.h"
 
 static uint32_t ElementSize(uint16_t vartype) {
@@ -31,6 +30,14 @@ static ArrayContents ShapeArray(std::vector<uint8_t> natural, uint16_t natural_v
   out.data = std::move(natural);
   out.data.resize(size_t{out.count} * size, 0);
   return out;
+}
+
+std::vector<uint8_t> EncodeDeviceRecord(const BenchDevice& device) {
+  std::vector<uint8_t> record = model::EncodeDeviceRecord(device);
+  for (const RecordPatch& patch : device.patches) {
+    std::copy(patch.bytes.begin(), patch.bytes.end(), record.begin() + patch.offset);
+  }
+  return record;
 }
 
 ArrayContents DetectResponse(const Bench& bench) {

@@ -18,6 +18,10 @@ struct ArrayContents {
   std::vector<uint8_t> data;  // count * ElementSize(vartype) bytes, little-endian
 };
 
+// A device's record: laid out as the server lays it out
+// (model/device_record.h), then the bench's patches laid over it.
+std::vector<uint8_t> EncodeDeviceRecord(const BenchDevice& device);
+
 // Every device record in order.
 ArrayContents DetectResponse(const Bench& bench);
 

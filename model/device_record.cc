@@ -12,12 +12,6 @@ void PutText(std::vector<uint8_t>& record, size_t at, size_t room, const std::st
 
 }  // namespace
 
-uint32_t GetLittle(const uint8_t* p, size_t width) {
-  uint32_t v = 0;
-  for (size_t i = width; i-- > 0;) v = (v << 8) | p[i];
-  return v;
-}
-
 void PutLittle(uint8_t* p, size_t width, uint32_t value) {
   for (size_t i = 0; i < width; ++i, value >>= 8) p[i] = static_cast<uint8_t>(value);
 }

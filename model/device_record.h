@@ -42,9 +42,8 @@ struct DeviceFields {
 
 std::vector<uint8_t> EncodeDeviceRecord(const DeviceFields& device);
 
-// Little-endian values of `width` bytes, as the server's records and 16-bit
+// A little-endian value of `width` bytes, as the server's records and 16-bit
 // arrays hold them.
-uint32_t GetLittle(const uint8_t* p, size_t width);
 void PutLittle(uint8_t* p, size_t width, uint32_t value);
 
 }  // namespace model
