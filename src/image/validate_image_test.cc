@@ -37,24 +37,13 @@ void Apply(Block& code, Seal seal) {
 
 using Mutation = std::function<void(Block&)>;
 
-Mutation Code16(uint32_t offset, uint16_t value) {
-  return [=](Block& c) { model::PutBig(&c[offset], 2, value); };
+// A big-endian field of the code header, or of the profile's.
+template <size_t width, bool in_profile>
+Mutation Field(uint32_t offset, uint32_t value) {
+  return [=](Block& c) { model::PutBig((in_profile ? Profile(c) : c.data()) + offset, width, value); };
 }
-Mutation Code32(uint32_t offset, uint32_t value) {
-  return [=](Block& c) { model::PutBig(&c[offset], 4, value); };
-}
-Mutation Code8(uint32_t offset, uint8_t value) {
-  return [=](Block& c) { c[offset] = value; };
-}
-Mutation Profile16(uint32_t offset, uint16_t value) {
-  return [=](Block& c) { model::PutBig(Profile(c) + offset, 2, value); };
-}
-Mutation Profile32(uint32_t offset, uint32_t value) {
-  return [=](Block& c) { model::PutBig(Profile(c) + offset, 4, value); };
-}
-Mutation Profile8(uint32_t offset, uint8_t value) {
-  return [=](Block& c) { Profile(c)[offset] = value; };
-}
+constexpr auto Code8 = &Field<1, false>, Code16 = &Field<2, false>, Code32 = &Field<4, false>;
+constexpr auto Profile8 = &Field<1, true>, Profile16 = &Field<2, true>, Profile32 = &Field<4, true>;
 Mutation Both(Mutation first, Mutation second) {
   return [=](Block& c) {
     first(c);
