@@ -6,6 +6,7 @@
 #include <cwctype>
 
 #include "k27server.h"
+#include "lib/arguments.h"
 #include "lib/com_text.h"
 
 namespace {
@@ -102,11 +103,6 @@ std::wstring Text(ClassesRoot& root, const std::wstring& key, const std::wstring
   const std::optional<RegValue> value = root.Read(key, name);
   if (!value) return {};
   return ValueText(*value).value_or(L"(not text)");
-}
-
-std::wstring Lower(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
-  return text;
 }
 
 std::wstring FileName(const std::wstring& path) {

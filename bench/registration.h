@@ -37,6 +37,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/proxy_class.h"
+
 // Machine-wide (every user; needs administrator rights on Windows) or the
 // current user's own classes.
 enum class RegistrationScope { kMachine, kUser };
@@ -92,7 +94,8 @@ class ClassesRoot {
 
 // A class or interface id as the registry names it: "{AF3D8AC6-...}".
 std::wstring RegistryGuid(const GUID& guid);
-constexpr wchar_t kProxyClassText[] = L"{5C7535A9-DB5A-4E1A-AAAA-6FB3215EE182}";
+constexpr GUID kProxyClass = K27_PROXY_CLASS;
+inline const std::wstring kProxyClassText = RegistryGuid(kProxyClass);
 constexpr wchar_t kClassDescription[] = L"K27 bench simulator (k27sim), not a device server";
 constexpr wchar_t kServerFileName[] = L"k27sim.exe";
 constexpr wchar_t kProxyFileName[] = L"k27ps.dll";

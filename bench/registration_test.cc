@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include <cwctype>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "k27server.h"
+#include "lib/arguments.h"
 
 // Values as gtest shows them: type and text.
 void PrintTo(const RegValue& value, std::ostream* out) {
@@ -21,11 +21,6 @@ void PrintTo(const RegisteredFiles& files, std::ostream* out) {
 }
 
 namespace {
-
-std::wstring Lower(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
-  return text;
-}
 
 // A root of classes in memory. Keys and value names are not case-sensitive,
 // as in the registry; a write may be made to fail, for the undo.

@@ -277,8 +277,8 @@ int RunQualify(const KitCommand& command) {
     return List(listed, command.program.empty() ? nullptr : &q.image);
   }
 
-  const std::wstring simulator = kit + L"\\k27sim.exe";
-  const std::wstring proxy = kit + L"\\k27ps.dll";
+  const std::wstring simulator = kit + L"\\" + kServerFileName;
+  const std::wstring proxy = kit + L"\\" + kProxyFileName;
   for (const std::wstring& needed : {simulator, proxy}) {
     if (GetFileAttributesW(needed.c_str()) == INVALID_FILE_ATTRIBUTES)
       return Refuse(Utf8(needed) + " is missing: k27kit.exe, k27sim.exe and k27ps.dll sit together");

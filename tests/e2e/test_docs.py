@@ -11,6 +11,7 @@ import re
 import unittest
 
 from k27e2e import REPO
+import k27model  # after k27e2e, which puts model/ on the path
 
 
 def tool_outcomes():
@@ -44,9 +45,23 @@ class ReadmeTableTest(unittest.TestCase):
     def test_the_model_knows_the_same_table(self):
         with open(os.path.join(REPO, "README.md")) as f:
             table = [(m, int(s)) for s, m in re.findall(r'^\| (\d+) \| "([^"]+)" \|', f.read(), re.M)]
-        with open(os.path.join(REPO, "model", "outcomes.cc")) as f:
-            rows = [(m, int(s)) for m, s in re.findall(r'^\s*\{"([A-Z][^"]+)", (\d+)', f.read(), re.M)]
-        self.assertEqual(rows, table)
+        self.assertEqual([(m, s) for m, s, _ in k27model.outcomes()], table)
+
+
+class PythonModelTest(unittest.TestCase):
+    """model/k27model.py says what the C++ model (model/*.h) says."""
+
+    def test_the_offsets_and_the_checksum_are_the_cpp_models(self):
+        with open(os.path.join(REPO, "model", "block_layout.h")) as f:
+            cpp = {re.sub(r"(?<!^)(?=[A-Z])", "_", name).upper(): int(value, 0)
+                   for name, value in re.findall(r"\bk(\w+) = (0x[0-9A-Fa-f]+|\d+)\b", f.read())}
+        python = {name: getattr(k27model, name) for name in dir(k27model)
+                  if name.endswith("_AT") or name in ("CODE_BASE", "CODE_HEADER_SIZE", "PROFILE_HEADER_SIZE")}
+        self.assertGreater(len(python), 10)
+        self.assertEqual(python, {name: cpp.get(name) for name in python})
+        with open(os.path.join(REPO, "model", "block_crc.h")) as f:
+            check = int(re.search(r"kCrcCheckValue = (0x[0-9A-F]+);", f.read()).group(1), 16)
+        self.assertEqual(k27model.block_crc(b"123456789"), check)
 
 
 # The console input modes, as Windows' documentation of SetConsoleMode names
