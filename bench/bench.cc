@@ -320,8 +320,9 @@ Bench ParseBench(std::string_view json_text) {
   } catch (const json::parse_error& e) {
     throw BenchError(std::string("not valid JSON: ") + e.what());
   }
-  CheckObject(root, "bench", {"comment", "server_version", "devices", "detect_response", "faults", "status", "delay_ms"});
+  CheckObject(root, "bench", {"comment", "shared", "server_version", "devices", "detect_response", "faults", "status", "delay_ms"});
   Bench bench;
+  if (root.contains("shared")) bench.shared = ReadBool(root["shared"], "shared");
   if (root.contains("server_version")) {
     const json& v = root["server_version"];
     CheckObject(v, "server_version", {"major", "minor"});

@@ -95,6 +95,9 @@ struct Fault {
 };
 
 struct Bench {
+  // One simulator process plays the bench for every creation while it runs,
+  // and remembers what runs did to its devices (docs/bench.md).
+  bool shared = false;
   uint16_t version_major = 1;
   uint16_t version_minor = 6;
   std::vector<BenchDevice> devices;

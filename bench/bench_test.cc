@@ -9,6 +9,7 @@ namespace {
 TEST(BenchTest, ReadsEverySetting) {
   const Bench bench = ParseBench(R"({
     "comment": "all settings",
+    "shared": true,
     "server_version": {"major": 2, "minor": "0x10"},
     "devices": [{
       "locator": "0xFEDCBA98", "endpoint_first": 4294967295, "endpoint_second": 65535,
@@ -28,6 +29,7 @@ TEST(BenchTest, ReadsEverySetting) {
     "status": {"ErasePoll": [17, 17, 0], "Reset": 5},
     "delay_ms": {"Program": 1500}
   })");
+  EXPECT_TRUE(bench.shared);
   EXPECT_EQ(bench.version_major, 2);
   EXPECT_EQ(bench.version_minor, 16);
   ASSERT_EQ(bench.devices.size(), 2u);
@@ -64,6 +66,7 @@ TEST(BenchTest, ReadsEverySetting) {
 
 TEST(BenchTest, UnsetFieldsTakeTheirDocumentedDefaults) {
   const Bench bench = ParseBench(R"({"devices": [{}, {}]})");
+  EXPECT_FALSE(bench.shared);
   ASSERT_EQ(bench.devices.size(), 2u);
   // docs/bench.md: each device apart by its position in the list, from 1.
   for (uint32_t position : {1u, 2u}) {
@@ -118,6 +121,7 @@ TEST(BenchTest, RefusesWhatCannotBePlayed) {
       {R"({"status": {"ErasePoll": []}})", "status.ErasePoll: needs at least one status word"},
       {R"({"delay_ms": {"Program": 600001}})", "delay_ms.Program: out of range"},
       {R"({"server_version": {"major": 1}})", "server_version: needs major and minor"},
+      {R"({"shared": 1})", "shared: must be true or false"},
       {R"([1, 2])", "bench: must be an object"},
       {R"({"devices": )", "not valid JSON"},
   };

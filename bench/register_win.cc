@@ -232,6 +232,12 @@ int RunRegistration(const RegistrationRequest& command, const std::wstring& simu
       return Refuse("the journal " + Utf8(paths.journal) + " cannot be written: " + ErrorText(error));
     }
   }
+  if (!command.state.empty()) {
+    paths.state = FullPath(command.state);
+    if (IsFolder(paths.state)) return Refuse(Utf8(paths.state) + " is a folder, not a state file");
+    if (!IsFolder(Folder(paths.state))) return Refuse("the state file's folder " + Utf8(Folder(paths.state)) +
+                                                      " does not exist");
+  }
   const std::wstring foreign = ForeignRegistrationAnywhere();
   if (!foreign.empty() && !command.force) {
     return Refuse(Utf8(foreign) +
@@ -253,7 +259,8 @@ int RunRegistration(const RegistrationRequest& command, const std::wstring& simu
   }
   std::string line = "k27sim: registered " + Utf8(paths.exe) + " for " + ScopeWords(command.scope) +
                      " (bench: " + (paths.bench.empty() ? std::string("built-in") : Utf8(paths.bench)) +
-                     ", journal: " + (paths.journal.empty() ? std::string("none") : Utf8(paths.journal)) + ")";
+                     ", journal: " + (paths.journal.empty() ? std::string("none") : Utf8(paths.journal)) +
+                     (paths.state.empty() ? std::string() : ", state: " + Utf8(paths.state)) + ")";
   if (!foreign.empty() && command.scope == RegistrationScope::kMachine) {
     line += "; forced over " + Utf8(foreign) + ", which unregistering puts back";
   } else if (!foreign.empty()) {

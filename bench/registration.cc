@@ -67,6 +67,7 @@ std::vector<Group> Groups(const RegistrationPaths& paths) {
                     {{server, L"", kClassDescription},
                      {server, kBenchValueName, paths.bench, true},
                      {server, kJournalValueName, paths.journal, true},
+                     {server, kStateValueName, paths.state, true},
                      {server + L"\\LocalServer32", L"", ServerCommandLine(paths.exe)}},
                     {server + L"\\LocalServer32", server, L"CLSID"},
                     // ServerExecutable is the program COM starts, the default
@@ -213,7 +214,8 @@ std::optional<std::wstring> ForeignRegistration(ClassesRoot& root) {
 RegisteredFiles RegisteredBenchAndJournal(ClassesRoot& root) {
   const std::vector<Group> groups = Groups({});
   if (GroupHolding(root, ServerClassGroup(groups)).holder != Holder::kSimulator) return {};
-  return {Text(root, ServerKey(), kBenchValueName), Text(root, ServerKey(), kJournalValueName)};
+  return {Text(root, ServerKey(), kBenchValueName), Text(root, ServerKey(), kJournalValueName),
+          Text(root, ServerKey(), kStateValueName)};
 }
 
 RegisteredFiles ServedFiles(bool above_medium_integrity, ClassesRoot& user, ClassesRoot& machine,

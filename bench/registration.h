@@ -12,6 +12,7 @@
 //   CLSID\{server class}                      (default) = kClassDescription
 //                                             kBenchValueName = full path of the bench (when one is given)
 //                                             kJournalValueName = full path of the journal (when one is given)
+//                                             kStateValueName = full path of a shared bench's state file (when one is given)
 //   CLSID\{server class}\LocalServer32        (default) = "EXE"
 //   Interface\{iid}                           (default) = interface name      (each of three)
 //   Interface\{iid}\NumMethods                (default) = its method count
@@ -61,6 +62,8 @@ struct RegistrationRequest {
   std::wstring bench;
   std::wstring journal;
   bool force = false;
+  // A shared bench's state file, where not beside the journal.
+  std::wstring state;
 };
 
 // A registry value: its type and its bytes, as the registry keeps them.
@@ -114,6 +117,7 @@ constexpr wchar_t kForcedOverName[] = L"k27sim forced over";
 // program's own path, wherever the files are.
 constexpr wchar_t kBenchValueName[] = L"k27sim bench";
 constexpr wchar_t kJournalValueName[] = L"k27sim journal";
+constexpr wchar_t kStateValueName[] = L"k27sim state";
 
 // Wine's COM starts no server whose command line, with the quotes and the
 // " -Embedding" it adds, reaches 260 characters: under Wine a longer path is
@@ -138,6 +142,7 @@ struct RegistrationPaths {
   // Forced over these (ForeignServerPrograms of the machine's roots): kept
   // under kForcedOverName. Empty: no such record.
   std::vector<std::wstring> forced_over = {};
+  std::wstring state = {};  // full path, or empty: beside the journal
 };
 
 // The bench and journal that the simulator's registration in the root gives
@@ -145,6 +150,7 @@ struct RegistrationPaths {
 struct RegisteredFiles {
   std::wstring bench;
   std::wstring journal;
+  std::wstring state = {};
   bool operator==(const RegisteredFiles&) const = default;
 };
 RegisteredFiles RegisteredBenchAndJournal(ClassesRoot& root);

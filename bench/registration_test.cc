@@ -154,6 +154,22 @@ TEST(RegistrationTest, WritesTheDocumentedKeysAndRemovesExactlyThem) {
   EXPECT_EQ(root.keys, before);
 }
 
+TEST(RegistrationTest, AStateFileNamedTravelsBesideTheBenchAndGoesWithIt) {
+  FakeRoot root = OtherClasses();
+  const auto before = root.keys;
+  RegistrationPaths paths = Paths(L"C:\\b.json", L"C:\\run\\journal.jsonl");
+  paths.state = L"D:\\line\\bench.state.json";
+  ASSERT_EQ(WriteRegistration(root, paths), 0);
+  EXPECT_EQ(root.Text(kServer, kStateValueName), L"D:\\line\\bench.state.json");
+  EXPECT_EQ(RegisteredBenchAndJournal(root),
+            (RegisteredFiles{L"C:\\b.json", L"C:\\run\\journal.jsonl", L"D:\\line\\bench.state.json"}));
+  // Registered again without one: the state goes beside the journal.
+  ASSERT_EQ(WriteRegistration(root, Paths(L"C:\\b.json", L"C:\\run\\journal.jsonl")), 0);
+  EXPECT_FALSE(root.Read(kServer, kStateValueName));
+  EXPECT_TRUE(RemoveRegistration(root).removed);
+  EXPECT_EQ(root.keys, before);
+}
+
 TEST(RegistrationTest, RegisteringAgainReplacesASimulatorsRegistration) {
   FakeRoot root = OtherClasses();
   const auto before = root.keys;

@@ -46,59 +46,57 @@ bool ParseNeed(const nlohmann::json& item, Need& need, std::string& error) {
   return true;
 }
 
-bool ParseScenario(const nlohmann::json& item, Scenario& s, std::string& error) {
-  static const std::set<std::string> keys = {"name",  "about",      "outcome", "status", "image", "bench",
-                                             "typed", "transcript", "calls",   "needs",  "timeout_s"};
-  if (!item.is_object()) {
-    error = "a scenario is a JSON object";
-    return false;
-  }
+bool CheckKeys(const nlohmann::json& item, const std::set<std::string>& keys, std::string& error) {
   for (const auto& [key, value] : item.items()) {
     if (!keys.count(key)) {
       error = "\"" + key + "\": unknown setting";
       return false;
     }
   }
-  auto text = [&](const char* key, std::string& out, bool required) {
-    if (!item.contains(key)) {
-      if (required) error = std::string("\"") + key + "\" is missing";
-      return !required;
-    }
-    if (!item[key].is_string()) {
-      error = std::string("\"") + key + "\" must be a text";
+  return true;
+}
+
+bool Text(const nlohmann::json& item, const char* key, std::string& out, bool required, std::string& error) {
+  if (!item.contains(key)) {
+    if (required) error = std::string("\"") + key + "\" is missing";
+    return !required;
+  }
+  if (!item[key].is_string()) {
+    error = std::string("\"") + key + "\" must be a text";
+    return false;
+  }
+  out = item[key].get<std::string>();
+  return true;
+}
+
+// What one run is given and must do: a scenario's own keys, or one of its
+// "runs".
+bool ParseRun(const nlohmann::json& item, RunSpec& r, std::string& error) {
+  if (!Text(item, "stop_at", r.stop_at, false, error)) return false;
+  if (item.contains("stop_at") && r.stop_at.empty()) {
+    error = "\"stop_at\" must be the text the run is stopped at";
+    return false;
+  }
+  const bool stopped = !r.stop_at.empty();
+  if (stopped && (item.contains("outcome") || item.contains("status"))) {
+    error = "a run stopped at a text has no \"outcome\" and no \"status\"";
+    return false;
+  }
+  if (!stopped) {
+    if (!Text(item, "outcome", r.outcome, true, error)) return false;
+    if (!item.contains("status") || !item["status"].is_number_integer()) {
+      error = "\"status\", the exit status, must be a whole number";
       return false;
     }
-    out = item[key].get<std::string>();
-    return true;
-  };
-  if (!text("name", s.name, true) || !text("about", s.about, false) || !text("outcome", s.outcome, true))
-    return false;
-  if (!IsName(s.name)) {
-    error = "\"" + s.name + "\" is not a scenario name (lower-case letters, digits and '-')";
-    return false;
-  }
-  if (!item.contains("status") || !item["status"].is_number_integer()) {
-    error = "\"status\", the exit status, must be a whole number";
-    return false;
-  }
-  s.status = item["status"].get<int>();
-  if (item.contains("image") && !item["image"].is_object()) {
-    error = "\"image\" must be an object";
-    return false;
-  }
-  s.image = item.value("image", nlohmann::json());
-  s.bench = item.value("bench", nlohmann::json::object());
-  if (!s.bench.is_object()) {
-    error = "\"bench\" must be an object (a bench file's contents)";
-    return false;
+    r.status = item["status"].get<int>();
   }
   if (item.contains("typed") && !item["typed"].is_null()) {
     if (!item["typed"].is_string()) {
       error = "\"typed\" must be a text (the line typed at the prompt) or null (nothing at all)";
       return false;
     }
-    s.typed = item["typed"].get<std::string>();
-    if (s.typed->find_first_of("\r\n") != std::string::npos) {
+    r.typed = item["typed"].get<std::string>();
+    if (r.typed->find_first_of("\r\n") != std::string::npos) {
       error = "\"typed\" is one line: the Enter key is added";
       return false;
     }
@@ -112,19 +110,103 @@ bool ParseScenario(const nlohmann::json& item, Scenario& s, std::string& error) 
       error = "every line of \"transcript\" is a text";
       return false;
     }
-    s.transcript.push_back(line.get<std::string>());
+    r.transcript.push_back(line.get<std::string>());
   }
-  s.calls = item.value("calls", nlohmann::json());
-  if (!s.calls.is_array()) {
+  r.calls = item.value("calls", nlohmann::json());
+  if (!r.calls.is_array()) {
     error = "\"calls\" must list the calls that reach the simulator (an empty list for none)";
     return false;
   }
-  for (auto& call : s.calls) {
+  for (auto& call : r.calls) {
     if (call.is_string()) call = nlohmann::json{{"op", call}};
     if (!call.is_object() || !call.contains("op") || !call["op"].is_string()) {
       error = "each of \"calls\" is an operation's name, or an object with \"op\" and what must match";
       return false;
     }
+  }
+  return true;
+}
+
+bool ParseRuns(const nlohmann::json& list, Scenario& s, std::string& error) {
+  static const std::set<std::string> keys = {"start", "typed", "outcome", "status", "transcript", "calls", "stop_at"};
+  if (!list.is_array() || list.empty()) {
+    error = "\"runs\" must list the runs, in order";
+    return false;
+  }
+  for (size_t i = 0; i < list.size(); ++i) {
+    const nlohmann::json& item = list[i];
+    RunSpec r;
+    std::string why;
+    bool ok = item.is_object() && CheckKeys(item, keys, why) && ParseRun(item, r, why);
+    if (ok && item.contains("start")) {
+      const nlohmann::json& start = item["start"];
+      r.together = start == "together";
+      ok = (start == "after" || start == "together") && !(i == 0 && r.together);
+      if (!ok) why = "\"start\" is \"after\" (the runs before it have ended) or \"together\" (with the run before it)";
+    }
+    if (!item.is_object()) why = "a run is a JSON object";
+    // The kit watches one run at a time for the text it stops it at.
+    if (ok && r.together && (!r.stop_at.empty() || !s.runs.back().stop_at.empty())) {
+      ok = false;
+      why = "a run stopped at a text is started after the runs before it, and the next one after it";
+    }
+    if (!ok) {
+      error = "run " + std::to_string(i + 1) + ": " + why;
+      return false;
+    }
+    s.runs.push_back(std::move(r));
+  }
+  return true;
+}
+
+bool ParseScenario(const nlohmann::json& item, Scenario& s, std::string& error) {
+  static const std::set<std::string> keys = {"name",  "about",      "outcome", "status", "image",     "bench",
+                                             "typed", "transcript", "calls",   "needs",  "timeout_s", "stop_at",
+                                             "runs",  "devices_after"};
+  if (!item.is_object()) {
+    error = "a scenario is a JSON object";
+    return false;
+  }
+  if (!CheckKeys(item, keys, error)) return false;
+  if (!Text(item, "name", s.name, true, error) || !Text(item, "about", s.about, false, error)) return false;
+  if (!IsName(s.name)) {
+    error = "\"" + s.name + "\" is not a scenario name (lower-case letters, digits and '-')";
+    return false;
+  }
+  if (item.contains("image") && !item["image"].is_object()) {
+    error = "\"image\" must be an object";
+    return false;
+  }
+  s.image = item.value("image", nlohmann::json());
+  s.bench = item.value("bench", nlohmann::json::object());
+  if (!s.bench.is_object()) {
+    error = "\"bench\" must be an object (a bench file's contents)";
+    return false;
+  }
+  if (item.contains("runs")) {
+    for (const char* own : {"outcome", "status", "typed", "transcript", "calls", "stop_at"}) {
+      if (item.contains(own)) {
+        error = std::string("\"") + own + "\" belongs to each of \"runs\"";
+        return false;
+      }
+    }
+    if (!ParseRuns(item["runs"], s, error)) return false;
+  } else if (!ParseRun(item, s, error)) {
+    return false;
+  }
+  if (item.contains("devices_after")) {
+    s.devices_after = item["devices_after"];
+    bool objects = s.devices_after.is_array();
+    for (const auto& device : s.devices_after) objects = objects && device.is_object();
+    if (!objects) {
+      error = "\"devices_after\" must list, device by device, what the bench's state file says of it";
+      return false;
+    }
+  }
+  const bool shared = s.bench.value("shared", false) == true;
+  if (!shared && (s.runs.size() > 1 || !s.devices_after.is_null())) {
+    error = "several runs, and \"devices_after\", need a shared bench (\"shared\": true)";
+    return false;
   }
   if (item.contains("needs")) {
     if (!item["needs"].is_array()) {
@@ -143,6 +225,40 @@ bool ParseScenario(const nlohmann::json& item, Scenario& s, std::string& error) 
       return false;
     }
     s.timeout_s = item["timeout_s"].get<int>();
+  }
+  return true;
+}
+
+// A run's outcome is the table's, with its status, and its transcript ends
+// as every run ends; a run stopped from outside ends where it was stopped.
+bool CheckRun(const RunSpec& r, const std::string& where, std::string& error) {
+  if (!r.stop_at.empty()) return true;
+  const model::Outcome* outcome = model::FindOutcome(r.outcome);
+  if (!outcome) {
+    error = where + "\"" + r.outcome + "\" is not a message k27prog ends with";
+    return false;
+  }
+  if (outcome->unreachable) {
+    error = where + "no run can end with \"" + r.outcome + "\": " + outcome->unreachable;
+    return false;
+  }
+  if (r.status != outcome->status) {
+    error = where + "\"" + r.outcome + "\" ends with exit status " + std::to_string(outcome->status) + ", not " +
+            std::to_string(r.status);
+    return false;
+  }
+  const size_t n = r.transcript.size();
+  const std::string& last = r.transcript[n - 1];
+  const std::string message = n >= 2 ? r.transcript[n - 2] : std::string();
+  const bool ends_with_message =
+      message == r.outcome ||
+      (message.size() > r.outcome.size() + 5 &&
+       message.compare(message.size() - r.outcome.size() - 5, std::string::npos, " ... " + r.outcome) == 0) ||
+      (message.size() >= r.outcome.size() + 2 &&
+       message.compare(message.size() - r.outcome.size() - 2, std::string::npos, ": " + r.outcome) == 0);
+  if (last != kPressSpace || !ends_with_message) {
+    error = where + "the transcript must end with the line of \"" + r.outcome + "\", then \"" + kPressSpace + "\"";
+    return false;
   }
   return true;
 }
@@ -187,6 +303,13 @@ bool ParseCatalogue(std::string_view text, const std::string& group, std::vector
   return true;
 }
 
+std::vector<const RunSpec*> RunsOf(const Scenario& scenario) {
+  std::vector<const RunSpec*> runs;
+  if (scenario.runs.empty()) runs.push_back(&scenario);
+  for (const RunSpec& run : scenario.runs) runs.push_back(&run);
+  return runs;
+}
+
 bool CheckScenarios(const std::vector<Scenario>& scenarios, std::string& error) {
   std::set<std::string> names;
   for (const Scenario& s : scenarios) {
@@ -195,32 +318,10 @@ bool CheckScenarios(const std::vector<Scenario>& scenarios, std::string& error) 
       error = where + "another scenario has this name";
       return false;
     }
-    const model::Outcome* outcome = model::FindOutcome(s.outcome);
-    if (!outcome) {
-      error = where + "\"" + s.outcome + "\" is not a message k27prog ends with";
-      return false;
-    }
-    if (outcome->unreachable) {
-      error = where + "no run can end with \"" + s.outcome + "\": " + outcome->unreachable;
-      return false;
-    }
-    if (s.status != outcome->status) {
-      error = where + "\"" + s.outcome + "\" ends with exit status " + std::to_string(outcome->status) + ", not " +
-              std::to_string(s.status);
-      return false;
-    }
-    const size_t n = s.transcript.size();
-    const std::string& last = s.transcript[n - 1];
-    const std::string message = n >= 2 ? s.transcript[n - 2] : std::string();
-    const bool ends_with_message =
-        message == s.outcome ||
-        (message.size() > s.outcome.size() + 5 &&
-         message.compare(message.size() - s.outcome.size() - 5, std::string::npos, " ... " + s.outcome) == 0) ||
-        (message.size() >= s.outcome.size() + 2 &&
-         message.compare(message.size() - s.outcome.size() - 2, std::string::npos, ": " + s.outcome) == 0);
-    if (last != kPressSpace || !ends_with_message) {
-      error = where + "the transcript must end with the line of \"" + s.outcome + "\", then \"" + kPressSpace + "\"";
-      return false;
+    const std::vector<const RunSpec*> runs = RunsOf(s);
+    for (size_t i = 0; i < runs.size(); ++i) {
+      const std::string which = runs.size() > 1 ? where + "run " + std::to_string(i + 1) + ": " : where;
+      if (!CheckRun(*runs[i], which, error)) return false;
     }
   }
   return true;

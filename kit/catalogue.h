@@ -3,9 +3,11 @@
 
 // The scenario catalogue: what a run of k27prog is given (an image, a bench,
 // what the operator types) and what must happen (the console transcript,
-// the exit status, the calls that reach the device server). One JSON file
-// holds {"scenarios": [...]}; the kit reads every *.json file of its
-// catalogue folder in name order, then those of --catalogue folders.
+// the exit status, the calls that reach the device server); or several
+// such runs against one shared bench, and what the bench remembers after
+// them. One JSON file holds {"scenarios": [...]}; the kit reads every
+// *.json file of its catalogue folder in name order, then those of
+// --catalogue folders.
 
 #include <nlohmann/json.hpp>
 
@@ -26,20 +28,35 @@ struct Need {
   std::string why;
 };
 
-struct Scenario {
-  std::string name;
-  std::string group;  // the catalogue file's name, without ".json"
-  std::string about;
-  std::string outcome;  // the message the run ends with
+// One run of the program: what the operator types, and what must happen.
+struct RunSpec {
+  std::string outcome;  // the message the run ends with; empty for a run stopped from outside
   int status = 0;
-  nlohmann::json image;  // how to damage the program's own image; null: as it is
-  nlohmann::json bench;  // the bench file the simulator plays
   std::optional<std::string> typed;  // the line typed at the prompt; none: nothing at all
   std::vector<std::string> transcript;
   nlohmann::json calls;  // what reaches the simulator, in order
+  bool together = false;  // started together with the run before it
+  std::string stop_at;    // stopped (as a forced kill) once its output holds this text
+};
+
+struct Scenario : RunSpec {
+  std::string name;
+  std::string group;  // the catalogue file's name, without ".json"
+  std::string about;
+  nlohmann::json image;  // how to damage the program's own image; null: as it is
+  nlohmann::json bench;  // the bench file the simulator plays
   std::vector<Need> needs;
   int timeout_s = 60;
+  // Several runs against one shared bench, in order; empty: the scenario
+  // is one run, its own RunSpec.
+  std::vector<RunSpec> runs;
+  // What the shared bench's state file must say of its devices after the
+  // runs, device by device; null: not looked at.
+  nlohmann::json devices_after;
 };
+
+// The runs a scenario plays, in order.
+std::vector<const RunSpec*> RunsOf(const Scenario& scenario);
 
 // Reads one catalogue file. `group` names it in messages and results.
 // False, with the place and the reason, for anything the format does not

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 namespace {
 
 nlohmann::json Valid() {
@@ -85,6 +87,94 @@ TEST(CatalogueTest, RefusesWhatTheFormatDoesNotAllow) {
   EXPECT_EQ(error.rfind("x: not valid JSON: ", 0), 0u) << error;
   EXPECT_FALSE(ParseCatalogue("{\"scenario\": []}", "x", scenarios, error));
   EXPECT_EQ(error, "x: a catalogue file is {\"scenarios\": [...]}");
+}
+
+// Several runs on a shared bench: Valid()'s run, twice, the second started
+// together with the first.
+nlohmann::json TwoRuns() {
+  nlohmann::json item = Valid();
+  nlohmann::json run = {{"outcome", item["outcome"]}, {"status", 1}, {"transcript", item["transcript"]},
+                        {"calls", item["calls"]}};
+  for (const char* key : {"outcome", "status", "transcript", "calls"}) item.erase(key);
+  nlohmann::json together = run;
+  together["start"] = "together";
+  together["typed"] = "7";
+  item["runs"] = {run, together};
+  item["bench"]["shared"] = true;
+  item["devices_after"] = {{{"flash", "as_bench"}}};
+  return item;
+}
+
+TEST(CatalogueTest, ReadsSeveralRunsOnASharedBench) {
+  std::vector<Scenario> read;
+  ASSERT_EQ(Parse(TwoRuns(), &read), "");
+  const Scenario& s = read[0];
+  ASSERT_EQ(s.runs.size(), 2u);
+  EXPECT_FALSE(s.runs[0].together);
+  EXPECT_TRUE(s.runs[1].together);
+  EXPECT_EQ(s.runs[1].typed, "7");
+  EXPECT_EQ(s.runs[1].calls[0], nlohmann::json({{"op", "CreateInstance"}}));
+  EXPECT_EQ(s.devices_after[0]["flash"], "as_bench");
+  const std::vector<const RunSpec*> runs = RunsOf(s);
+  ASSERT_EQ(runs.size(), 2u);
+  EXPECT_EQ(runs[1], &s.runs[1]);
+  std::string error;
+  EXPECT_TRUE(CheckScenarios(read, error)) << error;
+  // A scenario of one run is its own.
+  ASSERT_EQ(Parse(Valid(), &read), "");
+  EXPECT_EQ(RunsOf(read[0]), std::vector<const RunSpec*>{&read[0]});
+
+  nlohmann::json stopped = Valid();
+  stopped.erase("outcome");
+  stopped.erase("status");
+  stopped["stop_at"] = "erasing ... ";
+  ASSERT_EQ(Parse(stopped, &read), "");
+  EXPECT_EQ(read[0].stop_at, "erasing ... ");
+  EXPECT_TRUE(CheckScenarios(read, error)) << error;
+}
+
+TEST(CatalogueTest, RefusesRunsTheFormatDoesNotAllow) {
+  struct Row {
+    std::function<void(nlohmann::json&)> change;
+    const char* error;
+  };
+  const std::string where = "devices: scenario 1 (no-devices): ";
+  const Row rows[] = {
+      {[](nlohmann::json& s) { s["bench"].erase("shared"); },
+       "several runs, and \"devices_after\", need a shared bench (\"shared\": true)"},
+      {[](nlohmann::json& s) { s["typed"] = "42"; }, "\"typed\" belongs to each of \"runs\""},
+      {[](nlohmann::json& s) { s["runs"] = nlohmann::json::array(); }, "\"runs\" must list the runs, in order"},
+      {[](nlohmann::json& s) { s["runs"][0]["start"] = "together"; },
+       "run 1: \"start\" is \"after\" (the runs before it have ended) or \"together\" (with the run before it)"},
+      {[](nlohmann::json& s) { s["runs"][1]["start"] = "later"; },
+       "run 2: \"start\" is \"after\" (the runs before it have ended) or \"together\" (with the run before it)"},
+      {[](nlohmann::json& s) { s["runs"][1]["name"] = "x"; }, "run 2: \"name\": unknown setting"},
+      {[](nlohmann::json& s) { s["runs"][1].erase("outcome"); }, "run 2: \"outcome\" is missing"},
+      {[](nlohmann::json& s) { s["runs"][0]["stop_at"] = "x"; },
+       "run 1: a run stopped at a text has no \"outcome\" and no \"status\""},
+      {[](nlohmann::json& s) {
+         s["runs"][1].erase("outcome");
+         s["runs"][1].erase("status");
+         s["runs"][1]["stop_at"] = "erasing ... ";
+       },
+       "run 2: a run stopped at a text is started after the runs before it, and the next one after it"},
+      {[](nlohmann::json& s) { s["devices_after"] = {1}; },
+       "\"devices_after\" must list, device by device, what the bench's state file says of it"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(row.error);
+    nlohmann::json item = TwoRuns();
+    row.change(item);
+    EXPECT_EQ(Parse(item), where + row.error);
+  }
+  // Each run agrees with the outcome table, named by its number.
+  std::vector<Scenario> read;
+  nlohmann::json item = TwoRuns();
+  item["runs"][1]["status"] = 0;
+  ASSERT_EQ(Parse(item, &read), "");
+  std::string error;
+  EXPECT_FALSE(CheckScenarios(read, error));
+  EXPECT_EQ(error, "devices: no-devices: run 2: \"NO DEVICES FOUND\" ends with exit status 1, not 0");
 }
 
 TEST(CatalogueTest, ScenariosMustAgreeWithTheOutcomeTable) {

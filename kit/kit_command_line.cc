@@ -8,7 +8,7 @@ constexpr auto Mistake = &CommandMistake<KitCommand>;
 
 bool IsOption(const std::wstring& name) {
   static const wchar_t* const kNames[] = {L"junit", L"keep",  L"only",    L"catalogue", L"list",  L"stop-at-first-failure",
-                                          L"per-user", L"bench", L"journal", L"force",     L"help"};
+                                          L"per-user", L"bench", L"journal", L"force",     L"help", L"reset", L"state"};
   for (const wchar_t* known : kNames) {
     if (name == known) return true;
   }
@@ -32,7 +32,9 @@ const char* KitUsageText() {
          "       k27kit qualify [PROGRAM] --list [--catalogue DIR]...   list the scenarios\n"
          "       k27kit check BENCH   check a bench file\n"
          "       k27kit default-bench   print the simulator's built-in bench\n"
-         "       k27kit register [--per-user] [--bench FILE] [--journal FILE] [--force]   register the simulator\n"
+         "       k27kit state FILE [--reset]   show a shared bench's state file, or put the bench back to its start\n"
+         "       k27kit register [--per-user] [--bench FILE] [--journal FILE] [--state FILE] [--force]\n"
+         "                       register the simulator\n"
          "       k27kit unregister [--per-user]   remove that registration\n";
 }
 
@@ -48,7 +50,7 @@ KitCommand ParseKitCommandLine(const std::vector<std::wstring>& args) {
       continue;
     }
     const bool takes_value = name == L"junit" || name == L"keep" || name == L"only" || name == L"catalogue" ||
-                             name == L"bench" || name == L"journal";
+                             name == L"bench" || name == L"journal" || name == L"state";
     const std::wstring option = args[i];
     std::wstring value;
     if (takes_value) {
@@ -66,7 +68,9 @@ KitCommand ParseKitCommandLine(const std::vector<std::wstring>& args) {
     else if (registering && name == L"per-user") command.registration.scope = RegistrationScope::kUser;
     else if (verb == L"register" && name == L"bench") command.registration.bench = value;
     else if (verb == L"register" && name == L"journal") command.registration.journal = value;
+    else if (verb == L"register" && name == L"state") command.registration.state = value;
     else if (verb == L"register" && name == L"force") command.registration.force = true;
+    else if (verb == L"state" && name == L"reset") command.reset = true;
     else return Mistake(L"\"" + option + L"\" is no option of " + verb);
   }
   if (verb == L"qualify") {
@@ -78,6 +82,10 @@ KitCommand ParseKitCommandLine(const std::vector<std::wstring>& args) {
     if (plain.size() != 1) return Mistake(L"check takes one bench file");
     command.bench_file = plain[0];
     command.mode = KitMode::kCheck;
+  } else if (verb == L"state") {
+    if (plain.size() != 1) return Mistake(L"state takes one state file");
+    command.state_file = plain[0];
+    command.mode = KitMode::kState;
   } else if (verb == L"default-bench" || verb == L"help" || verb == L"/?" || verb == L"--help") {
     if (!plain.empty()) return Mistake(L"unexpected argument \"" + plain[0] + L"\"");
     command.mode = verb == L"default-bench" ? KitMode::kDefaultBench : KitMode::kHelp;

@@ -8,7 +8,8 @@
 //   k27kit qualify [PROGRAM] --list [--catalogue DIR]...
 //   k27kit check BENCH
 //   k27kit default-bench
-//   k27kit register [--per-user] [--bench FILE] [--journal FILE] [--force]
+//   k27kit state FILE [--reset]
+//   k27kit register [--per-user] [--bench FILE] [--journal FILE] [--state FILE] [--force]
 //   k27kit unregister [--per-user]
 //   k27kit help
 //
@@ -19,7 +20,7 @@
 
 #include "bench/registration.h"
 
-enum class KitMode { kUsage, kHelp, kQualify, kCheck, kDefaultBench, kRegister, kUnregister };
+enum class KitMode { kUsage, kHelp, kQualify, kCheck, kDefaultBench, kState, kRegister, kUnregister };
 
 struct KitCommand {
   KitMode mode = KitMode::kUsage;
@@ -31,6 +32,8 @@ struct KitCommand {
   bool list = false;
   bool stop_at_first_failure = false;
   std::wstring bench_file;          // check
+  std::wstring state_file;          // state
+  bool reset = false;               // state --reset
   RegistrationRequest registration;  // register, unregister: as k27sim takes them
   std::wstring error;               // why the command line was not understood
 };

@@ -23,8 +23,10 @@ TEST(KitCommandLineTest, ReadsEachCommand) {
   EXPECT_TRUE(c.list);
   EXPECT_EQ(c.program, L"");
 
-  c = ParseKitCommandLine({L"register", L"--per-user", L"--bench", L"b.json", L"--journal", L"j.jsonl", L"/force"});
+  c = ParseKitCommandLine({L"register", L"--per-user", L"--bench", L"b.json", L"--journal", L"j.jsonl", L"/force",
+                           L"--state", L"s.json"});
   EXPECT_EQ(c.mode, KitMode::kRegister);
+  EXPECT_EQ(c.registration.state, L"s.json");
   EXPECT_EQ(c.registration.scope, RegistrationScope::kUser);
   EXPECT_EQ(c.registration.bench, L"b.json");
   EXPECT_EQ(c.registration.journal, L"j.jsonl");
@@ -35,6 +37,11 @@ TEST(KitCommandLineTest, ReadsEachCommand) {
   EXPECT_EQ(c.registration.scope, RegistrationScope::kMachine);
   EXPECT_EQ(ParseKitCommandLine({L"check", L"b.json"}).bench_file, L"b.json");
   EXPECT_EQ(ParseKitCommandLine({L"default-bench"}).mode, KitMode::kDefaultBench);
+  c = ParseKitCommandLine({L"state", L"runs\\journal.state.json", L"/reset"});
+  EXPECT_EQ(c.mode, KitMode::kState);
+  EXPECT_EQ(c.state_file, L"runs\\journal.state.json");
+  EXPECT_TRUE(c.reset);
+  EXPECT_FALSE(ParseKitCommandLine({L"state", L"s.json"}).reset);
   EXPECT_EQ(ParseKitCommandLine({L"HELP"}).mode, KitMode::kHelp);
   EXPECT_EQ(ParseKitCommandLine({}).mode, KitMode::kUsage);
 }
@@ -51,6 +58,8 @@ TEST(KitCommandLineTest, SaysWhatIsWrong) {
       {{L"qualify", L"a.exe", L"--only", L"--list"}, L"--only needs a value"},
       {{L"qualify", L"a.exe", L"--per-user"}, L"\"--per-user\" is no option of qualify"},
       {{L"check"}, L"check takes one bench file"},
+      {{L"state"}, L"state takes one state file"},
+      {{L"check", L"b.json", L"--reset"}, L"\"--reset\" is no option of check"},
       {{L"register", L"--bench"}, L"--bench needs a value"},
       {{L"unregister", L"--bench", L"b.json"}, L"\"--bench\" is no option of unregister"},
       {{L"register", L"extra"}, L"unexpected argument \"extra\""},

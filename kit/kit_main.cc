@@ -21,6 +21,7 @@
 #include "lib/switch_output.h"
 #include "lib/wide_text.h"
 #include "qualify_command.h"
+#include "state_command.h"
 
 int main() {
   const std::vector<std::wstring> args = CommandLineArguments();
@@ -37,6 +38,8 @@ int main() {
     case KitMode::kDefaultBench:
       WriteText(OutputStream::kOut, DefaultBenchText());
       return 0;
+    case KitMode::kState:
+      return RunState(command.state_file, command.reset);
     case KitMode::kRegister:
       return RunRegistration(command.registration, simulator);
     case KitMode::kUnregister:

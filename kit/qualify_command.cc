@@ -9,6 +9,7 @@
 #include <optional>
 
 #include "bench/bench_file.h"
+#include "bench/bench_state.h"
 #include "bench/register_win.h"
 #include "carried_image.h"
 #include "catalogue.h"
@@ -155,6 +156,120 @@ struct Qualification {
   fs::path work;
 };
 
+// Waits (in steps of 100 ms) until every server process the journal names
+// has written its last line, and reads the journal then.
+constexpr int kServerEndWaits = 30;
+// A shared bench's server waits a while for another run before it ends.
+constexpr int kSharedServerEndWaits = 150;
+std::vector<nlohmann::json> AfterTheServers(const fs::path& journal, int waits) {
+  std::vector<nlohmann::json> lines = ReadJournalLines(journal);
+  for (int i = 0; i < waits && !ServersEnded(lines); ++i) {
+    Sleep(100);
+    lines = ReadJournalLines(journal);
+  }
+  return lines;
+}
+
+std::string FileText(const fs::path& path) {
+  std::vector<uint8_t> bytes;
+  std::string ignored;
+  ReadFileBytes(path, bytes, ignored);
+  return std::string(bytes.begin(), bytes.end());
+}
+
+std::function<bool(const std::string&, std::vector<uint8_t>&)> ArrayReader(const fs::path& folder) {
+  return [folder](const std::string& name, std::vector<uint8_t>& out) {
+    std::string ignored_error;
+    return name.find_first_of("\\/") == std::string::npos &&
+           ReadFileBytes(folder / fs::path(Wide(name)), out, ignored_error);
+  };
+}
+
+// Several runs against one shared bench: each group of runs started
+// together once the runs before have ended and the simulator has seen them
+// end; each run's own lines picked from the one journal by its client; the
+// devices' state read from the state file once the server has ended.
+ScenarioResult PlayShared(const Scenario& scenario, const Qualification& q, const std::wstring& program,
+                          const fs::path& bench_path, const fs::path& journal, ScenarioResult& result) {
+  const fs::path folder = journal.parent_path();
+  const fs::path state = fs::path(StatePathBesideJournal(journal.wstring()));
+  const std::vector<const RunSpec*> specs = RunsOf(scenario);
+  std::error_code ignored;
+  std::string error;
+  auto fail = [&](const std::string& why) {
+    result.differences.push_back(why);
+    return result;
+  };
+  std::vector<RunRecord> runs;
+  std::vector<fs::path> outputs;
+  const ULONGLONG began = GetTickCount64();
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    for (const fs::path& old : {journal, state, fs::path(state.wstring() + L".tmp")}) fs::remove(old, ignored);
+    if (!q.registration->Point(bench_path.wstring(), journal.wstring(), error)) return fail(error);
+    runs.assign(specs.size(), RunRecord());
+    outputs.clear();
+    std::vector<uint32_t> pids;
+    for (size_t first = 0; first < specs.size();) {
+      size_t end = first + 1;
+      while (end < specs.size() && specs[end]->together) ++end;
+      // "After": the server has seen the runs before end (their groups freed).
+      for (int i = 0; i < 100 && !RunsOver(ReadJournalLines(journal), pids); ++i) Sleep(100);
+      std::vector<StartedChild> children;
+      for (size_t i = first; i < end; ++i) {
+        outputs.push_back(folder / fs::path(specs.size() == 1 ? L"transcript.txt"
+                                                               : L"transcript-" + std::to_wstring(i + 1) + L".txt"));
+        runs[i].started = static_cast<int64_t>(std::time(nullptr));
+        children.push_back(StartProgram(program, folder.wstring(), specs[i]->typed, outputs[i].wstring(), true));
+        if (!children.back().run.started) {
+          for (StartedChild& started : children) {
+            if (started.process) TerminateProcess(started.process, 1);
+            if (started.process) AwaitProgram(started, 5, nullptr);
+          }
+          return fail("the program could not be started: " + children.back().run.error);
+        }
+      }
+      for (StartedChild& child : children) ResumeProgram(child);
+      for (size_t i = first; i < end; ++i) {
+        const std::string stop_at = specs[i]->stop_at;
+        const fs::path output = outputs[i];
+        std::function<bool()> stop_now;
+        if (!stop_at.empty()) stop_now = [&]() { return FileText(output).find(stop_at) != std::string::npos; };
+        const ChildRun child = AwaitProgram(children[i - first], scenario.timeout_s, g_cancel, stop_now);
+        if (child.cancelled) return fail("interrupted");
+        RunRecord& run = runs[i];
+        run.ended = static_cast<int64_t>(std::time(nullptr));
+        run.timed_out = child.timed_out;
+        run.stopped = child.stopped;
+        run.stopped_ms = child.stopped_ms;
+        run.exit_status = child.exit_code;
+        run.output = FileText(output);
+        pids.push_back(child.pid);
+      }
+      first = end;
+    }
+    const std::vector<nlohmann::json> lines = AfterTheServers(journal, kSharedServerEndWaits);
+    for (size_t i = 0; i < runs.size(); ++i) {
+      runs[i].journal = LinesOfRun(lines, pids[i]);
+      runs[i].read_array = ArrayReader(folder);
+    }
+    bool expects_calls = false;
+    for (const RunSpec* spec : specs) expects_calls = expects_calls || !spec->calls.empty();
+    const bool timed_out = std::any_of(runs.begin(), runs.end(), [](const RunRecord& r) { return r.timed_out; });
+    if (!lines.empty() || !expects_calls || timed_out) break;
+    if (attempt == 0) result.note = "played twice: the bench simulator did not start the first time";
+  }
+  result.seconds = static_cast<double>(GetTickCount64() - began) / 1000.0;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    result.transcript += specs.size() == 1 ? runs[i].output : "--- run " + std::to_string(i + 1) + " ---\n" + runs[i].output;
+  }
+  const nlohmann::json state_read = nlohmann::json::parse(FileText(state), nullptr, false);
+  result.differences =
+      FindScenarioDifferences(scenario, runs, state_read.is_discarded() ? nlohmann::json() : state_read, q.image);
+  result.kind = result.differences.empty() ? ResultKind::kPassed : ResultKind::kFailed;
+  if (program != q.played) fs::remove(fs::path(program), ignored);
+  return result;
+}
+
 ScenarioResult Play(const Scenario& scenario, const Qualification& q) {
   ScenarioResult result;
   result.scenario = &scenario;
@@ -191,6 +306,7 @@ ScenarioResult Play(const Scenario& scenario, const Qualification& q) {
     program = copy.wstring();
   }
   const fs::path journal = folder / "journal.jsonl";
+  if (bench.value("shared", false) == true) return PlayShared(scenario, q, program, bench_path, journal, result);
   const fs::path output = folder / "transcript.txt";
   RunRecord run;
   ChildRun child;
@@ -207,35 +323,37 @@ ScenarioResult Play(const Scenario& scenario, const Qualification& q) {
     run.timed_out = child.timed_out;
     run.stopped_ms = child.stopped_ms;
     run.exit_status = child.exit_code;
-    std::vector<uint8_t> bytes;
-    ReadFileBytes(output, bytes, error);
-    run.output.assign(bytes.begin(), bytes.end());
+    run.output = FileText(output);
     // The server ends once the tool has let go of it; its last lines follow.
-    run.journal = ReadJournalLines(journal);
-    for (int i = 0; i < 30 && !ServersEnded(run.journal); ++i) {
-      Sleep(100);
-      run.journal = ReadJournalLines(journal);
-    }
+    run.journal = AfterTheServers(journal, kServerEndWaits);
     if (MetTheBench(scenario, run)) break;
     if (attempt == 0) result.note = "played twice: the bench simulator did not start the first time";
   }
   result.seconds = child.seconds;
   result.transcript = run.output;
-  run.read_array = [&folder](const std::string& name, std::vector<uint8_t>& out) {
-    std::string ignored_error;
-    return name.find_first_of("\\/") == std::string::npos && ReadFileBytes(folder / fs::path(Wide(name)), out, ignored_error);
-  };
+  run.read_array = ArrayReader(folder);
   result.differences = FindDifferences(scenario, run, q.image);
   result.kind = result.differences.empty() ? ResultKind::kPassed : ResultKind::kFailed;
   if (program != q.played) fs::remove(fs::path(program), ignored);
   return result;
 }
 
+// What a scenario's runs end with: "PROGRAMMING SUCCESSFUL + COULD NOT
+// ...", a run stopped from outside by the text it is stopped at.
+std::string Outcomes(const Scenario& s) {
+  std::string text;
+  for (const RunSpec* run : RunsOf(s)) {
+    if (!text.empty()) text += " + ";
+    text += run->stop_at.empty() ? run->outcome : "stopped at \"" + run->stop_at + "\"";
+  }
+  return text;
+}
+
 int List(const std::vector<Scenario>& scenarios, const CarriedImage* image) {
   for (const Scenario& s : scenarios) {
     std::string why;
     const bool applies = !image || Applies(s, image->values, why);
-    Say(s.group + "/" + s.name + ": " + s.outcome + (applies ? "" : " (not applicable: " + why + ")") +
+    Say(s.group + "/" + s.name + ": " + Outcomes(s) + (applies ? "" : " (not applicable: " + why + ")") +
         (s.about.empty() ? "" : " - " + s.about));
   }
   Say(std::to_string(scenarios.size()) + " scenarios");

@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <map>
+#include <set>
 
 #include "model/outcomes.h"
 
@@ -38,12 +39,19 @@ std::string CoverageReport(const std::vector<ScenarioResult>& results, bool& com
   };
   std::map<std::string, Count> counts;
   for (const ScenarioResult& r : results) {
-    Count& c = counts[r.scenario->outcome];
-    if (r.kind == ResultKind::kPassed) ++c.passed;
-    if (r.kind == ResultKind::kFailed) ++c.failed;
-    if (r.kind == ResultKind::kNotApplicable) {
-      ++c.not_applicable;
-      if (c.why_not.empty()) c.why_not = r.why_not;
+    // A scenario of several runs reaches each of their outcomes.
+    std::set<std::string> outcomes;
+    for (const RunSpec* run : RunsOf(*r.scenario)) {
+      if (!run->outcome.empty()) outcomes.insert(run->outcome);
+    }
+    for (const std::string& outcome : outcomes) {
+      Count& c = counts[outcome];
+      if (r.kind == ResultKind::kPassed) ++c.passed;
+      if (r.kind == ResultKind::kFailed) ++c.failed;
+      if (r.kind == ResultKind::kNotApplicable) {
+        ++c.not_applicable;
+        if (c.why_not.empty()) c.why_not = r.why_not;
+      }
     }
   }
   std::string lines;

@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "bench/bench_state.h"
 #include "bench/classes_root_win.h"
 #include "bench/register_win.h"
 #include "journal_lines.h"
@@ -51,6 +52,22 @@ bool JournalEnded(const std::wstring& journal) {
   return false;
 }
 
+// A shared bench's server, still waiting a moment for another run before
+// it ends, is given every creation whatever the registration says now: a
+// server playing the bench registered before is let end first.
+void WaitForSharedServer(const RegisteredFiles& files) {
+  const std::wstring key = !files.state.empty()   ? files.state
+                           : files.journal.empty() ? files.bench
+                                                   : StatePathBesideJournal(files.journal);
+  if (key.empty()) return;
+  HANDLE lock = OpenMutexW(SYNCHRONIZE, FALSE, SharedBenchLockName(key).c_str());
+  if (!lock) return;
+  constexpr DWORD kSharedServerEndMs = 5000;
+  const DWORD got = WaitForSingleObject(lock, kSharedServerEndMs);
+  if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED) ReleaseMutex(lock);
+  CloseHandle(lock);
+}
+
 }  // namespace
 
 QualificationRegistration::QualificationRegistration(std::wstring simulator, std::wstring proxy)
@@ -75,6 +92,8 @@ bool QualificationRegistration::Prepare(std::string& error) {
   user_ = std::make_unique<RegistrationSnapshot>(TakeRegistrationSnapshot(*OpenClassesRoot(RegistrationScope::kUser)));
   machine_ = std::make_unique<RegistrationSnapshot>(
       TakeRegistrationSnapshot(*OpenClassesRoot(RegistrationScope::kMachine)));
+  for (RegistrationScope scope : {RegistrationScope::kUser, RegistrationScope::kMachine})
+    found_.push_back(RegisteredBenchAndJournal(*OpenClassesRoot(scope)));
   prepared_ = true;
   LeaveCriticalSection(&lock_);
   return true;
@@ -158,6 +177,7 @@ bool QualificationRegistration::Prove(const std::wstring& bench, const std::wstr
 }
 
 bool QualificationRegistration::RegisterAndProve(const std::wstring& folder, std::string& said, std::string& error) {
+  for (const RegisteredFiles& files : found_) WaitForSharedServer(files);
   const std::wstring bench = folder + L"\\proof-bench.json";
   const std::string proof = nlohmann::json{{"comment", "k27kit: the creation that proves the registration"},
                                            {"server_version", {{"major", kProofMajor}, {"minor", kProofMinor}}},
@@ -186,6 +206,9 @@ bool QualificationRegistration::RegisterAndProve(const std::wstring& folder, std
     root_.reset();
     LeaveCriticalSection(&lock_);
   }
+  // Under Wine the proof for this user started the machine's registration
+  // of before: a shared bench's server plays it for a moment still.
+  for (const RegisteredFiles& files : found_) WaitForSharedServer(files);
   const std::wstring machine_journal = folder + L"\\proof-machine.jsonl";
   if (!Register(RegistrationScope::kMachine, bench, machine_journal, written)) {
     error = "the simulator cannot be registered: for this user " + user_why + "; for every user it could not be "

@@ -14,6 +14,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "bench/registration.h"
 
@@ -51,6 +52,8 @@ class QualificationRegistration {
   CRITICAL_SECTION lock_;
   bool prepared_ = false, restored_ = false, user_root_existed_ = true;
   std::unique_ptr<RegistrationSnapshot> user_, machine_;
+  // The files registered before, for this user and for the machine.
+  std::vector<RegisteredFiles> found_;
   std::unique_ptr<ClassesRoot> root_;  // where the run registered
   RegistrationScope scope_ = RegistrationScope::kUser;
 };

@@ -1,6 +1,9 @@
 #include "verdict.h"
 
+#include <algorithm>
+#include <numeric>
 #include <optional>
+#include <set>
 
 #include "model/block_crc.h"
 #include "model/block_layout.h"
@@ -15,7 +18,7 @@ std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
 
 bool IsBookkeeping(const nlohmann::json& line) {
   const std::string op = line.value("op", "");
-  return op == "Start" || op == "Client" || op == "Exit";
+  return op == "Start" || op == "Client" || op == "Exit" || op == "RunEnd";
 }
 
 std::optional<int64_t> Status(const nlohmann::json& line) {
@@ -35,7 +38,7 @@ bool Failed(const nlohmann::json& line) {
 // and nothing after a step that did not succeed. Also that nothing reaches
 // the device before the code-programming interface is open, and nothing at
 // all before the outcome's stage allows it.
-void CheckDeviceOrder(const Scenario& scenario, const std::vector<nlohmann::json>& journal,
+void CheckDeviceOrder(const RunSpec& scenario, const std::vector<nlohmann::json>& journal,
                       std::vector<std::string>& out) {
   const model::Outcome* outcome = model::FindOutcome(scenario.outcome);
   if (outcome && outcome->stage == model::OutcomeStage::kImage && !journal.empty()) {
@@ -88,11 +91,13 @@ void CheckDeviceOrder(const Scenario& scenario, const std::vector<nlohmann::json
   }
 }
 
-void CompareTranscript(const Scenario& scenario, const RunRecord& run, const TemplateValues& values,
+void CompareTranscript(const RunSpec& scenario, const RunRecord& run, const TemplateValues& values,
                        std::vector<std::string>& out) {
   std::string problem;
   const std::vector<std::string> lines = TranscriptLines(run.output, problem);
-  if (!problem.empty()) out.push_back(problem);
+  // A run stopped mid-line ends without a line end.
+  const bool cut = run.stopped && problem == "the last line has no line end";
+  if (!problem.empty() && !cut) out.push_back(problem);
   const size_t n = std::max(lines.size(), scenario.transcript.size());
   for (size_t i = 0; i < n; ++i) {
     const std::string where = "transcript line " + std::to_string(i + 1) + ": ";
@@ -233,7 +238,7 @@ void CompareValue(const nlohmann::json& expected, const nlohmann::json& actual, 
   if (expected != actual) out.push_back(where + " is " + actual.dump() + ", expected " + expected.dump());
 }
 
-void CompareCalls(const Scenario& scenario, const RunRecord& run, const CarriedImage& image,
+void CompareCalls(const RunSpec& scenario, const RunRecord& run, const CarriedImage& image,
                   std::vector<std::string>& out) {
   nlohmann::json expected;
   std::string error;
@@ -249,6 +254,8 @@ void CompareCalls(const Scenario& scenario, const RunRecord& run, const CarriedI
   for (size_t i = 0; i < n; ++i) {
     const std::string where = "call " + std::to_string(i + 1);
     if (i >= expected.size()) {
+      // A call in flight when the run was stopped may still be answered.
+      if (run.stopped) return;
       out.push_back(where + ": expected no more calls, got " + actual[i].value("op", "?"));
       return;
     }
@@ -274,10 +281,10 @@ void CompareCalls(const Scenario& scenario, const RunRecord& run, const CarriedI
 
 // Where a run that never ended stood: what it last wrote and what last
 // reached the simulator, so that a hang can be placed without a re-run.
-std::string TimedOut(const Scenario& scenario, const RunRecord& run) {
+std::string TimedOut(int timeout_s, const RunRecord& run) {
   std::string problem;
   const std::vector<std::string> lines = TranscriptLines(run.output, problem);
-  std::string where = "no end within " + std::to_string(scenario.timeout_s) + " s: the run was stopped (";
+  std::string where = "no end within " + std::to_string(timeout_s) + " s: the run was stopped (";
   where += lines.empty() ? "it wrote nothing" : "its last line " + Quoted(lines.back());
   if (run.journal.empty()) return where + "; the simulator journaled nothing)";
   const nlohmann::json& last = run.journal.back();
@@ -324,18 +331,151 @@ bool MetTheBench(const Scenario& scenario, const RunRecord& run) {
 }
 
 std::vector<std::string> FindDifferences(const Scenario& scenario, const RunRecord& run, const CarriedImage& image) {
+  return FindRunDifferences(scenario, scenario.timeout_s, run, image);
+}
+
+std::vector<std::string> FindRunDifferences(const RunSpec& expected, int timeout_s, const RunRecord& run,
+                                            const CarriedImage& image) {
   std::vector<std::string> out;
-  if (run.timed_out) out.push_back(TimedOut(scenario, run));
+  if (run.timed_out) out.push_back(TimedOut(timeout_s, run));
   for (const nlohmann::json& line : run.journal) {
     if (line.value("op", "") == "Start" && line.contains("error")) {
       out.push_back("the simulator could not play the scenario's bench: " + line["error"].dump());
     }
   }
-  CheckDeviceOrder(scenario, run.journal, out);
-  CompareTranscript(scenario, run, image.values, out);
-  if (!run.timed_out && run.exit_status != scenario.status) {
-    out.push_back("exit status " + std::to_string(run.exit_status) + ", expected " + std::to_string(scenario.status));
+  if (!expected.stop_at.empty() && !run.stopped && !run.timed_out) {
+    out.push_back("the run ended by itself (exit status " + std::to_string(run.exit_status) + ") before its output held " +
+                  Quoted(expected.stop_at));
   }
-  CompareCalls(scenario, run, image, out);
+  CheckDeviceOrder(expected, run.journal, out);
+  CompareTranscript(expected, run, image.values, out);
+  if (!run.timed_out && !run.stopped && run.exit_status != expected.status) {
+    out.push_back("exit status " + std::to_string(run.exit_status) + ", expected " + std::to_string(expected.status));
+  }
+  CompareCalls(expected, run, image, out);
+  return out;
+}
+
+namespace {
+
+using RunKey = std::pair<int64_t, int64_t>;  // the server process, the run's number in it
+
+RunKey KeyOf(const nlohmann::json& line) {
+  const nlohmann::json& pid = line.value("pid", nlohmann::json());
+  const nlohmann::json& session = line.value("session", nlohmann::json());
+  return {pid.is_number_integer() ? pid.get<int64_t>() : -1, session.is_number_integer() ? session.get<int64_t>() : -1};
+}
+
+bool IsServerLine(const nlohmann::json& line) {
+  const std::string op = line.value("op", "");
+  return op == "Start" || op == "Exit";
+}
+
+// The runs a client's process made: named by its Client line; a run whose
+// client died before its first call, by its creation's caller (under Wine
+// the client; on Windows the COM service, never a run's).
+std::set<RunKey> RunsOfClient(const std::vector<nlohmann::json>& journal, uint32_t client_pid) {
+  std::set<RunKey> named, mine;
+  for (const nlohmann::json& line : journal) {
+    if (line.value("op", "") != "Client") continue;
+    named.insert(KeyOf(line));
+    if (line.value("client_pid", nlohmann::json()) == client_pid) mine.insert(KeyOf(line));
+  }
+  for (const nlohmann::json& line : journal) {
+    if (line.value("op", "") == "CreateInstance" && line.contains("session") && !named.count(KeyOf(line)) &&
+        line.value("caller_pid", nlohmann::json()) == client_pid)
+      mine.insert(KeyOf(line));
+  }
+  return mine;
+}
+
+}  // namespace
+
+std::vector<nlohmann::json> LinesOfRun(const std::vector<nlohmann::json>& journal, uint32_t client_pid) {
+  const std::set<RunKey> mine = RunsOfClient(journal, client_pid);
+  std::vector<nlohmann::json> lines;
+  for (const nlohmann::json& line : journal) {
+    const bool refused_creation = line.value("op", "") == "CreateInstance" && !line.contains("session") &&
+                                  line.value("caller_pid", nlohmann::json()) == client_pid;
+    if (IsServerLine(line) || refused_creation || (line.contains("session") && mine.count(KeyOf(line))))
+      lines.push_back(line);
+  }
+  return lines;
+}
+
+bool RunsOver(const std::vector<nlohmann::json>& journal, const std::vector<uint32_t>& client_pids) {
+  std::set<RunKey> over;
+  std::set<int64_t> servers_ended;
+  for (const nlohmann::json& line : journal) {
+    if (line.value("op", "") == "RunEnd") over.insert(KeyOf(line));
+    if (line.value("op", "") == "Exit" || line.value("crash", false)) servers_ended.insert(KeyOf(line).first);
+  }
+  for (uint32_t pid : client_pids) {
+    for (const RunKey& run : RunsOfClient(journal, pid)) {
+      if (!over.count(run) && !servers_ended.count(run.first)) return false;
+    }
+  }
+  return true;
+}
+
+std::vector<std::string> FindScenarioDifferences(const Scenario& scenario, const std::vector<RunRecord>& runs,
+                                                 const nlohmann::json& state, const CarriedImage& image) {
+  std::vector<std::string> out;
+  const std::vector<const RunSpec*> specs = RunsOf(scenario);
+  auto named = [&](size_t run, const std::string& difference) {
+    return specs.size() > 1 ? "run " + std::to_string(run + 1) + ": " + difference : difference;
+  };
+  for (size_t first = 0; first < specs.size() && first < runs.size();) {
+    size_t end = first + 1;
+    while (end < specs.size() && end < runs.size() && specs[end]->together) ++end;
+    // The expectation each run of the group is held to, in every order
+    // until one fits them all; the order they were listed in first.
+    std::vector<size_t> order(end - first);
+    std::iota(order.begin(), order.end(), first);
+    std::vector<std::string> first_order;
+    bool fits = false, tried = false;
+    do {
+      std::vector<std::string> found;
+      for (size_t i = first; i < end; ++i) {
+        for (const std::string& d : FindRunDifferences(*specs[order[i - first]], scenario.timeout_s, runs[i], image))
+          found.push_back(named(i, d));
+      }
+      if (!tried) first_order = found;
+      tried = true;
+      fits = found.empty();
+    } while (!fits && std::next_permutation(order.begin(), order.end()));
+    if (!fits) {
+      // As listed; said once that no other order fits either.
+      if (end - first > 1 && !first_order.empty()) {
+        first_order.front() += " (runs " + std::to_string(first + 1) + " to " + std::to_string(end) +
+                               " were started together: no order of their expectations fits them)";
+      }
+      out.insert(out.end(), first_order.begin(), first_order.end());
+    }
+    first = end;
+  }
+  if (scenario.devices_after.is_null()) return out;
+  nlohmann::json expected;
+  std::string error;
+  if (!ExpandJson(scenario.devices_after, image.values, expected, error)) {
+    out.push_back("the scenario's devices_after is wrong: " + error);
+    return out;
+  }
+  const nlohmann::json& devices = state.is_object() ? state.value("devices", nlohmann::json()) : nlohmann::json();
+  if (!devices.is_array()) {
+    out.push_back("the bench's state file holds no devices after the runs (" +
+                  (state.is_null() ? std::string("it was not written") : state.dump().substr(0, 200)) + ")");
+    return out;
+  }
+  for (size_t i = 0; i < expected.size(); ++i) {
+    const std::string where = "after the runs, device " + std::to_string(i + 1);
+    if (i >= devices.size()) {
+      out.push_back(where + ": not in the state file");
+      return out;
+    }
+    const size_t before = out.size();
+    CompareValue(expected[i], devices[i], where, RunRecord(), image, out);
+    if (out.size() != before) return out;
+  }
   return out;
 }

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "model/block_crc.h"
@@ -311,6 +312,138 @@ TEST(VerdictTest, ARunWhoseSimulatorNeverStartedDidNotMeetItsBench) {
     f.run.timed_out = row.timed_out;
     EXPECT_EQ(MetTheBench(row.scenario, f.run), row.met);
   }
+}
+
+// A shared bench's journal: two server processes (10, then 20), four
+// clients. Each line carries "seq" to name it.
+std::vector<nlohmann::json> SharedJournal() {
+  int seq = 0;
+  auto at = [&seq](int pid, nlohmann::json line) {
+    line["pid"] = pid;
+    line["seq"] = ++seq;
+    return line;
+  };
+  return {
+      at(10, {{"op", "Start"}}),                                                                    // 1
+      at(10, {{"op", "CreateInstance"}, {"session", 1}, {"caller_pid", 100}}),                      // 2
+      at(10, {{"op", "Client"}, {"session", 1}, {"client_pid", 100}}),                              // 3
+      at(10, {{"op", "CreateInstance"}, {"session", 2}, {"caller_pid", 4}}),                        // 4: COM's own
+      at(10, {{"op", "Client"}, {"session", 2}, {"client_pid", 200}}),                              // 5
+      at(10, {{"op", "GetVersion"}, {"session", 1}, {"client_pid", 100}}),                          // 6
+      at(10, {{"op", "GetVersion"}, {"session", 2}, {"client_pid", 200}}),                          // 7
+      at(10, {{"op", "RunEnd"}, {"session", 2}, {"reason", "released"}}),                           // 8
+      at(10, {{"op", "CreateInstance"}, {"caller_pid", 200}, {"hresult", "0x80040111"}}),           // 9: refused
+      at(10, {{"op", "RunEnd"}, {"session", 1}, {"reason", "client gone"}}),                        // 10
+      at(10, {{"op", "Exit"}, {"reason", "idle"}}),                                                 // 11
+      at(20, {{"op", "Start"}}),                                                                    // 12
+      at(20, {{"op", "CreateInstance"}, {"session", 1}, {"caller_pid", 300}}),                      // 13: died before a call
+      at(20, {{"op", "CreateInstance"}, {"session", 2}, {"caller_pid", 400}}),                      // 14
+      at(20, {{"op", "Client"}, {"session", 2}, {"client_pid", 400}}),                              // 15
+      at(20, {{"op", "RunEnd"}, {"session", 1}, {"reason", "creator gone"}}),                       // 16
+  };
+}
+
+std::vector<int> Seqs(const std::vector<nlohmann::json>& lines) {
+  std::vector<int> seqs;
+  for (const nlohmann::json& line : lines) seqs.push_back(line["seq"].get<int>());
+  return seqs;
+}
+
+TEST(VerdictTest, EachRunOfASharedBenchGetsItsOwnLines) {
+  const std::vector<nlohmann::json> journal = SharedJournal();
+  const std::vector<int> servers = {1, 11, 12};
+  struct Row {
+    uint32_t client;
+    std::vector<int> own;  // besides the servers' lines
+  };
+  for (const Row& row : {Row{100, {2, 3, 6, 10}}, Row{200, {4, 5, 7, 8, 9}}, Row{300, {13, 16}},
+                         Row{400, {14, 15}}, Row{4, {}}, Row{999, {}}}) {
+    SCOPED_TRACE(row.client);
+    std::vector<int> expected = row.own;
+    expected.insert(expected.end(), servers.begin(), servers.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(Seqs(LinesOfRun(journal, row.client)), expected);
+  }
+  EXPECT_TRUE(RunsOver(journal, {100, 200, 300, 999}));
+  EXPECT_FALSE(RunsOver(journal, {100, 400}));
+  // Until its RunEnd, a run is not over; its server's end ends it too.
+  std::vector<nlohmann::json> cut(journal.begin(), journal.begin() + 9);
+  EXPECT_TRUE(RunsOver(cut, {200}));
+  EXPECT_FALSE(RunsOver(cut, {100}));
+  cut.push_back({{"op", "Exit"}, {"pid", 10}});
+  EXPECT_TRUE(RunsOver(cut, {100}));
+}
+
+// Two runs started together on a shared bench: one programs, one is
+// refused at the group, either may be first.
+TEST(VerdictTest, RunsStartedTogetherMeetTheirExpectationsInAnyOrder) {
+  Scenario s = Programming();
+  s.name = "same-device";
+  RunSpec programs = s, refused;
+  refused.outcome = "COULD NOT ACQUIRE CODE PROGRAMMING GROUP AT DEVICE";
+  refused.status = 1;
+  refused.together = true;
+  refused.transcript = {"COULD NOT ACQUIRE CODE PROGRAMMING GROUP AT DEVICE", "Press space to exit"};
+  refused.calls = nlohmann::json::array({{{"op", "OpenCodeProgramming"}}, {{"op", "AcquireGroup"}, {"out", {{"status", 263}}}}});
+  s.runs = {programs, refused};
+  Fixture f;
+  RunRecord lost;
+  lost.exit_status = 1;
+  lost.output = "COULD NOT ACQUIRE CODE PROGRAMMING GROUP AT DEVICE\r\nPress space to exit\r\n";
+  lost.journal = {Line("OpenCodeProgramming", {{"reference", true}}), Line("AcquireGroup", {{"status", 263}})};
+  const nlohmann::json no_state;
+  EXPECT_EQ(FindScenarioDifferences(s, {f.run, lost}, no_state, f.image), std::vector<std::string>{});
+  EXPECT_EQ(FindScenarioDifferences(s, {lost, f.run}, no_state, f.image), std::vector<std::string>{});
+  // Both refused: no order fits; the differences in the order listed.
+  const std::vector<std::string> found = FindScenarioDifferences(s, {lost, lost}, no_state, f.image);
+  ASSERT_FALSE(found.empty());
+  EXPECT_EQ(found[0], "run 1: transcript line 1: expected \"k27prog - K27 firmware programmer\", got \"COULD NOT "
+                      "ACQUIRE CODE PROGRAMMING GROUP AT DEVICE\" (runs 1 to 2 were started together: no order of "
+                      "their expectations fits them)");
+  // Started one after the other, each is held to its own.
+  s.runs[1].together = false;
+  EXPECT_EQ(FindScenarioDifferences(s, {lost, f.run}, no_state, f.image).front(),
+            "run 1: transcript line 1: expected \"k27prog - K27 firmware programmer\", got \"COULD NOT ACQUIRE CODE "
+            "PROGRAMMING GROUP AT DEVICE\"");
+}
+
+TEST(VerdictTest, ARunStoppedFromOutsideIsCheckedAsFarAsItGot) {
+  RunSpec stopped = Programming();
+  stopped.outcome.clear();
+  stopped.stop_at = "erasing ... ";
+  stopped.transcript = {"k27prog - K27 firmware programmer", "Code flash erase ... erasing ... "};
+  stopped.calls = nlohmann::json::array({{{"op", "LoadProfile"}}, {{"op", "OpenCodeProgramming"}},
+                                         {{"op", "AcquireGroup"}}, {{"op", "EraseStart"}}});
+  Fixture f;
+  f.run.stopped = true;
+  f.run.exit_status = 1;
+  f.run.output = "k27prog - K27 firmware programmer\r\nCode flash erase ... erasing ... ";
+  // The poll it had made before it was stopped is answered all the same.
+  f.run.journal.resize(7);
+  EXPECT_EQ(FindRunDifferences(stopped, 60, f.run, f.image), std::vector<std::string>{});
+  f.run.stopped = false;
+  const std::vector<std::string> found = FindRunDifferences(stopped, 60, f.run, f.image);
+  ASSERT_FALSE(found.empty());
+  EXPECT_EQ(found.front(), "the run ended by itself (exit status 1) before its output held \"erasing ... \"");
+}
+
+TEST(VerdictTest, TheDevicesAfterTheRunsAreTheStateFilesSay) {
+  Scenario s = Programming();
+  s.runs = {s};
+  s.devices_after = {{{"serial", 42}, {"flash", "running"}, {"code_version", {"{code_size}", 0, 0}}}};
+  Fixture f;
+  const nlohmann::json state = {{"devices", {{{"serial", 42}, {"flash", "running"}, {"code_version", {256, 0, 0}},
+                                              {"changes", 4}}}}};
+  EXPECT_EQ(FindScenarioDifferences(s, {f.run}, state, f.image), std::vector<std::string>{});
+  nlohmann::json erased = state;
+  erased["devices"][0]["flash"] = "erased";
+  EXPECT_EQ(FindScenarioDifferences(s, {f.run}, erased, f.image),
+            std::vector<std::string>{"after the runs, device 1.flash is \"erased\", expected \"running\""});
+  EXPECT_EQ(FindScenarioDifferences(s, {f.run}, nlohmann::json(), f.image),
+            std::vector<std::string>{"the bench's state file holds no devices after the runs (it was not written)"});
+  erased["devices"] = nlohmann::json::array();
+  EXPECT_EQ(FindScenarioDifferences(s, {f.run}, erased, f.image),
+            std::vector<std::string>{"after the runs, device 1: not in the state file"});
 }
 
 TEST(VerdictTest, TranscriptLinesSplitAtCrlf) {

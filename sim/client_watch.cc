@@ -11,16 +11,6 @@ volatile HANDLE g_client = nullptr;
 volatile HANDLE g_creator = nullptr;
 volatile LONG g_reported_failure = 0;
 
-// The process behind the RPC call in progress on this thread, opened to be
-// waited on; null where the platform cannot tell, or for the server itself.
-HANDLE CallingProcess(RPC_STATUS& status, unsigned long& pid) {
-  pid = 0;
-  // A null binding means the call in progress on this thread.
-  status = I_RpcBindingInqLocalClientPID(nullptr, &pid);
-  if (status != RPC_S_OK || pid == 0 || pid == GetCurrentProcessId()) return nullptr;
-  return OpenProcess(SYNCHRONIZE, FALSE, pid);
-}
-
 // Stores `process` in `slot` unless another call got there first.
 bool Keep(volatile HANDLE& slot, HANDLE process) {
   if (InterlockedCompareExchangePointer(const_cast<PVOID*>(&slot), process, nullptr) != nullptr) {
@@ -31,6 +21,14 @@ bool Keep(volatile HANDLE& slot, HANDLE process) {
 }
 
 }  // namespace
+
+HANDLE OpenCallingProcess(RPC_STATUS& status, unsigned long& pid) {
+  pid = 0;
+  // A null binding means the call in progress on this thread.
+  status = I_RpcBindingInqLocalClientPID(nullptr, &pid);
+  if (status != RPC_S_OK || pid == 0 || pid == GetCurrentProcessId()) return nullptr;
+  return OpenProcess(SYNCHRONIZE, FALSE, pid);
+}
 
 HANDLE WatchChangedEvent() {
   static HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -44,7 +42,7 @@ void NoteCreatingProcess() {
   if (g_creator || g_client) return;
   RPC_STATUS status = RPC_S_OK;
   unsigned long pid = 0;
-  HANDLE process = CallingProcess(status, pid);
+  HANDLE process = OpenCallingProcess(status, pid);
   if (process && Keep(g_creator, process)) SetEvent(WatchChangedEvent());
 }
 
@@ -52,7 +50,7 @@ void NoteCallingClient() {
   if (g_client) return;
   RPC_STATUS status = RPC_S_OK;
   unsigned long pid = 0;
-  HANDLE process = CallingProcess(status, pid);
+  HANDLE process = OpenCallingProcess(status, pid);
   if (!process) {
     if (InterlockedExchange(&g_reported_failure, 1) == 0) {
       JournalWrite({{"op", "Client"}, {"client_pid", nullptr}, {"rpc_status", status}, {"reported_pid", pid}});

@@ -17,6 +17,12 @@
 // clean-up of a dead client's references ends the server instead.
 
 #include <windows.h>
+#include <rpc.h>
+
+// The process behind the RPC call in progress on this thread, opened to be
+// waited on, and its id; null where the platform cannot tell (with the
+// status), or for the server itself.
+HANDLE OpenCallingProcess(RPC_STATUS& status, unsigned long& pid);
 
 // From inside a call on a handed-out object: learns the calling process, once. Where the platform
 // cannot tell, the server goes on without it (it still ends when its

@@ -2,22 +2,29 @@
 #define K27_SIM_COM_OBJECT_H_
 
 // IUnknown for the simulator's objects: one interface each, counted so the
-// server knows when its client has let go of everything. An object no client
-// is ever given (HoldInterfaces) is not counted.
+// server knows when its client has let go of everything, and each owned by
+// the run (session) whose creation handed it out. An object no client is
+// ever given (HoldInterfaces) is not counted and belongs to no run.
 
 #include <objbase.h>
 
+#include <memory>
+
 #include "server_state.h"
+#include "sessions.h"
 
 enum class Counted { kYes, kNo };
 
 template <class Interface>
 class ComObject : public Interface {
  public:
-  explicit ComObject(Counted counted = Counted::kYes) : counted_(counted == Counted::kYes) {
+  explicit ComObject(std::shared_ptr<Session> session, Counted counted = Counted::kYes)
+      : session_(std::move(session)), counted_(counted == Counted::kYes) {
     if (counted_) ObjectCreated();
+    if (session_) SessionObjectMade(*session_);
   }
   virtual ~ComObject() {
+    if (session_) SessionObjectGone(*session_);
     if (counted_) ObjectDestroyed();
   }
   ComObject(const ComObject&) = delete;
@@ -40,7 +47,12 @@ class ComObject : public Interface {
     return static_cast<ULONG>(left);
   }
 
+ protected:
+  Session* session() const { return session_.get(); }
+  const std::shared_ptr<Session>& shared_session() const { return session_; }
+
  private:
+  const std::shared_ptr<Session> session_;
   const bool counted_;
   volatile LONG refs_ = 1;
 };

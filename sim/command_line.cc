@@ -15,7 +15,7 @@ std::wstring SwitchName(const std::wstring& arg) {
 
 bool IsKnownSwitch(const std::wstring& arg) {
   static const wchar_t* const kNames[] = {L"embedding", L"regserver", L"regserverperuser", L"unregserver",
-                                          L"unregserverperuser", L"bench", L"journal", L"force"};
+                                          L"unregserverperuser", L"bench", L"journal", L"state", L"force"};
   const std::wstring name = SwitchName(arg);
   for (const wchar_t* known : kNames) {
     if (name == known) return true;
@@ -26,8 +26,8 @@ bool IsKnownSwitch(const std::wstring& arg) {
 }  // namespace
 
 const char* UsageText() {
-  return "usage: k27sim /RegServer [/bench FILE] [/journal FILE] [/force]   register for every user\n"
-         "       k27sim /RegServerPerUser [/bench FILE] [/journal FILE] [/force]   register for this user\n"
+  return "usage: k27sim /RegServer [/bench FILE] [/journal FILE] [/state FILE] [/force]   register for every user\n"
+         "       k27sim /RegServerPerUser [/bench FILE] [/journal FILE] [/state FILE] [/force]   register for this user\n"
          "       k27sim /UnregServer | /UnregServerPerUser   remove that registration\n";
 }
 
@@ -49,10 +49,10 @@ SimCommand ParseCommandLine(const std::vector<std::wstring>& args) {
       mode_given = true;
       command.mode = name.rfind(L"un", 0) == 0 ? SimMode::kUnregister : SimMode::kRegister;
       command.scope = name.ends_with(L"peruser") ? RegistrationScope::kUser : RegistrationScope::kMachine;
-    } else if (name == L"bench" || name == L"journal") {
+    } else if (name == L"bench" || name == L"journal" || name == L"state") {
       // A switch where the file should be is a forgotten file, not a file.
       if (!has_value || args[i + 1].empty() || IsKnownSwitch(args[i + 1])) return Mistake(arg + L" needs a file");
-      std::wstring& value = name == L"bench" ? command.bench : command.journal;
+      std::wstring& value = name == L"bench" ? command.bench : name == L"journal" ? command.journal : command.state;
       if (!value.empty()) return Mistake(arg + L" given twice");
       value = args[++i];
     } else if (name == L"force") {
@@ -63,21 +63,21 @@ SimCommand ParseCommandLine(const std::vector<std::wstring>& args) {
       return Mistake(L"unknown switch " + arg);
     }
   }
-  const bool with_files = !command.bench.empty() || !command.journal.empty();
+  const bool with_files = !command.bench.empty() || !command.journal.empty() || !command.state.empty();
   if (help) {
     SimCommand usage;
     return usage;
   }
   if (!mode_given) {
     if (embedding) command.mode = SimMode::kServe;
-    else if (with_files || command.force) return Mistake(L"/bench, /journal and /force go with /RegServer");
+    else if (with_files || command.force) return Mistake(L"/bench, /journal, /state and /force go with /RegServer");
     return command;
   }
   if (embedding) return Mistake(L"-Embedding is for COM alone");
   if (command.mode != SimMode::kRegister && (with_files || command.force)) {
     // Unregistering removes what a simulator wrote and nothing else, so
     // there is nothing for /force to do there.
-    return Mistake(L"/bench, /journal and /force go with /RegServer or /RegServerPerUser only");
+    return Mistake(L"/bench, /journal, /state and /force go with /RegServer or /RegServerPerUser only");
   }
   return command;
 }

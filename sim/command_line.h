@@ -5,8 +5,8 @@
 // command line plus "-Embedding"; a person runs it with one of the switches
 // below. A switch starts with "/" or "-" and is not case-sensitive.
 //
-//   k27sim /RegServer [/bench FILE] [/journal FILE] [/force]
-//   k27sim /RegServerPerUser [/bench FILE] [/journal FILE] [/force]
+//   k27sim /RegServer [/bench FILE] [/journal FILE] [/state FILE] [/force]
+//   k27sim /RegServerPerUser [/bench FILE] [/journal FILE] [/state FILE] [/force]
 //   k27sim /UnregServer
 //   k27sim /UnregServerPerUser
 //   k27sim -Embedding     (as COM starts it; the bench and the journal

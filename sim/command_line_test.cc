@@ -47,6 +47,10 @@ TEST(CommandLineTest, Switches) {
     EXPECT_EQ(c.journal, row.journal);
     EXPECT_EQ(c.force, row.force);
   }
+  // A shared bench's state file, as a bench or a journal is given.
+  EXPECT_EQ(ParseCommandLine({L"/RegServer", L"/state", L"C:\\s.json"}).state, L"C:\\s.json");
+  EXPECT_NE(ParseCommandLine({L"/UnregServer", L"/state", L"C:\\s.json"}).error, L"");
+  EXPECT_NE(ParseCommandLine({L"/RegServer", L"/state", L"/force"}).error, L"");
 }
 
 // Each mistake is a usage error that names it, never a guess.

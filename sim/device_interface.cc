@@ -4,6 +4,7 @@
 #include "device_interface.h"
 
 #include "bench/response.h"
+#include "bench_memory.h"
 #include "com_object.h"
 #include "model/block_layout.h"
 #include "safe_arrays.h"
@@ -26,20 +27,31 @@ bool MayProgram(const BenchDevice& device, uint16_t identity) {
 
 class CodeProgramming : public ComObject<ICodeProgramming> {
  public:
-  explicit CodeProgramming(int device, Counted counted = Counted::kYes) : ComObject(counted), device_(device) {}
+  CodeProgramming(int device, std::shared_ptr<Session> session, Counted counted = Counted::kYes)
+      : ComObject(std::move(session), counted), device_(device) {}
 
-  HRESULT STDMETHODCALLTYPE Unused1() override { return PlaceholderCall("ICodeProgramming.Unused1"); }
+  HRESULT STDMETHODCALLTYPE Unused1() override { return PlaceholderCall("ICodeProgramming.Unused1", session()); }
 
   HRESULT STDMETHODCALLTYPE AcquireGroup(ULONG group_id, const GUID* group_uuid, ULONG* group_out,
                                          USHORT* status) override {
-    Call call(Op::kAcquireGroup,
-              {{"group_id", group_id}, {"group_uuid", group_uuid ? json(GuidText(*group_uuid)) : json(nullptr)}});
+    const std::string uuid = group_uuid ? GuidText(*group_uuid) : std::string();
+    // The run's UUID names its calls from here on, this one included.
+    if (group_uuid && State().shared) {
+      AcquireSRWLockExclusive(&session()->lock);
+      session()->group_uuid = uuid;
+      ReleaseSRWLockExclusive(&session()->lock);
+    }
+    Call call(Op::kAcquireGroup, {{"group_id", group_id}, {"group_uuid", group_uuid ? json(uuid) : json(nullptr)}},
+              session());
     if (!group_uuid || !group_out || !status) return call.Finish(E_POINTER);
     *group_out = 0;
     *status = 0;
     if (call.Failing()) return call.Finish(call.AnswerCode());
     uint16_t word = call.action().status;
     if (group_id != DeviceAt(device_).group_id) word = kStatusWrongGroup;
+    // On a shared bench the group is the device's lock against every other
+    // run: taken here unless another run holds it.
+    if (word == 0 && State().shared && !AcquireGroupFor(*session(), group_id, uuid)) word = kStatusGroupBusy;
     group_held_ = word == 0;
     *group_out = group_held_ ? 0x6000u + group_id : 0;
     *status = word;
@@ -47,32 +59,42 @@ class CodeProgramming : public ComObject<ICodeProgramming> {
   }
 
   HRESULT STDMETHODCALLTYPE EraseStart(ULONG first, ULONG second, USHORT* status) override {
-    Call call(Op::kEraseStart, {{"first", first}, {"second", second}});
+    Call call(Op::kEraseStart, {{"first", first}, {"second", second}}, session());
     if (!status) return call.Finish(E_POINTER);
     *status = 0;
     if (call.Failing()) return call.Finish(call.AnswerCode());
     uint16_t word = call.action().status;
-    if (!group_held_) word = kStatusGroupNotHeld;
+    const bool held = GroupHeld();
+    if (!held) word = kStatusGroupNotHeld;
     erase_ = word == 0 ? Erase::kDone : word == 17 ? Erase::kRunning : Erase::kNone;
+    if (held) Remember(call, Op::kEraseStart, [word](DeviceMemory& m) { return AfterEraseStart(m, word); });
     *status = word;
     return call.Finish(call.AnswerCode(), {{"status", word}});
   }
 
   HRESULT STDMETHODCALLTYPE ErasePoll(USHORT* status) override {
-    Call call(Op::kErasePoll, json::object());
+    Call call(Op::kErasePoll, json::object(), session());
     if (!status) return call.Finish(E_POINTER);
     *status = 0;
     if (call.Failing()) return call.Finish(call.AnswerCode());
     uint16_t word = call.action().status;
-    if (erase_ != Erase::kRunning) word = erase_ == Erase::kDone ? 0 : kStatusNoEraseRunning;
-    if (erase_ == Erase::kRunning) erase_ = word == 0 ? Erase::kDone : word == 17 ? Erase::kRunning : Erase::kNone;
+    if (!GroupHeld()) {
+      // A run that lost its group (its client gone) polls no erase.
+      word = kStatusGroupNotHeld;
+    } else if (erase_ != Erase::kRunning) {
+      word = erase_ == Erase::kDone ? 0 : kStatusNoEraseRunning;
+    } else {
+      erase_ = word == 0 ? Erase::kDone : word == 17 ? Erase::kRunning : Erase::kNone;
+      Remember(call, Op::kErasePoll, [word](DeviceMemory& m) { return AfterErasePoll(m, word); });
+    }
     *status = word;
     return call.Finish(call.AnswerCode(), {{"status", word}});
   }
 
   HRESULT STDMETHODCALLTYPE Program(ULONG address, ULONG length, LPSAFEARRAY code, USHORT* status) override {
     const ReceivedArray received = ReadSafeArray(code);
-    Call call(Op::kProgram, {{"address", address}, {"length", length}, {"code", DescribeReceived(received, "Program")}});
+    Call call(Op::kProgram, {{"address", address}, {"length", length}, {"code", DescribeReceived(received, "Program")}},
+              session());
     if (!status) return call.Finish(E_POINTER);
     *status = 0;
     if (call.Failing()) return call.Finish(call.AnswerCode());
@@ -82,36 +104,66 @@ class CodeProgramming : public ComObject<ICodeProgramming> {
       return call.Finish(E_INVALIDARG, {},
                          "the code must be a one-dimensional VT_UI1 array from index 0 of the length given");
     }
-    uint16_t word = call.action().status;
+    const uint16_t scripted = call.action().status;
+    uint16_t word = scripted;
     if (address != model::kCodeBase) word = kStatusBadAddress;
     if (erase_ != Erase::kDone) word = kStatusNotErased;
-    if (!group_held_) word = kStatusGroupNotHeld;
+    if (!GroupHeld()) word = kStatusGroupNotHeld;
+    // Only a program the device took changes it: refused for its order, it
+    // never started.
+    if (word == scripted) {
+      Remember(call, Op::kProgram, [word, &received](DeviceMemory& m) { return AfterProgram(m, word, received.data); });
+    }
     *status = word;
     return call.Finish(call.AnswerCode(), {{"status", word}});
   }
 
   HRESULT STDMETHODCALLTYPE Reset(USHORT* status) override {
-    Call call(Op::kReset, json::object());
+    Call call(Op::kReset, json::object(), session());
     if (!status) return call.Finish(E_POINTER);
     *status = 0;
     if (call.Failing()) return call.Finish(call.AnswerCode());
-    *status = call.action().status;
+    uint16_t word = call.action().status;
+    if (!GroupHeld()) {
+      word = kStatusGroupNotHeld;
+    } else {
+      Remember(call, Op::kReset, [word](DeviceMemory& m) { return AfterReset(m, word); });
+    }
+    *status = word;
     return call.Finish(call.AnswerCode(), {{"status", *status}});
   }
 
  private:
   enum class Erase { kNone, kRunning, kDone };
+
+  // Whether this run holds the device's programming group: on a shared
+  // bench as the group table says now (a run whose client is gone has lost
+  // it), else as this object acquired it.
+  bool GroupHeld() {
+    if (!State().shared) return group_held_;
+    return group_held_ && SessionHoldsGroup(*session(), DeviceAt(device_).group_id);
+  }
+
+  // A shared bench remembers what the device did; the state file's trouble
+  // is the journal's to tell.
+  void Remember(Call& call, Op op, const std::function<bool(DeviceMemory&)>& change) {
+    if (!State().shared) return;
+    const std::string error = ChangeDevice(static_cast<size_t>(device_), *session(), op, change);
+    if (!error.empty()) call.Note("state_error", error);
+  }
+
   int device_;
   bool group_held_ = false;
   Erase erase_ = Erase::kNone;
 };
 
 #define K27_PLACEHOLDER(n) \
-  HRESULT STDMETHODCALLTYPE Unused##n() override { return PlaceholderCall("IDeviceInterface.Unused" #n); }
+  HRESULT STDMETHODCALLTYPE Unused##n() override { return PlaceholderCall("IDeviceInterface.Unused" #n, session()); }
 
 class DeviceInterface : public ComObject<IDeviceInterface> {
  public:
-  explicit DeviceInterface(int device, Counted counted = Counted::kYes) : ComObject(counted), device_(device) {}
+  DeviceInterface(int device, std::shared_ptr<Session> session, Counted counted = Counted::kYes)
+      : ComObject(std::move(session), counted), device_(device) {}
 
   K27_PLACEHOLDER(1) K27_PLACEHOLDER(2) K27_PLACEHOLDER(3) K27_PLACEHOLDER(4) K27_PLACEHOLDER(5)
   K27_PLACEHOLDER(6) K27_PLACEHOLDER(7) K27_PLACEHOLDER(8) K27_PLACEHOLDER(9) K27_PLACEHOLDER(10)
@@ -122,7 +174,7 @@ class DeviceInterface : public ComObject<IDeviceInterface> {
 
   HRESULT STDMETHODCALLTYPE OpenCodeProgramming(USHORT scope, USHORT identity,
                                                 ICodeProgramming** programming) override {
-    Call call(Op::kOpenCodeProgramming, {{"scope", scope}, {"identity", identity}, {"device", device_}});
+    Call call(Op::kOpenCodeProgramming, {{"scope", scope}, {"identity", identity}, {"device", device_}}, session());
     if (!programming) return call.Finish(E_POINTER);
     *programming = nullptr;
     if (call.Failing()) return call.Finish(call.AnswerCode());
@@ -131,7 +183,7 @@ class DeviceInterface : public ComObject<IDeviceInterface> {
     if (scope != device.identity_scope || !MayProgram(device, identity)) {
       return call.Finish(E_ACCESSDENIED, {}, "that identity may not program this device");
     }
-    *programming = new CodeProgramming(device_);
+    *programming = new CodeProgramming(device_, shared_session());
     return call.Finish(call.AnswerCode(), {{"reference", true}});
   }
 
@@ -143,8 +195,14 @@ class DeviceInterface : public ComObject<IDeviceInterface> {
 
 }  // namespace
 
-IDeviceInterface* NewDeviceInterface(int device) { return new DeviceInterface(device); }
+IDeviceInterface* NewDeviceInterface(int device, std::shared_ptr<Session> session) {
+  return new DeviceInterface(device, std::move(session));
+}
 
-IUnknown* NewSpareDeviceInterface() { return static_cast<IDeviceInterface*>(new DeviceInterface(0, Counted::kNo)); }
+IUnknown* NewSpareDeviceInterface() {
+  return static_cast<IDeviceInterface*>(new DeviceInterface(0, nullptr, Counted::kNo));
+}
 
-IUnknown* NewSpareCodeProgramming() { return static_cast<ICodeProgramming*>(new CodeProgramming(0, Counted::kNo)); }
+IUnknown* NewSpareCodeProgramming() {
+  return static_cast<ICodeProgramming*>(new CodeProgramming(0, nullptr, Counted::kNo));
+}

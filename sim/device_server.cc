@@ -3,6 +3,7 @@
 #include <objbase.h>
 
 #include "bench/response.h"
+#include "bench_memory.h"
 #include "com_object.h"
 #include "device_interface.h"
 #include "k27server.h"
@@ -24,39 +25,32 @@ json NameOut(BSTR name) {
   return {{"name", Utf8(std::wstring(name, SysStringLen(name)))}};
 }
 
-// The device whose identities and names the server speaks of: the one last
-// asked for, else the first.
-const BenchDevice* NamingDevice() {
-  const ServerState& s = State();
-  if (s.identities_device >= 0) return &s.bench.devices[static_cast<size_t>(s.identities_device)];
-  return s.bench.devices.empty() ? nullptr : &s.bench.devices.front();
-}
-
 class DeviceServer : public ComObject<IDeviceServer> {
  public:
   using ComObject::ComObject;
 
-  HRESULT STDMETHODCALLTYPE Unused1() override { return PlaceholderCall("IDeviceServer.Unused1"); }
-  HRESULT STDMETHODCALLTYPE Unused2() override { return PlaceholderCall("IDeviceServer.Unused2"); }
-  HRESULT STDMETHODCALLTYPE Unused3() override { return PlaceholderCall("IDeviceServer.Unused3"); }
-  HRESULT STDMETHODCALLTYPE Unused4() override { return PlaceholderCall("IDeviceServer.Unused4"); }
-  HRESULT STDMETHODCALLTYPE Unused5() override { return PlaceholderCall("IDeviceServer.Unused5"); }
-  HRESULT STDMETHODCALLTYPE Unused6() override { return PlaceholderCall("IDeviceServer.Unused6"); }
+  HRESULT STDMETHODCALLTYPE Unused1() override { return PlaceholderCall("IDeviceServer.Unused1", session()); }
+  HRESULT STDMETHODCALLTYPE Unused2() override { return PlaceholderCall("IDeviceServer.Unused2", session()); }
+  HRESULT STDMETHODCALLTYPE Unused3() override { return PlaceholderCall("IDeviceServer.Unused3", session()); }
+  HRESULT STDMETHODCALLTYPE Unused4() override { return PlaceholderCall("IDeviceServer.Unused4", session()); }
+  HRESULT STDMETHODCALLTYPE Unused5() override { return PlaceholderCall("IDeviceServer.Unused5", session()); }
+  HRESULT STDMETHODCALLTYPE Unused6() override { return PlaceholderCall("IDeviceServer.Unused6", session()); }
 
   HRESULT STDMETHODCALLTYPE GetIdentities(USHORT scope, USHORT qualifier, ULONG a, ULONG b, ULONG c,
                                           LPSAFEARRAY* identities) override {
-    Call call(Op::kGetIdentities, {{"scope", scope}, {"qualifier", qualifier}, {"a", a}, {"b", b}, {"c", c}});
+    Call call(Op::kGetIdentities, {{"scope", scope}, {"qualifier", qualifier}, {"a", a}, {"b", b}, {"c", c}},
+              session());
     if (!identities) return call.Finish(E_POINTER);
     *identities = nullptr;
     if (call.Failing()) return call.Finish(call.AnswerCode());
-    ServerState& s = State();
+    const ServerState& s = State();
     int found = -1;
     for (size_t i = 0; i < s.bench.devices.size() && found < 0; ++i) {
       const BenchDevice& d = s.bench.devices[i];
       if (d.identity_scope == scope && d.identity_qualifier == qualifier) found = static_cast<int>(i);
     }
     if (found < 0) return call.Finish(kNotFound, {}, "no device with that identity scope and qualifier");
-    s.identities_device = found;
+    SetIdentitiesDevice(found);
     const ArrayContents list = IdentityList(s.bench.devices[static_cast<size_t>(found)]);
     HRESULT hr = S_OK;
     *identities = MakeSafeArray(list, &hr);
@@ -65,7 +59,7 @@ class DeviceServer : public ComObject<IDeviceServer> {
   }
 
   HRESULT STDMETHODCALLTYPE GetAccessLevelName(USHORT level, BSTR* name) override {
-    Call call(Op::kGetAccessLevelName, {{"level", level}});
+    Call call(Op::kGetAccessLevelName, {{"level", level}}, session());
     if (!name) return call.Finish(E_POINTER);
     *name = nullptr;
     if (call.Failing()) return call.Finish(call.AnswerCode());
@@ -79,7 +73,7 @@ class DeviceServer : public ComObject<IDeviceServer> {
   }
 
   HRESULT STDMETHODCALLTYPE GetIdentityName(USHORT kind, USHORT number, BSTR* name) override {
-    Call call(Op::kGetIdentityName, {{"kind", kind}, {"number", number}});
+    Call call(Op::kGetIdentityName, {{"kind", kind}, {"number", number}}, session());
     if (!name) return call.Finish(E_POINTER);
     *name = nullptr;
     if (call.Failing()) return call.Finish(call.AnswerCode());
@@ -99,7 +93,7 @@ class DeviceServer : public ComObject<IDeviceServer> {
 
   HRESULT STDMETHODCALLTYPE LoadProfile(LPSAFEARRAY profile) override {
     const ReceivedArray received = ReadSafeArray(profile);
-    Call call(Op::kLoadProfile, {{"profile", DescribeReceived(received, "LoadProfile")}});
+    Call call(Op::kLoadProfile, {{"profile", DescribeReceived(received, "LoadProfile")}}, session());
     if (call.Failing()) return call.Finish(call.AnswerCode());
     if (received.null) return call.Finish(E_POINTER);
     if (received.dims != 1 || received.vartype != VT_UI1 || received.lower_bound != 0) {
@@ -109,11 +103,12 @@ class DeviceServer : public ComObject<IDeviceServer> {
   }
 
   HRESULT STDMETHODCALLTYPE DetectDevices(LPSAFEARRAY* response) override {
-    Call call(Op::kDetectDevices, json::object());
+    Call call(Op::kDetectDevices, json::object(), session());
     if (!response) return call.Finish(E_POINTER);
     *response = nullptr;
     if (call.Failing()) return call.Finish(call.AnswerCode());
-    const ArrayContents contents = DetectResponse(State().bench);
+    // A shared bench lists its devices as the runs before left them.
+    const ArrayContents contents = DetectResponse(State().shared ? RememberedBench() : State().bench);
     HRESULT hr = S_OK;
     *response = MakeSafeArray(contents, &hr);
     if (FAILED(hr)) return call.Finish(hr);
@@ -123,7 +118,8 @@ class DeviceServer : public ComObject<IDeviceServer> {
 
   HRESULT STDMETHODCALLTYPE OpenDevice(ULONG locator, DeviceEndpoint endpoint, IDeviceInterface** device) override {
     Call call(Op::kOpenDevice,
-              {{"locator", locator}, {"endpoint_first", endpoint.first}, {"endpoint_second", endpoint.second}});
+              {{"locator", locator}, {"endpoint_first", endpoint.first}, {"endpoint_second", endpoint.second}},
+              session());
     if (!device) return call.Finish(E_POINTER);
     *device = nullptr;
     if (call.Failing()) return call.Finish(call.AnswerCode());
@@ -132,7 +128,7 @@ class DeviceServer : public ComObject<IDeviceServer> {
     for (size_t i = 0; i < devices.size(); ++i) {
       const BenchDevice& d = devices[i];
       if (d.locator == locator && d.endpoint_first == endpoint.first && d.endpoint_second == endpoint.second) {
-        *device = NewDeviceInterface(static_cast<int>(i));
+        *device = NewDeviceInterface(static_cast<int>(i), shared_session());
         return call.Finish(call.AnswerCode(), {{"reference", true}, {"device", i}});
       }
     }
@@ -140,7 +136,7 @@ class DeviceServer : public ComObject<IDeviceServer> {
   }
 
   HRESULT STDMETHODCALLTYPE GetVersion(USHORT* major, USHORT* minor) override {
-    Call call(Op::kGetVersion, json::object());
+    Call call(Op::kGetVersion, json::object(), session());
     if (!major || !minor) return call.Finish(E_POINTER);
     *major = 0;
     *minor = 0;
@@ -148,6 +144,23 @@ class DeviceServer : public ComObject<IDeviceServer> {
     *major = State().bench.version_major;
     *minor = State().bench.version_minor;
     return call.Finish(call.AnswerCode(), {{"major", *major}, {"minor", *minor}});
+  }
+
+ private:
+  // The device whose identities and names the server speaks of: the one the
+  // run asked for last, else the first.
+  const BenchDevice* NamingDevice() {
+    const std::vector<BenchDevice>& devices = State().bench.devices;
+    AcquireSRWLockShared(&session()->lock);
+    const int asked = session()->identities_device;
+    ReleaseSRWLockShared(&session()->lock);
+    if (asked >= 0) return &devices[static_cast<size_t>(asked)];
+    return devices.empty() ? nullptr : &devices.front();
+  }
+  void SetIdentitiesDevice(int device) {
+    AcquireSRWLockExclusive(&session()->lock);
+    session()->identities_device = device;
+    ReleaseSRWLockExclusive(&session()->lock);
   }
 };
 
@@ -167,7 +180,8 @@ class Factory : public IClassFactory {
   ULONG STDMETHODCALLTYPE Release() override { return 1; }
 
   HRESULT STDMETHODCALLTYPE CreateInstance(IUnknown* outer, REFIID riid, void** out) override {
-    Call call(Op::kCreateInstance, {{"iid", GuidText(riid)}, {"outer", outer != nullptr}});
+    const CreationInProgress creating;
+    Call call(Op::kCreateInstance, {{"iid", GuidText(riid)}, {"outer", outer != nullptr}}, nullptr);
     if (!out) return call.Finish(E_POINTER);
     *out = nullptr;
     if (!State().refusal.empty()) {
@@ -180,7 +194,10 @@ class Factory : public IClassFactory {
     if (call.Failing()) return call.Finish(call.AnswerCode());
     if (outer) return call.Finish(CLASS_E_NOAGGREGATION);
     if (call.NoReference()) return call.Finish(S_OK, {{"reference", false}});
-    DeviceServer* server = new DeviceServer;
+    // Each creation starts a run of its own.
+    const std::shared_ptr<Session> session = NewSession(call.TakeCreator());
+    call.BelongsTo(session.get());
+    DeviceServer* server = new DeviceServer(session);
     HRESULT hr = server->QueryInterface(riid, out);
     server->Release();
     if (FAILED(hr)) return call.Finish(hr);
@@ -209,7 +226,7 @@ void HoldInterfaces() {
     IUnknown* object;
     REFIID iid;
   } held[] = {{ServerFactory(), IID_IClassFactory},
-              {static_cast<IDeviceServer*>(new DeviceServer(Counted::kNo)), IID_IDeviceServer},
+              {static_cast<IDeviceServer*>(new DeviceServer(nullptr, Counted::kNo)), IID_IDeviceServer},
               {NewSpareDeviceInterface(), IID_IDeviceInterface},
               {NewSpareCodeProgramming(), IID_ICodeProgramming}};
   for (const Held& h : held) {

@@ -12,18 +12,9 @@ namespace {
 std::wstring g_path;  // as the Windows file calls take it, at any length
 std::wstring g_folder;  // with its trailing separator
 uint32_t g_sequence = 0;
-
-// Lines come from the calls' threads and from the thread that ends the
-// server (its Exit line): each is numbered and appended under this lock, so
-// no two share a number and the file holds them in their numbers' order.
-// Not the calls' own lock, which a call holds through its scripted delay:
-// a server whose client is gone ends at once.
-CRITICAL_SECTION* LineLock() {
-  static CRITICAL_SECTION lock;
-  static const bool ready = (InitializeCriticalSection(&lock), true);
-  (void)ready;
-  return &lock;
-}
+// Numbers and writes each line whole: calls served at once never share a
+// line, and the numbers follow the order the lines are written in.
+SRWLOCK g_lock = SRWLOCK_INIT;
 
 bool WriteAll(HANDLE file, const void* data, size_t size) {
   const char* bytes = static_cast<const char*>(data);
@@ -50,7 +41,7 @@ static bool JournalOn() { return !g_path.empty(); }
 
 void JournalWrite(nlohmann::json line) {
   if (!JournalOn()) return;
-  EnterCriticalSection(LineLock());
+  AcquireSRWLockExclusive(&g_lock);
   line["pid"] = GetCurrentProcessId();
   line["seq"] = ++g_sequence;
   // Milliseconds since 1970 (UTC): lines of several processes, and what the
@@ -68,7 +59,7 @@ void JournalWrite(nlohmann::json line) {
     WriteAll(file, text.data(), text.size());
     CloseHandle(file);
   }
-  LeaveCriticalSection(LineLock());
+  ReleaseSRWLockExclusive(&g_lock);
 }
 
 std::string JournalDump(const std::string& op, const uint8_t* data, size_t size) {

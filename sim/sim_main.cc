@@ -3,7 +3,8 @@
 // command_line.h); COM then starts it once per creation with the bench and
 // the journal written in its registration. It plays that bench (or its
 // own), journals every call, and ends itself when its client has let go of
-// everything or is gone.
+// everything or is gone. A shared bench is played by one process for every
+// creation instead (shared_server.h).
 //
 // It is a windowless program so that COM never opens a console window for
 // it; the switches a person runs print to the console or stream they were
@@ -18,6 +19,7 @@
 
 #include "bench/bench.h"
 #include "bench/bench_file.h"
+#include "bench/bench_state.h"
 #include "bench/classes_root_win.h"
 #include "bench/register_win.h"
 #include "bench/registration.h"
@@ -31,6 +33,7 @@
 #include "lib/wide_text.h"
 #include "server_objects.h"
 #include "server_state.h"
+#include "shared_server.h"
 
 namespace {
 
@@ -57,8 +60,8 @@ ServeDecision ServingDecision() {
 int Serve(const SimCommand& command) {
   // Started by COM, the bench and the journal are those its registration
   // names beside the command line; started by hand, those given.
-  RegisteredFiles files{command.bench, command.journal};
-  if (files.bench.empty() && files.journal.empty()) files = FilesOfThisServer();
+  RegisteredFiles files{command.bench, command.journal, command.state};
+  if (files.bench.empty() && files.journal.empty() && files.state.empty()) files = FilesOfThisServer();
   OpenJournal(files.journal);
   LoadBench(files.bench);
   const ServeDecision decision = ServingDecision();
@@ -69,6 +72,13 @@ int Serve(const SimCommand& command) {
   if (!State().bench_ok) start["error"] = State().bench_error;
   if (!decision.serve) start["refusing"] = Utf8(decision.reason);
   else if (!decision.reason.empty()) start["forced"] = Utf8(decision.reason);
+  // A shared bench remembers its devices where the registration says, or
+  // beside the journal.
+  if (State().shared) {
+    ServeShared(start, !files.state.empty()     ? files.state
+                       : files.journal.empty() ? L""
+                                               : StatePathBesideJournal(files.journal));
+  }
   JournalWrite(start);
 
   if (FAILED(CoInitializeEx(nullptr, COINIT_MULTITHREADED))) return 2;

@@ -186,7 +186,7 @@ def lines(text):
 
 def calls(result):
     """The server operations in the order the simulator saw them."""
-    return [e["op"] for e in result.journal if e["op"] not in ("Start", "Client", "Exit")]
+    return [e["op"] for e in result.journal if e["op"] not in ("Start", "Client", "Exit", "RunEnd")]
 
 
 def entry(result, op, index=0):

@@ -115,7 +115,7 @@ class QualifyTest(unittest.TestCase):
     def test_options(self):
         status, text, _ = qualify(tool_exe(), "--list")
         self.assertEqual(status, 0, text)
-        listed = re.findall(r"^(\w[\w.-]*)/([a-z0-9-]+): ([A-Z][^(\n]*?)(?: \(not applicable: .*\))?(?: - .*)?$", text,
+        listed = re.findall(r"^(\w[\w.-]*)/([a-z0-9-]+): ([A-Za-z][^(\n]*?)(?: \(not applicable: .*\))?(?: - .*)?$", text,
                             re.M)
         count = int(re.search(r"^(\d+) scenarios$", text, re.M).group(1))
         self.assertEqual(len(listed), count, text)

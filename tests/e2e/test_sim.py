@@ -1,6 +1,7 @@
 """The bench simulator as the tool meets it: the default bench, a server
-whose client is gone, and scripts/bench. (A server that dies inside a call
-is a scenario of the catalogue; no server registered, test_registration.)"""
+whose client is gone, a shared bench's state file, and scripts/bench. (A
+server that dies inside a call, and runs on a shared bench, are scenarios of
+the catalogue; no server registered, test_registration.)"""
 
 import json
 import os
@@ -9,7 +10,8 @@ import tempfile
 import time
 import unittest
 
-from k27e2e import PRESS_SPACE, PROMPT, REPO, calls, device, entry, lines, read_journal, run_in_terminal, run_tool
+from k27e2e import (PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, calls, device, entry, kit_exe, lines, read_journal,
+                    run_in_terminal, run_tool, run_wine, windows_paths)
 
 TYPE_42 = (PROMPT, "42\r")
 SPACE = (PRESS_SPACE, " ")
@@ -111,6 +113,71 @@ class ClientGoneTest(unittest.TestCase):
         self.assertGreaterEqual(exit_line["ms"], r.stopped_ms, r)
         # The creation never answered.
         self.assertEqual([e["op"] for e in read_journal(r.journal_path)], ["Start", "Exit"])
+
+
+class SharedBenchTest(unittest.TestCase):
+    def test_a_state_file_that_is_not_the_benchs_is_refused_and_left_alone(self):
+        work = tempfile.mkdtemp(prefix="k27e2e-shared-")
+        bench = os.path.join(work, "bench.json")
+        journal = os.path.join(work, "journal.jsonl")
+        state = os.path.join(work, "journal.state.json")
+        with open(bench, "w") as f:
+            json.dump({"shared": True, "devices": [device()]}, f)
+        state_win = windows_paths(state)[0]
+
+        def run(keys, refused=None):
+            r = run_tool(bench=bench, journal=journal, keys=keys)
+            # The server waits a second for another run; the next step
+            # must not meet it.
+            deadline = time.monotonic() + 15
+            while time.monotonic() < deadline:
+                ops = [e["op"] for e in read_journal(journal)]
+                if ops.count("Start") == ops.count("Exit"):
+                    break
+                time.sleep(0.1)
+            else:
+                self.fail("the shared server did not end: %s" % r)
+            if refused:
+                self.assertEqual(r.status, 1, r)
+                self.assertEqual(lines(r.transcript)[-2:], [SERVER_ERROR, PRESS_SPACE])
+                self.assertIn(refused, [e for e in read_journal(journal) if e["op"] == "Start"][-1]["error"])
+            return r
+
+        def kit_state(*more):
+            ran = run_wine(kit_exe(), "state", state_win, *more)
+            return ran.status, ran.out + ran.err
+
+        damaged = b'{"format": 1, "bench_sha256": "'
+        with open(state, "wb") as f:
+            f.write(damaged)
+        run([SPACE], refused="a damaged state file: not whole JSON")
+        with open(state, "rb") as f:
+            self.assertEqual(f.read(), damaged)
+        status, said = kit_state()
+        self.assertEqual(status, 1, said)
+        self.assertIn("not a whole state file", said)
+        status, said = kit_state("--reset")
+        self.assertEqual(status, 0, said)
+        self.assertFalse(os.path.exists(state))
+
+        r = run([TYPE_42, SPACE])
+        self.assertEqual(r.status, 0, r)
+        release = re.search(r"release (\d+)\.(\d+)\.(\d+)\(", r.transcript).groups()
+        with open(state) as f:
+            remembered = json.load(f)["devices"][0]
+        self.assertEqual((remembered["flash"], remembered["code_version"]), ("running", [int(n) for n in release]))
+        status, said = kit_state()
+        self.assertEqual(status, 0, said)
+        self.assertIn("device 1: serial 42, state 1200, code version %s.%s.%s, programmed" % release, said)
+
+        # The bench changed since: the state is another bench's.
+        with open(state, "rb") as f:
+            kept = f.read()
+        with open(bench, "w") as f:
+            json.dump({"shared": True, "devices": [device(label="Changed")]}, f)
+        run([SPACE], refused="the state file of another bench")
+        with open(state, "rb") as f:
+            self.assertEqual(f.read(), kept)
 
 
 class BenchScriptTest(unittest.TestCase):
