@@ -55,7 +55,7 @@ TEST(CommandLineTest, Switches) {
 
 // Each mistake is a usage error that names it, never a guess.
 TEST(CommandLineTest, MistakesAreNamed) {
-  const std::wstring with_registering = L"/bench, /journal and /force go with /RegServer";
+  const std::wstring with_registering = L"/bench, /journal, /state and /force go with /RegServer";
   struct Row {
     std::vector<std::wstring> args;
     std::wstring error;
@@ -68,6 +68,7 @@ TEST(CommandLineTest, MistakesAreNamed) {
       {{L"/UnregServerPerUser", L"/journal", L"j"}, with_registering + L" or /RegServerPerUser only"},
       {{L"/bench", L"b.json"}, with_registering},
       {{L"/force"}, with_registering},
+      {{L"/state", L"s.json"}, with_registering},
       {{L"/RegServer", L"-Embedding"}, L"-Embedding is for COM alone"},
       {{L"bench.json"}, L"unexpected argument \"bench.json\""},
       {{L"/RegServe"}, L"unknown switch /RegServe"},
