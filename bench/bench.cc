@@ -20,7 +20,7 @@ constexpr const char* kOpNames[] = {
 // Bounds no bench needs to pass; they keep a typo from asking for gigabytes.
 constexpr uint32_t kMaxElements = 16u << 20;
 constexpr uint32_t kMaxDelayMs = 600000;
-constexpr uint32_t kRecordSize = 1256;
+constexpr uint32_t kRecordSize = model::kDeviceRecordSize;
 
 [[noreturn]] void Fail(const std::string& path, const std::string& what) {
   throw BenchError(path + ": " + what);
@@ -263,7 +263,9 @@ BenchDevice ReadDevice(const json& v, const std::string& path, size_t index) {
       RecordPatch patch;
       patch.offset = static_cast<uint32_t>(ReadInteger(list[i]["offset"], Member(item, "offset"), 0, kRecordSize));
       patch.bytes = ReadHex(list[i]["hex"], Member(item, "hex"));
-      if (patch.bytes.size() > kRecordSize - patch.offset) Fail(item, "runs past the end of the 1256-byte record");
+      if (patch.bytes.size() > kRecordSize - patch.offset) {
+        Fail(item, "runs past the end of the " + std::to_string(kRecordSize) + "-byte record");
+      }
       d.patches.push_back(std::move(patch));
     }
   }

@@ -14,6 +14,8 @@
 #include <utility>
 #include <vector>
 
+#include "model/device_record.h"
+
 // The server operations a bench can script, creation included.
 enum class Op {
   kCreateInstance,
@@ -75,20 +77,8 @@ struct RecordPatch {
   std::vector<uint8_t> bytes;
 };
 
-struct BenchDevice {
-  uint32_t locator = 0;
-  uint32_t endpoint_first = 0;
-  uint16_t endpoint_second = 0;
-  uint32_t group_id = 0;
-  std::string family;
-  uint16_t boot_branch = 0;
-  uint16_t boot_version = 0;
-  uint16_t state = 0;
-  int32_t serial = 0;
-  uint16_t identity_scope = 0;
-  uint16_t identity_qualifier = 0;
-  uint16_t code_version[3] = {0, 0, 0};
-  std::string label;
+// The record's fields, then what the bench plays beside them.
+struct BenchDevice : model::DeviceFields {
   std::vector<RecordPatch> patches;  // raw bytes laid over the finished record
   std::vector<Identity> identities;
   ArrayShape identity_list;

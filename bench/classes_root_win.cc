@@ -4,8 +4,7 @@ namespace {
 
 class RegistryClassesRoot : public ClassesRoot {
  public:
-  RegistryClassesRoot(HKEY hive, std::wstring name, REGSAM view, std::wstring under = L"Software\\Classes\\")
-      : hive_(hive), name_(std::move(name)), view_(view), under_(std::move(under)) {}
+  RegistryClassesRoot(HKEY hive, std::wstring name, REGSAM view) : hive_(hive), name_(std::move(name)), view_(view) {}
 
   std::wstring Name() const override { return name_; }
 
@@ -85,7 +84,7 @@ class RegistryClassesRoot : public ClassesRoot {
   }
 
  private:
-  std::wstring Full(const std::wstring& key) const { return under_ + key; }
+  std::wstring Full(const std::wstring& key) const { return L"Software\\Classes\\" + key; }
 
   HKEY Open(const std::wstring& key, REGSAM access) {
     HKEY opened = nullptr;
@@ -96,14 +95,9 @@ class RegistryClassesRoot : public ClassesRoot {
   HKEY hive_;
   std::wstring name_;
   REGSAM view_;
-  std::wstring under_;
 };
 
 }  // namespace
-
-std::unique_ptr<ClassesRoot> OpenClassesAsComSeesThem() {
-  return std::make_unique<RegistryClassesRoot>(HKEY_CLASSES_ROOT, L"HKEY_CLASSES_ROOT", KEY_WOW64_64KEY, L"");
-}
 
 std::vector<std::unique_ptr<ClassesRoot>> OpenMachineClassesRoots() {
   std::vector<std::unique_ptr<ClassesRoot>> roots;

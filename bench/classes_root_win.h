@@ -14,12 +14,6 @@
 // in the 64-bit view or the 32-bit one (where 32-bit programs register).
 std::unique_ptr<ClassesRoot> OpenClassesRoot(RegistrationScope scope, bool view_32bit = false);
 
-// HKEY_CLASSES_ROOT, the classes as this process's COM looks them up: on
-// Windows the user's over the machine's (a client run elevated aside, for
-// which COM takes the machine's alone); under Wine the machine's alone, as
-// its COM reads them. Only read.
-std::unique_ptr<ClassesRoot> OpenClassesAsComSeesThem();
-
 // The machine's classes in both views: a 64-bit client activates a local
 // server registered in either.
 std::vector<std::unique_ptr<ClassesRoot>> OpenMachineClassesRoots();

@@ -1,5 +1,3 @@
-#include "bench/device_record.h"
-
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,6 +1,7 @@
 #include "bench/register_win.h"
 
 #include <windows.h>
+#include <aclapi.h>
 #include <shellapi.h>
 
 #include <string>
@@ -73,23 +74,91 @@ bool SameFile(const std::wstring& a, const std::wstring& b) {
          info[0].nFileIndexHigh == info[1].nFileIndexHigh && info[0].nFileIndexLow == info[1].nFileIndexLow;
 }
 
+// Wine, the lab the kit is tested in, names itself in ntdll; Windows does not.
+bool UnderWine() {
+  HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  return ntdll && GetProcAddress(ntdll, "wine_get_version");
+}
+
+// Whether this process runs above medium integrity: elevated, or a service.
+// When the level cannot be read it is taken as above, the side on which a
+// user's own values steer nothing.
+bool AboveMediumIntegrity() {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return true;
+  DWORD size = 0;
+  GetTokenInformation(token, TokenIntegrityLevel, nullptr, 0, &size);
+  std::vector<BYTE> label(size);
+  bool above = true;
+  if (size && GetTokenInformation(token, TokenIntegrityLevel, label.data(), size, &size)) {
+    PSID sid = reinterpret_cast<const TOKEN_MANDATORY_LABEL*>(label.data())->Label.Sid;
+    above = *GetSidSubAuthority(sid, *GetSidSubAuthorityCount(sid) - 1) > SECURITY_MANDATORY_MEDIUM_RID;
+  }
+  CloseHandle(token);
+  return above;
+}
+
+// Whether every user of the PC may create files in the folder, as a server
+// registered for every user runs as whoever runs the tool and writes its
+// journal and arrays there: judged by the access list, in its order, for the
+// groups every signed-in user belongs to. 1 yes, 0 no, or -1 with `error`.
+int EveryUserMayCreateFiles(const std::wstring& folder, DWORD& error) {
+  PACL dacl = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  error = GetNamedSecurityInfoW(PathForFileCalls(folder).c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr,
+                                nullptr, &dacl, nullptr, &descriptor);
+  if (error != ERROR_SUCCESS) return -1;
+  int answer = dacl ? 0 : 1;  // no access list at all lets everyone in
+  BYTE sids[4][SECURITY_MAX_SID_SIZE];
+  const WELL_KNOWN_SID_TYPE everyone[4] = {WinWorldSid, WinAuthenticatedUserSid, WinBuiltinUsersSid,
+                                           WinInteractiveSid};
+  for (int i = 0; i < 4; ++i) {
+    DWORD size = SECURITY_MAX_SID_SIZE;
+    CreateWellKnownSid(everyone[i], nullptr, sids[i], &size);
+  }
+  GENERIC_MAPPING files = {FILE_GENERIC_READ, FILE_GENERIC_WRITE, FILE_GENERIC_EXECUTE, FILE_ALL_ACCESS};
+  for (DWORD i = 0; dacl && i < dacl->AceCount; ++i) {
+    ACE_HEADER* ace = nullptr;
+    if (!GetAce(dacl, i, reinterpret_cast<void**>(&ace)) || (ace->AceFlags & INHERIT_ONLY_ACE)) continue;
+    if (ace->AceType != ACCESS_ALLOWED_ACE_TYPE && ace->AceType != ACCESS_DENIED_ACE_TYPE) continue;
+    // Both kinds lay out their mask and SID alike.
+    auto* entry = reinterpret_cast<ACCESS_ALLOWED_ACE*>(ace);
+    DWORD mask = entry->Mask;
+    MapGenericMask(&mask, &files);
+    bool theirs = false;
+    for (auto& sid : sids) theirs = theirs || EqualSid(&entry->SidStart, sid);
+    if (!theirs || !(mask & FILE_ADD_FILE)) continue;
+    // The first entry that speaks of it decides, as Windows reads the list.
+    answer = ace->AceType == ACCESS_ALLOWED_ACE_TYPE ? 1 : 0;
+    break;
+  }
+  LocalFree(descriptor);
+  return answer;
+}
+
+// What a registration for every user must say of its journal's folder.
+std::string JournalFolderNote(const std::wstring& folder) {
+  DWORD error = 0;
+  switch (EveryUserMayCreateFiles(folder, error)) {
+    case 0:
+      return "; note: not every user of this PC may create files in " + Utf8(folder) +
+             ": the server runs as whoever runs the tool, and the runs of those who may not write there leave no "
+             "journal";
+    case 1:
+      return "; note: every user of this PC may create files in " + Utf8(folder) +
+             ", so any of them can put a journal or array files there ahead of a run: for a journal no one else "
+             "can forge, choose a folder that only the bench's users may write";
+    default:
+      return "; note: who else may write in " + Utf8(folder) + " cannot be read: " + ErrorText(static_cast<long>(error));
+  }
+}
+
 int Refuse(const std::string& why) {
   WriteLine(OutputStream::kErr, "k27sim: not registered: " + why);
   return 1;
 }
 
 }  // namespace
-
-std::string TooLongToRegister(const std::wstring& simulator) {
-  if (simulator.size() > kLongestStartablePath) {
-    return Utf8(simulator) + " is " + std::to_string(simulator.size()) +
-           " characters long: COM starts no server from a path of " + std::to_string(kLongestStartablePath + 1) +
-           " characters or more; move the kit to a shorter folder";
-  }
-  return Utf8(simulator) + " is " + std::to_string(simulator.size()) +
-         " characters long and this volume keeps no short (8.3) name for it: COM starts no server from a command "
-         "line that long; move the kit to a shorter folder";
-}
 
 std::wstring ForeignRegistrationAnywhere() {
   for (RegistrationScope scope : {RegistrationScope::kMachine, RegistrationScope::kUser}) {
@@ -100,31 +169,55 @@ std::wstring ForeignRegistrationAnywhere() {
   return {};
 }
 
-std::wstring RegistrablePath(const std::wstring& full_path) {
-  if (full_path.size() <= kLongestServerPath) return full_path;
-  if (full_path.size() > kLongestStartablePath) return {};
-  const DWORD size = GetShortPathNameW(full_path.c_str(), nullptr, 0);
-  if (size == 0) return {};
-  std::wstring short_path(size, L'\0');
-  const DWORD length = GetShortPathNameW(full_path.c_str(), short_path.data(), size);
-  if (length == 0 || length >= size) return {};
-  short_path.resize(length);
-  return short_path.size() <= kLongestServerPath ? short_path : std::wstring();
+std::wstring RegistrablePath(const std::wstring& full_path, std::string& refusal) {
+  const std::string said = Utf8(full_path) + " is " + std::to_string(full_path.size()) + " characters long";
+  switch (RegisteredPathForm(full_path.size(), UnderWine())) {
+    case PathForm::kAsItIs:
+      return full_path;
+    case PathForm::kTooLong:
+      refusal = said + ": Windows starts no program, and loads no DLL, from a path of " +
+                std::to_string(kLongestStartablePath + 1) + " characters or more (" +
+                ErrorText(ERROR_FILENAME_EXCED_RANGE) + "); move the kit to a shorter folder";
+      return {};
+    case PathForm::kShortForm:
+      break;
+  }
+  const std::string wine = said + ": under Wine, whose COM starts no server from a command line of " +
+                           std::to_string(kLongestStartablePath + 1) +
+                           " characters or more (the path, its quotes and \" -Embedding\"), it is registered by its "
+                           "short (8.3) form, ";
+  std::wstring short_path(kLongestStartablePath + 1, L'\0');
+  const DWORD length = GetShortPathNameW(full_path.c_str(), short_path.data(), static_cast<DWORD>(short_path.size()));
+  if (length == 0) {
+    refusal = wine + "which cannot be had: " + ErrorText(static_cast<long>(GetLastError())) +
+              "; move the kit to a shorter folder";
+    return {};
+  }
+  // A short form never outgrows the long one; one that did not fit is no shorter.
+  short_path.resize(length < short_path.size() ? length : 0);
+  if (short_path.empty() || short_path.size() > kLongestWineServerPath) {
+    refusal = wine + "and this volume gives it none short enough; move the kit to a shorter folder";
+    return {};
+  }
+  return short_path;
 }
 
 RegisteredFiles FilesOfThisServer() {
   const std::wstring program = ThisProgram();
-  std::unique_ptr<ClassesRoot> classes = OpenClassesAsComSeesThem();
-  return ServedFiles({classes.get()}, [&](const std::wstring& registered) { return SameFile(registered, program); });
+  std::unique_ptr<ClassesRoot> user = OpenClassesRoot(RegistrationScope::kUser);
+  std::unique_ptr<ClassesRoot> machine = OpenClassesRoot(RegistrationScope::kMachine);
+  return ServedFiles(AboveMediumIntegrity(), *user, *machine,
+                     [&](const std::wstring& registered) { return SameFile(registered, program); });
 }
 
 int RunRegistration(const RegistrationRequest& command, const std::wstring& simulator) {
   RegistrationPaths paths;
   const std::wstring proxy = Folder(simulator) + L"\\" + kProxyFileName;
   if (!IsFile(proxy)) return Refuse(Utf8(proxy) + " is missing: k27ps.dll must sit beside k27sim.exe");
-  paths.exe = RegistrablePath(simulator);
-  paths.proxy = RegistrablePath(proxy);
-  if (paths.exe.empty() || paths.proxy.empty()) return Refuse(TooLongToRegister(simulator));
+  std::string refusal;
+  paths.exe = RegistrablePath(simulator, refusal);
+  if (!paths.exe.empty()) paths.proxy = RegistrablePath(proxy, refusal);
+  if (paths.exe.empty() || paths.proxy.empty()) return Refuse(refusal);
   if (!command.bench.empty()) {
     paths.bench = FullPath(command.bench);
     const BenchVerdict verdict = CheckBenchFile(paths.bench);
@@ -174,6 +267,7 @@ int RunRegistration(const RegistrationRequest& command, const std::wstring& simu
     line += "; forced over " + Utf8(foreign) + ": until this user's registration is removed, this user's runs "
             "reach the simulator instead";
   }
+  if (!paths.journal.empty() && command.scope == RegistrationScope::kMachine) line += JournalFolderNote(Folder(paths.journal));
   WriteLine(OutputStream::kOut, line);
   return 0;
 }

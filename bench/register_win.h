@@ -21,20 +21,15 @@ int RunUnregistration(const RegistrationRequest& command);
 // there is none.
 std::wstring ForeignRegistrationAnywhere();
 
-// The path as a registration gives it to COM: itself, or its short (8.3)
-// form once it is longer than kLongestServerPath; empty when it is longer
-// than kLongestStartablePath, or has no short form short enough (8.3 names
-// can be turned off on a Windows volume).
-std::wstring RegistrablePath(const std::wstring& full_path);
+// The path as a registration gives it to COM (RegisteredPathForm): itself,
+// or under Wine past its limit its short (8.3) form; empty, with why in
+// `refusal` (and the Windows error where one was met), when it cannot be
+// registered.
+std::wstring RegistrablePath(const std::wstring& full_path, std::string& refusal);
 
 // The bench and journal of the registration that COM started this server
-// by: the classes as COM sees them, when their registration names this very
-// program (ServedFiles).
+// by (ServedFiles), for this process's integrity level.
 struct RegisteredFiles;
 RegisteredFiles FilesOfThisServer();
-
-// Why the simulator at that path cannot be registered (RegistrablePath).
-std::string TooLongToRegister(const std::wstring& simulator);
-
 
 #endif  // K27_BENCH_REGISTER_WIN_H_

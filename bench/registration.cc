@@ -6,6 +6,7 @@
 #include <cwctype>
 
 #include "k27server.h"
+#include "lib/arguments.h"
 #include "lib/com_text.h"
 
 namespace {
@@ -103,11 +104,6 @@ std::wstring Text(ClassesRoot& root, const std::wstring& key, const std::wstring
   const std::optional<RegValue> value = root.Read(key, name);
   if (!value) return {};
   return ValueText(*value).value_or(L"(not text)");
-}
-
-std::wstring Lower(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
-  return text;
 }
 
 std::wstring FileName(const std::wstring& path) {
@@ -222,9 +218,11 @@ RegisteredFiles RegisteredBenchAndJournal(ClassesRoot& root) {
           Text(root, ServerKey(), kStateValueName)};
 }
 
-RegisteredFiles ServedFiles(const std::vector<ClassesRoot*>& roots,
+RegisteredFiles ServedFiles(bool above_medium_integrity, ClassesRoot& user, ClassesRoot& machine,
                             const std::function<bool(const std::wstring&)>& is_this_program) {
   const std::vector<Group> groups = Groups({});
+  std::vector<ClassesRoot*> roots = {&machine};
+  if (!above_medium_integrity) roots.insert(roots.begin(), &user);
   for (ClassesRoot* root : roots) {
     if (GroupHolding(*root, ServerClassGroup(groups)).holder != Holder::kSimulator) continue;
     if (is_this_program(CommandLineProgram(Text(*root, ServerKey() + L"\\LocalServer32"))))
@@ -414,6 +412,11 @@ ServeDecision DecideServing(ClassesRoot& user, const std::vector<ClassesRoot*>& 
   }
   if (!over.empty()) decision.reason = L"registered for this user with /force over " + over;
   return decision;
+}
+
+PathForm RegisteredPathForm(size_t length, bool under_wine) {
+  if (length > kLongestStartablePath) return PathForm::kTooLong;
+  return under_wine && length > kLongestWineServerPath ? PathForm::kShortForm : PathForm::kAsItIs;
 }
 
 std::wstring ServerCommandLine(const std::wstring& exe) {

@@ -38,6 +38,8 @@
 #include <string>
 #include <vector>
 
+#include "bench/proxy_class.h"
+
 // Machine-wide (every user; needs administrator rights on Windows) or the
 // current user's own classes.
 enum class RegistrationScope { kMachine, kUser };
@@ -95,7 +97,8 @@ class ClassesRoot {
 
 // A class or interface id as the registry names it: "{AF3D8AC6-...}".
 std::wstring RegistryGuid(const GUID& guid);
-constexpr wchar_t kProxyClassText[] = L"{5C7535A9-DB5A-4E1A-AAAA-6FB3215EE182}";
+constexpr GUID kProxyClass = K27_PROXY_CLASS;
+inline const std::wstring kProxyClassText = RegistryGuid(kProxyClass);
 constexpr wchar_t kClassDescription[] = L"K27 bench simulator (k27sim), not a device server";
 constexpr wchar_t kServerFileName[] = L"k27sim.exe";
 constexpr wchar_t kProxyFileName[] = L"k27ps.dll";
@@ -116,14 +119,20 @@ constexpr wchar_t kBenchValueName[] = L"k27sim bench";
 constexpr wchar_t kJournalValueName[] = L"k27sim journal";
 constexpr wchar_t kStateValueName[] = L"k27sim state";
 
-// The longest path registered as it is. Wine's COM starts no server whose
-// command line, with the " -Embedding" it adds, reaches 260 characters: a
-// longer path is registered in its short (8.3) form.
-constexpr size_t kLongestServerPath = 246;
+// Wine's COM starts no server whose command line, with the quotes and the
+// " -Embedding" it adds, reaches 260 characters: under Wine a longer path is
+// registered in its short (8.3) form. Windows documents no such limit.
+constexpr size_t kLongestWineServerPath = 246;
 // The longest path registered at all: neither Windows nor Wine starts a
 // program, or loads a proxy DLL, from a path of 260 characters or more
 // (Wine not even by its short form).
 constexpr size_t kLongestStartablePath = 259;
+
+// How a registration gives COM a program's path (the simulator's or its
+// proxy's): as it is wherever that starts, by its short form only under
+// Wine and past Wine's limit, or not at all.
+enum class PathForm { kAsItIs, kShortForm, kTooLong };
+PathForm RegisteredPathForm(size_t length, bool under_wine);
 
 struct RegistrationPaths {
   std::wstring exe;    // full path of k27sim.exe
@@ -146,11 +155,16 @@ struct RegisteredFiles {
 };
 RegisteredFiles RegisteredBenchAndJournal(ClassesRoot& root);
 
-// The files of the registration that started this server: of the first
-// root whose simulator registration names this very program
-// (`is_this_program` of its registered path). Empty when none does: a server
+// The files of the registration that COM started this server by. A server
+// whose process runs above medium integrity was started for an elevated
+// client, for which COM ignores the user's own classes: it reads the
+// machine's alone, so that a user's values never steer an elevated server.
+// Otherwise COM looked in the user's classes first, then the machine's. The
+// files are those of the first of these registrations that names this very
+// program (`is_this_program` of its registered path) in its LocalServer32:
+// never values without one beside them. Empty when none does: a server
 // started by hand plays the built-in bench.
-RegisteredFiles ServedFiles(const std::vector<ClassesRoot*>& roots,
+RegisteredFiles ServedFiles(bool above_medium_integrity, ClassesRoot& user, ClassesRoot& machine,
                             const std::function<bool(const std::wstring&)>& is_this_program);
 
 // A registration in the root that is not a simulator's, described for the

@@ -2,26 +2,25 @@
 
 #include <gtest/gtest.h>
 
-#include <cwctype>
 #include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "k27server.h"
+#include "lib/arguments.h"
 
 // Values as gtest shows them: type and text.
 void PrintTo(const RegValue& value, std::ostream* out) {
   const std::wstring text = ValueText(value).value_or(L"(binary)");
   *out << "type " << value.type << " \"" << std::string(text.begin(), text.end()) << "\"";
 }
+void PrintTo(const RegisteredFiles& files, std::ostream* out) {
+  *out << "bench \"" << std::string(files.bench.begin(), files.bench.end()) << "\", journal \""
+       << std::string(files.journal.begin(), files.journal.end()) << "\"";
+}
 
 namespace {
-
-std::wstring Lower(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
-  return text;
-}
 
 // A root of classes in memory. Keys and value names are not case-sensitive,
 // as in the registry; a write may be made to fail, for the undo.
@@ -285,31 +284,89 @@ TEST(RegistrationTest, AFailedWriteLeavesTheRootAsItWas) {
   }
 }
 
-TEST(RegistrationTest, AServerPlaysTheFilesOfTheRegistrationThatNamesIt) {
-  FakeRoot user, machine, vendor = VendorServer();
-  user.name = L"HKCU\\Software\\Classes";
-  RegistrationPaths here = Paths(L"C:\\user.json", L"C:\\user.jsonl");
-  RegistrationPaths elsewhere = Paths(L"C:\\machine.json");
-  elsewhere.exe = L"C:\\OTHER KIT\\k27sim.exe";
-  ASSERT_EQ(WriteRegistration(user, here), 0);
-  ASSERT_EQ(WriteRegistration(machine, elsewhere), 0);
-  auto named = [](const std::wstring& program) {
-    return [program](const std::wstring& registered) { return Lower(registered) == Lower(program); };
+// The files a server COM started plays: from the registration COM read, as
+// the server's integrity level tells it, never from a user's values beside
+// an elevated server or from a key that does not name the server itself.
+TEST(RegistrationTest, AServerPlaysTheFilesOfTheRegistrationComStartedItBy) {
+  const std::wstring kit = L"C:\\K27 kit\\bench-kit\\k27sim.exe";
+  const std::wstring other_kit = L"D:\\share\\k27sim.exe";
+  auto registered = [](FakeRoot& root, const std::wstring& exe, const std::wstring& bench, const std::wstring& journal) {
+    RegistrationPaths paths = Paths(bench, journal);
+    paths.exe = exe;
+    ASSERT_EQ(WriteRegistration(root, paths), 0);
   };
   struct Row {
     const char* what;
-    std::vector<ClassesRoot*> roots;
-    std::wstring program;
+    bool elevated;
+    std::function<void(FakeRoot& user, FakeRoot& machine)> arrange;
     RegisteredFiles files;
   } rows[] = {
-      {"the user's registration outranks the machine's", {&user, &machine}, here.exe, {L"C:\\user.json", L"C:\\user.jsonl"}},
-      {"one naming another program is passed over", {&user, &machine}, elsewhere.exe, {L"C:\\machine.json", L""}},
-      {"a device server's registration is never read", {&vendor, &machine}, L"C:\\Vendor\\devserver.exe", {}},
-      {"none names it: the built-in bench", {&user, &machine}, L"C:\\elsewhere\\k27sim.exe", {}},
+      {"elevated: the user's values, naming other files, are never read", true,
+       [&](FakeRoot& user, FakeRoot& machine) {
+         registered(user, kit, L"\\\\share\\theirs.json", L"C:\\Windows\\planted.jsonl");
+         registered(machine, kit, L"C:\\K27\\bench.json", L"C:\\K27\\runs\\j.jsonl");
+       },
+       {L"C:\\K27\\bench.json", L"C:\\K27\\runs\\j.jsonl"}},
+      {"elevated, registered for the user alone: started by hand, the built-in bench", true,
+       [&](FakeRoot& user, FakeRoot&) { registered(user, kit, L"C:\\user.json", L""); }, {}},
+      {"unelevated: the user's registration outranks the machine's", false,
+       [&](FakeRoot& user, FakeRoot& machine) {
+         registered(user, kit, L"C:\\user.json", L"C:\\user.jsonl");
+         registered(machine, kit, L"C:\\K27\\bench.json", L"");
+       },
+       {L"C:\\user.json", L"C:\\user.jsonl"}},
+      {"unelevated, the user's registration naming another program: its files are that one's", false,
+       [&](FakeRoot& user, FakeRoot& machine) {
+         registered(user, other_kit, L"C:\\user.json", L"C:\\user.jsonl");
+         registered(machine, kit, L"C:\\K27\\bench.json", L"");
+       },
+       {L"C:\\K27\\bench.json", L""}},
+      {"unelevated, the user's values without a LocalServer32 beside them", false,
+       [&](FakeRoot& user, FakeRoot& machine) {
+         user.Write(kServer, kBenchValueName, StringValue(L"C:\\user.json"));
+         user.Write(kServer, kJournalValueName, StringValue(L"C:\\user.jsonl"));
+         registered(machine, kit, L"C:\\K27\\bench.json", L"");
+       },
+       {L"C:\\K27\\bench.json", L""}},
+      {"a device server's registration is never read", false,
+       [&](FakeRoot&, FakeRoot& machine) {
+         machine = VendorServer();
+         machine.Write(kServer, kBenchValueName, StringValue(L"C:\\vendor.json"));
+       },
+       {}},
+      {"none names this program: the built-in bench", false,
+       [&](FakeRoot& user, FakeRoot& machine) {
+         registered(user, other_kit, L"C:\\user.json", L"");
+         registered(machine, other_kit, L"C:\\K27\\bench.json", L"");
+       },
+       {}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.what);
-    EXPECT_EQ(ServedFiles(row.roots, named(row.program)), row.files);
+    FakeRoot user, machine;
+    user.name = L"HKCU\\Software\\Classes";
+    row.arrange(user, machine);
+    const RegisteredFiles files = ServedFiles(row.elevated, user, machine, [&](const std::wstring& registered) {
+      return Lower(registered) == Lower(kit);
+    });
+    EXPECT_EQ(files, row.files);
+  }
+}
+
+// Under Wine a command line, with its quotes and " -Embedding", must stay
+// below 260 characters; on Windows only the path must.
+TEST(RegistrationTest, ThePathFormEachPlatformStarts) {
+  struct Row {
+    size_t length;
+    bool wine;
+    PathForm form;
+  } rows[] = {
+      {246, true, PathForm::kAsItIs},   {247, true, PathForm::kShortForm}, {259, true, PathForm::kShortForm},
+      {260, true, PathForm::kTooLong},  {246, false, PathForm::kAsItIs},   {247, false, PathForm::kAsItIs},
+      {259, false, PathForm::kAsItIs},  {260, false, PathForm::kTooLong},
+  };
+  for (const Row& row : rows) {
+    EXPECT_EQ(RegisteredPathForm(row.length, row.wine), row.form) << row.length << (row.wine ? " under Wine" : "");
   }
 }
 

@@ -2,8 +2,7 @@
 
 #include <algorithm>
 
-#include "bench/device_record.h"
-#include "image/byte_order.h"
+#include "model/device_record.h"
 
 static uint32_t ElementSize(uint16_t vartype) {
   switch (vartype) {
@@ -33,6 +32,14 @@ static ArrayContents ShapeArray(std::vector<uint8_t> natural, uint16_t natural_v
   return out;
 }
 
+std::vector<uint8_t> EncodeDeviceRecord(const BenchDevice& device) {
+  std::vector<uint8_t> record = model::EncodeDeviceRecord(device);
+  for (const RecordPatch& patch : device.patches) {
+    std::copy(patch.bytes.begin(), patch.bytes.end(), record.begin() + patch.offset);
+  }
+  return record;
+}
+
 ArrayContents DetectResponse(const Bench& bench) {
   std::vector<uint8_t> bytes;
   for (const BenchDevice& device : bench.devices) {
@@ -42,18 +49,16 @@ ArrayContents DetectResponse(const Bench& bench) {
   return ShapeArray(std::move(bytes), kVtUi1, bench.detect_response);
 }
 
-ArrayContents IdentityList(const BenchDevice& device) {
+std::vector<uint16_t> IdentityElements(const BenchDevice& device) {
+  if (device.identity_list.elements) return *device.identity_list.elements;
   std::vector<uint16_t> elements;
-  if (device.identity_list.elements) {
-    elements = *device.identity_list.elements;
-  } else {
-    for (const Identity& identity : device.identities) {
-      elements.push_back(identity.kind);
-      elements.push_back(identity.number);
-      elements.push_back(identity.level);
-    }
-  }
+  for (const Identity& i : device.identities) elements.insert(elements.end(), {i.kind, i.number, i.level});
+  return elements;
+}
+
+ArrayContents IdentityList(const BenchDevice& device) {
+  const std::vector<uint16_t> elements = IdentityElements(device);
   std::vector<uint8_t> bytes(elements.size() * 2);
-  for (size_t i = 0; i < elements.size(); ++i) WriteLittle16(bytes.data() + 2 * i, elements[i]);
+  for (size_t i = 0; i < elements.size(); ++i) model::PutLittle(bytes.data() + 2 * i, 2, elements[i]);
   return ShapeArray(std::move(bytes), kVtUi2, device.identity_list);
 }

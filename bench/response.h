@@ -18,10 +18,18 @@ struct ArrayContents {
   std::vector<uint8_t> data;  // count * ElementSize(vartype) bytes, little-endian
 };
 
+// A device's record: laid out as the server lays it out
+// (model/device_record.h), then the bench's patches laid over it.
+std::vector<uint8_t> EncodeDeviceRecord(const BenchDevice& device);
+
 // Every device record in order.
 ArrayContents DetectResponse(const Bench& bench);
 
-// The device's identity triples as 16-bit elements, or the shape's own.
+// The 16-bit elements of the device's identity list: its triples in order,
+// or the elements the bench gives instead.
+std::vector<uint16_t> IdentityElements(const BenchDevice& device);
+
+// Those elements as the server hands them out, in the shape's own form.
 ArrayContents IdentityList(const BenchDevice& device);
 
 #endif  // K27_BENCH_RESPONSE_H_

@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstdio>
 
-#include "run/utf8.h"
+#include "model/utf8.h"
 
 namespace {
 
@@ -72,7 +72,7 @@ DecodedText FromUtf16(std::string_view bytes, bool big_endian) {
     } else if (c >= 0xD800 && c <= 0xDFFF) {
       return Refuse(name + " with a surrogate out of its pair at byte " + std::to_string(at));
     }
-    AppendUtf8Character(text.utf8, c);
+    model::AppendUtf8(text.utf8, c);
   }
   return text;
 }

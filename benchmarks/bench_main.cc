@@ -48,25 +48,19 @@ class RatioReporter : public benchmark::ConsoleReporter {
   std::map<std::string, Kept> kept_;
 };
 
-struct Pair {
-  const char* tool;
-  const char* reference;
-};
-
-const Pair kPairs[] = {
-    {"BlockChecksum", "crc32"},
-    {"InflateImage", "uncompress"},
-    {"ValidateImage", "crc32+profile"},
-};
-
 }  // namespace
 
 int main(int argc, char** argv) {
   benchmark::Initialize(&argc, argv);
   if (benchmark::ReportUnrecognizedArguments(argc, argv)) return 1;
-  RegisterChecksumBenchmarks();
-  RegisterInflateBenchmarks();
-  RegisterValidateBenchmarks();
+  const BenchPair pairs[] = {ChecksumPair(), InflatePair(), ValidatePair()};
+  for (const BenchPair& pair : pairs) {
+    for (const BenchImage& image : BenchImages()) {
+      benchmark::RegisterBenchmark((std::string(pair.tool) + "/" + image.name).c_str(), pair.run_tool, &image);
+      benchmark::RegisterBenchmark((std::string(pair.reference) + "/" + image.name).c_str(), pair.run_reference,
+                                   &image);
+    }
+  }
   RatioReporter reporter(isatty(fileno(stdout)) ? benchmark::ConsoleReporter::OO_Defaults
                                                 : benchmark::ConsoleReporter::OO_Tabular);
   benchmark::RunSpecifiedBenchmarks(&reporter);
@@ -75,7 +69,7 @@ int main(int argc, char** argv) {
   // Time of the tool's operation over the reference's, over the same bytes.
   printf("\n%-14s %-14s %-8s %12s %12s %10s\n", "operation", "reference", "image", "tool MB/s", "zlib MB/s",
          "tool/zlib");
-  for (const Pair& pair : kPairs) {
+  for (const BenchPair& pair : pairs) {
     for (const BenchImage& image : BenchImages()) {
       const double tool = reporter.Seconds(std::string(pair.tool) + "/" + image.name);
       const double reference = reporter.Seconds(std::string(pair.reference) + "/" + image.name);

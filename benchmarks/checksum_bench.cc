@@ -23,9 +23,4 @@ void ZlibCrc32Over(benchmark::State& state, const BenchImage* image) {
 
 }  // namespace
 
-void RegisterChecksumBenchmarks() {
-  for (const BenchImage& image : BenchImages()) {
-    benchmark::RegisterBenchmark(("BlockChecksum/" + image.name).c_str(), BlockChecksumOver, &image);
-    benchmark::RegisterBenchmark(("crc32/" + image.name).c_str(), ZlibCrc32Over, &image);
-  }
-}
+BenchPair ChecksumPair() { return {"BlockChecksum", BlockChecksumOver, "crc32", ZlibCrc32Over}; }

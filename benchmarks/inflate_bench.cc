@@ -31,9 +31,4 @@ void UncompressOf(benchmark::State& state, const BenchImage* image) {
 
 }  // namespace
 
-void RegisterInflateBenchmarks() {
-  for (const BenchImage& image : BenchImages()) {
-    benchmark::RegisterBenchmark(("InflateImage/" + image.name).c_str(), InflateImageOf, &image);
-    benchmark::RegisterBenchmark(("uncompress/" + image.name).c_str(), UncompressOf, &image);
-  }
-}
+BenchPair InflatePair() { return {"InflateImage", InflateImageOf, "uncompress", UncompressOf}; }

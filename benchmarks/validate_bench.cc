@@ -41,9 +41,4 @@ void Crc32CodeAndProfile(benchmark::State& state, const BenchImage* image) {
 
 }  // namespace
 
-void RegisterValidateBenchmarks() {
-  for (const BenchImage& image : BenchImages()) {
-    benchmark::RegisterBenchmark(("ValidateImage/" + image.name).c_str(), ValidateImageOf, &image);
-    benchmark::RegisterBenchmark(("crc32+profile/" + image.name).c_str(), Crc32CodeAndProfile, &image);
-  }
-}
+BenchPair ValidatePair() { return {"ValidateImage", ValidateImageOf, "crc32+profile", Crc32CodeAndProfile}; }

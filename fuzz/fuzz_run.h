@@ -3,7 +3,8 @@
 
 // Runs stages of the tool over fuzzed bytes with a recording console and a
 // platform whose process end throws, ending what escapes a stage as the
-// driver does ("OUT OF MEMORY", "CODE DECOMPRESSION FAILED"), and checks
+// driver does ("OUT OF MEMORY", "CODE DECOMPRESSION FAILED", "INTERNAL
+// ERROR"), and checks
 // what holds for every run,
 // whatever the bytes: the run either proceeds, or ends through FatalExit
 // exactly once, with one message of the tool's table and that message's

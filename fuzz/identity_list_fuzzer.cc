@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "fuzz_run.h"
+#include "model/utf8.h"
 #include "run/console.h"
 #include "run/fatal_exit.h"
 #include "server/identity_choice.h"
@@ -77,34 +78,6 @@ uint16_t ChooseIdentity(const uint8_t* elements, size_t count, NamePool& names) 
   return choice.identity;
 }
 
-// The UTF-8 the console must show for a name in UTF-16: a surrogate pair is
-// one character, a surrogate without its partner is U+FFFD. Written apart
-// from the tool's own encoder, so that a fault there shows.
-void AppendExpectedUtf8(std::string& out, const std::u16string& units) {
-  for (size_t i = 0; i < units.size(); ++i) {
-    uint32_t c = units[i];
-    if (c >= 0xD800 && c <= 0xDFFF) {
-      const bool paired = c <= 0xDBFF && i + 1 < units.size() && units[i + 1] >= 0xDC00 && units[i + 1] <= 0xDFFF;
-      c = paired ? 0x10000 + ((c - 0xD800) << 10) + (units[++i] - 0xDC00) : 0xFFFD;
-    }
-    if (c < 0x80) {
-      out += static_cast<char>(c);
-    } else if (c < 0x800) {
-      out += static_cast<char>(0xC0 | (c >> 6));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else if (c < 0x10000) {
-      out += static_cast<char>(0xE0 | (c >> 12));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    } else {
-      out += static_cast<char>(0xF0 | (c >> 18));
-      out += static_cast<char>(0x80 | ((c >> 12) & 0x3F));
-      out += static_cast<char>(0x80 | ((c >> 6) & 0x3F));
-      out += static_cast<char>(0x80 | (c & 0x3F));
-    }
-  }
-}
-
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
@@ -137,9 +110,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       const uint16_t level = static_cast<uint16_t>(t[4] | (t[5] << 8));
       const std::optional<std::u16string> who = pool.Next(), how = pool.Next();
       shown += "Access as ";
-      AppendExpectedUtf8(shown, who.value_or(u""));
+      // The names' UTF-8 from the model's encoder, not the tool's.
+      shown += model::Utf8FromUtf16(who.value_or(u""));
       shown += " : ";
-      AppendExpectedUtf8(shown, how.value_or(u""));
+      shown += model::Utf8FromUtf16(how.value_or(u""));
       shown += "\n";
       if (level == 0) {
         // Identity 0 wherever it stands, else the first with access.

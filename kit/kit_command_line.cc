@@ -1,13 +1,10 @@
 #include "kit_command_line.h"
 
-#include <cwctype>
+#include "lib/arguments.h"
 
 namespace {
 
-std::wstring Lower(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
-  return text;
-}
+constexpr auto Mistake = &CommandMistake<KitCommand>;
 
 bool IsOption(const std::wstring& name) {
   static const wchar_t* const kNames[] = {L"junit", L"keep",  L"only",    L"catalogue", L"list",  L"stop-at-first-failure",
@@ -26,12 +23,6 @@ std::wstring OptionName(const std::wstring& arg) {
   if (arg.size() > 2 && arg.compare(0, 2, L"--") == 0) return Lower(arg.substr(2));
   if (arg.size() > 1 && arg[0] == L'/' && IsOption(Lower(arg.substr(1)))) return Lower(arg.substr(1));
   return {};
-}
-
-KitCommand Mistake(const std::wstring& what) {
-  KitCommand command;
-  command.error = what;
-  return command;
 }
 
 }  // namespace

@@ -28,7 +28,7 @@
 int main() {
   const std::vector<std::wstring> args = CommandLineArguments();
   const KitCommand command = ParseKitCommandLine(args);
-  const std::wstring simulator = Folder(ThisProgram()) + L"\\k27sim.exe";
+  const std::wstring simulator = Folder(ThisProgram()) + L"\\" + kServerFileName;
   switch (command.mode) {
     case KitMode::kQualify:
       return RunQualify(command);

@@ -395,8 +395,8 @@ int RunQualify(const KitCommand& command) {
     return List(listed, command.program.empty() ? nullptr : &q.image);
   }
 
-  const std::wstring simulator = kit + L"\\k27sim.exe";
-  const std::wstring proxy = kit + L"\\k27ps.dll";
+  const std::wstring simulator = kit + L"\\" + kServerFileName;
+  const std::wstring proxy = kit + L"\\" + kProxyFileName;
   for (const std::wstring& needed : {simulator, proxy}) {
     if (GetFileAttributesW(needed.c_str()) == INVALID_FILE_ATTRIBUTES)
       return Refuse(Utf8(needed) + " is missing: k27kit.exe, k27sim.exe and k27ps.dll sit together");
@@ -439,11 +439,11 @@ int RunQualify(const KitCommand& command) {
     Say("k27kit: its path is too long for Windows to start it from: played from a copy of the same bytes, " +
         PathText(copy));
   }
-  // Registered as COM starts it: by the short form of a long path.
-  const std::wstring registered_simulator = RegistrablePath(simulator);
-  const std::wstring registered_proxy = RegistrablePath(proxy);
-  if (registered_simulator.empty() || registered_proxy.empty())
-    return Refuse("not qualifying: " + TooLongToRegister(simulator));
+  // Registered as COM starts it (under Wine by the short form of a long path).
+  std::string refusal;
+  const std::wstring registered_simulator = RegistrablePath(simulator, refusal);
+  const std::wstring registered_proxy = registered_simulator.empty() ? L"" : RegistrablePath(proxy, refusal);
+  if (registered_simulator.empty() || registered_proxy.empty()) return Refuse("not qualifying: " + refusal);
   QualificationRegistration registration(registered_simulator, registered_proxy);
   q.registration = &registration;
   if (!registration.Prepare(error)) return Refuse("not qualifying on this PC: " + error);

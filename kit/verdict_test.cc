@@ -6,6 +6,7 @@
 #include <map>
 
 #include "model/block_crc.h"
+#include "model/block_layout.h"
 
 namespace {
 
@@ -16,7 +17,7 @@ CarriedImage Image() {
   CarriedImage image;
   image.code.resize(256);
   for (size_t i = 0; i < image.code.size(); ++i) image.code[i] = static_cast<uint8_t>(i * 7 + 3);
-  for (size_t i = 52; i < 56; ++i) image.code[i] = 0;
+  model::PutBig(image.code.data() + model::kTimeStampAt, 4, 0);
   image.profile_offset = 100;
   image.profile_size = 64;
   model::SealBlock(image.code.data(), image.code.size());
@@ -29,7 +30,7 @@ CarriedImage Image() {
 // The code block as the tool must send it: stamped with `stamp`, sealed.
 std::vector<uint8_t> Stamped(const CarriedImage& image, uint32_t stamp) {
   std::vector<uint8_t> code = image.code;
-  for (int i = 0; i < 4; ++i) code[52 + i] = static_cast<uint8_t>(stamp >> (24 - 8 * i));
+  model::PutBig(code.data() + model::kTimeStampAt, 4, stamp);
   model::SealBlock(code.data(), code.size());
   return code;
 }
@@ -171,7 +172,7 @@ TEST(VerdictTest, EachFaultIsNamedFirst) {
        [](Fixture& f) {
          auto& code = f.files["Program-1.bin"];
          const uint32_t stamp = kRunStart + 1;
-         for (int i = 0; i < 4; ++i) code[52 + i] = static_cast<uint8_t>(stamp >> (8 * i));
+         for (int i = 0; i < 4; ++i) code[model::kTimeStampAt + i] = static_cast<uint8_t>(stamp >> (8 * i));
          model::SealBlock(code.data(), code.size());
        },
        "call 6 (Program) args.code: time stamp 0x41C33369 (1103311721) is not the time of the run (1765000000 to "

@@ -13,6 +13,9 @@ namespace model {
 
 uint32_t BlockCrc(const uint8_t* data, size_t size);
 
+// The checksum of the nine bytes "123456789", as CRC-32/BZIP2 is published.
+constexpr uint32_t kCrcCheckValue = 0xFC891918;
+
 // Stores in the last four bytes of the block the checksum of those before.
 void SealBlock(uint8_t* block, size_t size);
 

@@ -1,9 +1,12 @@
 """The second model of what k27prog does, for the Python scripts and tests
 (the end-to-end tests, fuzz/make_seeds.py, the release script): the same
 facts as the C++ model beside it (model/*.h), written apart from the tool's
-sources so that what checks the tool does not share its faults."""
+sources so that what checks the tool does not share its faults
+(tests/e2e/test_docs.py holds the two models to each other)."""
 
 import json
+import os
+import re
 
 # --- the blocks' layout ------------------------------------------------------
 # Big-endian fields; the profile block lies inside the code block where the
@@ -67,6 +70,18 @@ def seal(block, start=0, length=None):
     if length is None:
         length = len(block) - start
     block[start + length - 4:start + length] = block_crc(block[start:start + length - 4]).to_bytes(4, "big")
+
+
+# --- the outcomes ------------------------------------------------------------
+# The C++ model's table (outcomes.cc beside this file), read rather than
+# written again.
+
+def outcomes():
+    """(message, status, whether a run can reach it) of every end of a run,
+    in the order a run can reach them."""
+    with open(os.path.join(os.path.dirname(os.path.abspath(__file__)), "outcomes.cc")) as f:
+        rows = re.findall(r'^\s*\{"([A-Z][^"]+)", (\d+), S::k\w+, (nullptr|k\w+)\},$', f.read(), re.M)
+    return [(message, int(status), why_not == "nullptr") for message, status, why_not in rows]
 
 
 # --- the simulator's journal -----------------------------------------------

@@ -7,6 +7,7 @@
 #include "model/block_crc.h"
 #include "model/block_layout.h"
 #include "model/journal.h"
+#include "model/utf8.h"
 #include "model/zlib_streams.h"
 
 namespace {
@@ -24,7 +25,8 @@ Bytes Inflated(const Bytes& stream) {
 const uint8_t* Ascii(const char* text) { return reinterpret_cast<const uint8_t*>(text); }
 
 TEST(ModelTest, ChecksumsGiveTheirCheckValues) {
-  EXPECT_EQ(model::BlockCrc(Ascii("123456789"), 9), 0xFC891918u);  // CRC-32/BZIP2
+  EXPECT_EQ(model::BlockCrc(Ascii("123456789"), 9), model::kCrcCheckValue);
+  EXPECT_EQ(model::kCrcCheckValue, 0xFC891918u);  // CRC-32/BZIP2's published check value
   EXPECT_EQ(model::Adler32(Ascii("Wikipedia"), 9), 0x11E60398u);
   Bytes block = {1, 2, 3, 4, 5, 6, 7, 8};
   model::SealBlock(block.data(), block.size());
@@ -95,6 +97,22 @@ TEST(ModelTest, JournalLinesAsFarAsWritten) {
   EXPECT_EQ(lines[0]["op"], "Start");
   EXPECT_EQ(lines[1]["op"], "(unreadable journal line)");
   EXPECT_TRUE(model::ParseJournal("").empty());
+}
+
+TEST(ModelTest, Utf8OfUtf16) {
+  // The Unicode standard's own examples, and what stands for a stray surrogate.
+  const struct {
+    std::u16string units;
+    const char* utf8;
+  } rows[] = {
+      {u"A\u00E9\u20AC", "A\xC3\xA9\xE2\x82\xAC"},
+      {{0xD800, 0xDF48}, "\xF0\x90\x8D\x88"},                      // U+10348
+      {{0xDBFF, 0xDFFF}, "\xF4\x8F\xBF\xBF"},                      // U+10FFFF
+      {{0xD800, u'x'}, "\xEF\xBF\xBDx"},                           // a lead without its trail
+      {{0xDC00, 0xD800}, "\xEF\xBF\xBD\xEF\xBF\xBD"},              // a trail, then a lead at the end
+      {u"\u07FF\u0800\uFFFF", "\xDF\xBF\xE0\xA0\x80\xEF\xBF\xBF"},  // each length's bounds
+  };
+  for (const auto& row : rows) EXPECT_EQ(model::Utf8FromUtf16(row.units), row.utf8);
 }
 
 }  // namespace

@@ -13,6 +13,9 @@ constexpr const char* kResourceAlwaysLoads =
     "Windows hands over a resource it has found in the program's own loaded image; no program file makes that fail";
 constexpr const char* kChecksumByConstruction =
     "the checksum made anew verifies by construction; only a fault in the tool's checksum code could end here";
+constexpr const char* kToolFault =
+    "only an error of a kind the tool does not expect ends here, and no bench or image raises one: only a fault in "
+    "the tool's own code could";
 constexpr const char* kMemory =
     "needs the PC to run out of memory, or an image that inflates past 4 GB, which a qualification must not do to "
     "the PC";
@@ -29,6 +32,7 @@ const std::vector<Outcome>& Outcomes() {
       {"CODE DECOMPRESSION DIDN'T!!!", 1, S::kImage, nullptr},
       {"CODE DECOMPRESSION FAILED", 1, S::kImage, nullptr},
       {"OUT OF MEMORY", 1, S::kImage, kMemory},
+      {"INTERNAL ERROR", 1, S::kAnyCall, kToolFault},
       {"CODE BLOCK SIZE NOT A MULTIPLE OF 4", 1, S::kImage, nullptr},
       {"CODE BLOCK CRC CHECK FAILED", 1, S::kImage, nullptr},
       {"BAD CODE BLOCK MAGIC", 1, S::kImage, nullptr},

@@ -1,13 +1,10 @@
 #include "command_line.h"
 
-#include <cwctype>
+#include "lib/arguments.h"
 
 namespace {
 
-std::wstring Lower(std::wstring text) {
-  for (wchar_t& c : text) c = static_cast<wchar_t>(std::towlower(c));
-  return text;
-}
+constexpr auto Mistake = &CommandMistake<SimCommand>;
 
 // The switch's name without its "/" or "-", lower case; empty when the
 // argument is not a switch.
@@ -24,12 +21,6 @@ bool IsKnownSwitch(const std::wstring& arg) {
     if (name == known) return true;
   }
   return false;
-}
-
-SimCommand Mistake(const std::wstring& what) {
-  SimCommand command;
-  command.error = what;
-  return command;
 }
 
 }  // namespace

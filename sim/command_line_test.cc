@@ -8,7 +8,13 @@
 
 namespace {
 
-TEST(CommandLineTest, SwitchesAndTheirMistakes) {
+std::string Shown(const std::vector<std::wstring>& args) {
+  std::wstring shown;
+  for (const std::wstring& a : args) shown += a + L" ";
+  return std::string(shown.begin(), shown.end());
+}
+
+TEST(CommandLineTest, Switches) {
   using M = SimMode;
   using S = RegistrationScope;
   struct Row {
@@ -17,41 +23,25 @@ TEST(CommandLineTest, SwitchesAndTheirMistakes) {
     S scope;
     std::wstring bench, journal;
     bool force;
-    bool mistake;
   } rows[] = {
-      {{L"/RegServer"}, M::kRegister, S::kMachine, L"", L"", false, false},
-      {{L"-regserver", L"/force"}, M::kRegister, S::kMachine, L"", L"", true, false},
-      {{L"-RegServerPerUser", L"/bench", L"C:\\b.json"}, M::kRegister, S::kUser, L"C:\\b.json", L"", false, false},
-      {{L"/journal", L"j.jsonl", L"/REGSERVER"}, M::kRegister, S::kMachine, L"", L"j.jsonl", false, false},
-      {{L"/UnregServer"}, M::kUnregister, S::kMachine, L"", L"", false, false},
-      {{L"-UNREGSERVERPERUSER"}, M::kUnregister, S::kUser, L"", L"", false, false},
+      {{L"/RegServer"}, M::kRegister, S::kMachine, L"", L"", false},
+      {{L"-regserver", L"/force"}, M::kRegister, S::kMachine, L"", L"", true},
+      {{L"-RegServerPerUser", L"/bench", L"C:\\b.json"}, M::kRegister, S::kUser, L"C:\\b.json", L"", false},
+      {{L"/journal", L"j.jsonl", L"/REGSERVER"}, M::kRegister, S::kMachine, L"", L"j.jsonl", false},
+      {{L"/UnregServer"}, M::kUnregister, S::kMachine, L"", L"", false},
+      {{L"-UNREGSERVERPERUSER"}, M::kUnregister, S::kUser, L"", L"", false},
       // As COM starts it: the registration's arguments, then -Embedding.
       {{L"/bench", L"C:\\a b\\b.json", L"/journal", L"C:\\j.jsonl", L"-Embedding"}, M::kServe, S::kMachine,
-       L"C:\\a b\\b.json", L"C:\\j.jsonl", false, false},
-      {{L"/Embedding"}, M::kServe, S::kMachine, L"", L"", false, false},
-      {{}, M::kUsage, S::kMachine, L"", L"", false, false},
-      {{L"/?"}, M::kUsage, S::kMachine, L"", L"", false, false},
-      // Mistakes: each is a usage error, never a guess.
-      {{L"/RegServer", L"/UnregServer"}, M::kUsage, S::kMachine, L"", L"", false, true},
-      {{L"/RegServer", L"/bench"}, M::kUsage, S::kMachine, L"", L"", false, true},
-      {{L"/RegServer", L"/bench", L"/journal", L"j"}, M::kUsage, S::kMachine, L"", L"", false, true},
-      {{L"/RegServer", L"/bench", L"a", L"/bench", L"b"}, M::kUsage, S::kMachine, L"", L"", false, true},
-      {{L"/UnregServer", L"/force"}, M::kUsage, S::kMachine, L"", L"", false, true},
-      {{L"/UnregServerPerUser", L"/journal", L"j"}, M::kUsage, S::kMachine, L"", L"", false, true},
-      {{L"/bench", L"b.json"}, M::kUsage, S::kMachine, L"", L"", false, true},
-      {{L"/force"}, M::kUsage, S::kMachine, L"", L"", false, true},
-      {{L"/RegServer", L"-Embedding"}, M::kUsage, S::kMachine, L"", L"", false, true},
-      {{L"bench.json"}, M::kUsage, S::kMachine, L"", L"", false, true},
-      {{L"/RegServe"}, M::kUsage, S::kMachine, L"", L"", false, true},
+       L"C:\\a b\\b.json", L"C:\\j.jsonl", false},
+      {{L"/Embedding"}, M::kServe, S::kMachine, L"", L"", false},
+      {{}, M::kUsage, S::kMachine, L"", L"", false},
+      {{L"/?"}, M::kUsage, S::kMachine, L"", L"", false},
   };
   for (const Row& row : rows) {
-    std::wstring shown;
-    for (const std::wstring& a : row.args) shown += a + L" ";
-    SCOPED_TRACE(testing::Message() << "args: " << std::string(shown.begin(), shown.end()));
+    SCOPED_TRACE(testing::Message() << "args: " << Shown(row.args));
     const SimCommand c = ParseCommandLine(row.args);
     EXPECT_EQ(c.mode, row.mode);
-    EXPECT_EQ(!c.error.empty(), row.mistake);
-    if (row.mistake) continue;
+    EXPECT_EQ(c.error, L"");
     EXPECT_EQ(c.scope, row.scope);
     EXPECT_EQ(c.bench, row.bench);
     EXPECT_EQ(c.journal, row.journal);
@@ -61,6 +51,34 @@ TEST(CommandLineTest, SwitchesAndTheirMistakes) {
   EXPECT_EQ(ParseCommandLine({L"/RegServer", L"/state", L"C:\\s.json"}).state, L"C:\\s.json");
   EXPECT_NE(ParseCommandLine({L"/UnregServer", L"/state", L"C:\\s.json"}).error, L"");
   EXPECT_NE(ParseCommandLine({L"/RegServer", L"/state", L"/force"}).error, L"");
+}
+
+// Each mistake is a usage error that names it, never a guess.
+TEST(CommandLineTest, MistakesAreNamed) {
+  const std::wstring with_registering = L"/bench, /journal, /state and /force go with /RegServer";
+  struct Row {
+    std::vector<std::wstring> args;
+    std::wstring error;
+  } rows[] = {
+      {{L"/RegServer", L"/UnregServer"}, L"more than one of the switches /UnregServer"},
+      {{L"/RegServer", L"/bench"}, L"/bench needs a file"},
+      {{L"/RegServer", L"/bench", L"/journal", L"j"}, L"/bench needs a file"},
+      {{L"/RegServer", L"/bench", L"a", L"/bench", L"b"}, L"/bench given twice"},
+      {{L"/UnregServer", L"/force"}, with_registering + L" or /RegServerPerUser only"},
+      {{L"/UnregServerPerUser", L"/journal", L"j"}, with_registering + L" or /RegServerPerUser only"},
+      {{L"/bench", L"b.json"}, with_registering},
+      {{L"/force"}, with_registering},
+      {{L"/state", L"s.json"}, with_registering},
+      {{L"/RegServer", L"-Embedding"}, L"-Embedding is for COM alone"},
+      {{L"bench.json"}, L"unexpected argument \"bench.json\""},
+      {{L"/RegServe"}, L"unknown switch /RegServe"},
+  };
+  for (const Row& row : rows) {
+    SCOPED_TRACE(testing::Message() << "args: " << Shown(row.args));
+    const SimCommand c = ParseCommandLine(row.args);
+    EXPECT_EQ(c.mode, SimMode::kUsage);
+    EXPECT_EQ(c.error, row.error);
+  }
 }
 
 TEST(CommandLineTest, TheRegisteredCommandLineIsTheProgramAlone) {

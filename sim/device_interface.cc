@@ -3,6 +3,7 @@
 
 #include "device_interface.h"
 
+#include "bench/response.h"
 #include "bench_memory.h"
 #include "com_object.h"
 #include "model/block_layout.h"
@@ -17,12 +18,7 @@ const BenchDevice& DeviceAt(int index) { return State().bench.devices[static_cas
 
 // The triples the server handed out for the device, as it checks access.
 bool MayProgram(const BenchDevice& device, uint16_t identity) {
-  std::vector<uint16_t> elements;
-  if (device.identity_list.elements) {
-    elements = *device.identity_list.elements;
-  } else {
-    for (const Identity& i : device.identities) elements.insert(elements.end(), {i.kind, i.number, i.level});
-  }
+  const std::vector<uint16_t> elements = IdentityElements(device);
   for (size_t i = 0; i + 3 <= elements.size(); i += 3) {
     if (elements[i + 1] == identity && elements[i + 2] == 0) return true;
   }

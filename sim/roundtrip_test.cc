@@ -261,7 +261,7 @@ TEST_F(RoundTripTest, EveryOperationCarriesItsValuesBothWays) {
   USHORT status = 0xFFFF;
   ASSERT_EQ(programming->AcquireGroup(0xC0FFEE01, &group_uuid, &group_out, &status), S_OK);
   EXPECT_EQ(status, 0);
-  EXPECT_NE(group_out, 0u);
+  EXPECT_EQ(group_out, 0x6000u + 0xC0FFEE01u);
   ASSERT_EQ(programming->EraseStart(0, 0xFFFFFFFF, &status), S_OK);
   EXPECT_EQ(status, 17);
   ASSERT_EQ(programming->ErasePoll(&status), S_OK);
@@ -375,6 +375,7 @@ TEST_F(RoundTripTest, TheSimulatedDeviceRefusesWorkOutOfOrder) {
   EXPECT_EQ(status, 0x0103);  // no group held
   EXPECT_EQ(programming->AcquireGroup(0x102, &group, &group_out, &status), S_OK);
   EXPECT_EQ(status, 0x0102);  // another device's group
+  EXPECT_EQ(group_out, 0u);
   EXPECT_EQ(programming->AcquireGroup(0x101, &group, &group_out, &status), S_OK);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(programming->Program(0x80000, 64, array, &status), S_OK);

@@ -89,7 +89,7 @@ void Program(ICodeProgramming* programming, const CodeBlock& code, int64_t frequ
   int64_t start = platform->QueryCounter();
   // Made after the start count: the time shown includes the copy.
   SAFEARRAY* array = platform->CreateCodeArray(code.bytes.get(), code.size);
-  CheckHresult(programming->Program(kCodeBaseAddress, code.size, array, &status));
+  CheckHresult(programming->Program(kCodeBlockBaseAddress, code.size, array, &status));
   // Gone before its outcome is looked at, whatever that is.
   platform->DestroyCodeArray(array);
   if (status != kStatusDone) FatalExit(1, "CODE FLASH PROGRAM FAILED");

@@ -7,11 +7,9 @@
 #include <cstdint>
 
 #include "image/inflate.h"
+#include "image/validate_image.h"
 #include "k27server.h"
 #include "server/device_record.h"
-
-// The device address of the code block's first byte.
-constexpr ULONG kCodeBaseAddress = 0x80000;
 
 // Status words of the code-programming operations.
 constexpr unsigned short kStatusDone = 0;

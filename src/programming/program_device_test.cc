@@ -7,8 +7,10 @@
 #include <string>
 #include <vector>
 
-#include "image/byte_order.h"
 #include "image/checksum.h"
+#include "model/block_crc.h"
+#include "model/block_layout.h"
+#include "model/device_record.h"
 #include "support/fake_code_programming.h"
 #include "support/run_to_exit.h"
 
@@ -23,11 +25,11 @@ CodeBlock MakeCode(uint16_t minimum_branch, uint16_t minimum_version) {
   code.size = kCodeSize;
   code.bytes.reset(new uint8_t[kCodeSize]);
   for (uint32_t i = 0; i < kCodeSize; ++i) code.bytes[i] = static_cast<uint8_t>(i * 7 + 3);
-  WriteBig32(code.bytes.get() + 52, 0);
-  WriteBig16(code.bytes.get() + 80, minimum_branch);
-  WriteBig16(code.bytes.get() + 82, minimum_version);
+  model::PutBig(code.bytes.get() + model::kTimeStampAt, 4, 0);
+  model::PutBig(code.bytes.get() + model::kMinBootBranchAt, 2, minimum_branch);
+  model::PutBig(code.bytes.get() + model::kMinBootVersionAt, 2, minimum_version);
   BuildChecksumTable();
-  RegenerateBlockChecksum(code.bytes.get(), code.size);
+  model::SealBlock(code.bytes.get(), code.size);
   return code;
 }
 
@@ -35,9 +37,9 @@ DeviceRecord MakeRecord(uint16_t boot_branch, uint16_t boot_version,
                         uint32_t group_id = 0x11223344) {
   DeviceRecord record;
   std::fill(std::begin(record.bytes), std::end(record.bytes), 0x5A);
-  WriteLittle32(record.bytes + 12, group_id);
-  WriteLittle16(record.bytes + 48, boot_branch);
-  WriteLittle16(record.bytes + 50, boot_version);
+  model::PutLittle(record.bytes + model::kGroupIdAt, 4, group_id);
+  model::PutLittle(record.bytes + model::kBootBranchAt, 2, boot_branch);
+  model::PutLittle(record.bytes + model::kBootVersionAt, 2, boot_version);
   return record;
 }
 
@@ -180,14 +182,13 @@ TEST(ProgramDeviceTest, StampedBlockDiffersOnlyInTimeStampAndChecksum) {
     const std::vector<uint8_t>& sent = bench.server.programmed;
     ASSERT_EQ(sent.size(), kCodeSize);
     for (uint32_t i = 0; i < kCodeSize; ++i) {
-      if (i >= 52 && i < 56) {
-        EXPECT_EQ(sent[i], c.stamp[i - 52]) << i;
+      if (i >= model::kTimeStampAt && i < model::kTimeStampAt + 4) {
+        EXPECT_EQ(sent[i], c.stamp[i - model::kTimeStampAt]) << i;
       } else if (i < kCodeSize - 4) {
         EXPECT_EQ(sent[i], shipped[i]) << i;
       }
     }
-    EXPECT_NE(ReadBig32(&sent[kCodeSize - 4]), ReadBig32(&shipped[kCodeSize - 4]));
-    EXPECT_EQ(BlockChecksum(sent.data(), kCodeSize / 4), 0u);
+    EXPECT_TRUE(model::BlockVerifies(sent.data(), kCodeSize));
   }
 }
 

@@ -4,6 +4,8 @@
 
 #include <vector>
 
+#include "model/block_layout.h"
+
 TEST(CalendarTime32Test, ValueUpToTheLastSecondAllOnesAfter) {
   struct Case {
     int64_t time64;
@@ -23,12 +25,13 @@ TEST(CalendarTime32Test, ValueUpToTheLastSecondAllOnesAfter) {
   }
 }
 
-TEST(WriteTimeStampTest, BigEndianAtOffset52Only) {
+TEST(WriteTimeStampTest, BigEndianAtItsOffsetOnly) {
   std::vector<uint8_t> block(96, 0xAA);
   WriteTimeStamp(block.data(), 0x12345678u);
   for (size_t i = 0; i < block.size(); ++i) {
     uint8_t expected = 0xAA;
-    if (i >= 52 && i < 56) expected = static_cast<uint8_t>(0x12 + 0x22 * (i - 52));
+    const size_t at = model::kTimeStampAt;
+    if (i >= at && i < at + 4) expected = static_cast<uint8_t>(0x12 + 0x22 * (i - at));
     EXPECT_EQ(block[i], expected) << i;
   }
 }

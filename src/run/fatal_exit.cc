@@ -3,6 +3,7 @@
 #include <cryptopp/cryptlib.h>
 
 #include <cstdlib>
+#include <exception>
 #include <new>
 
 #include "run/committed_span.h"
@@ -60,6 +61,11 @@ void RunStages(const std::function<void()>& stages) {
     FatalExit(1, "OUT OF MEMORY");
   } catch (const CryptoPP::Exception&) {
     FatalExit(1, "CODE DECOMPRESSION FAILED");
+  } catch (const std::exception&) {
+    // Nothing the tool or its libraries is known to throw; a fault of the
+    // tool's own, still ended with a message, the console's mode put back
+    // and the wait. The tool throws nothing that is not a std::exception.
+    FatalExit(1, "INTERNAL ERROR");
   }
 }
 

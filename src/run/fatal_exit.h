@@ -12,7 +12,7 @@
 
 // Runs the stages, which catch nothing: what escapes one ends the run
 // through FatalExit like every other failure ("OUT OF MEMORY", "CODE
-// DECOMPRESSION FAILED").
+// DECOMPRESSION FAILED", and "INTERNAL ERROR" for any other exception).
 void RunStages(const std::function<void()>& stages);
 
 // Ends the run with "ERROR COMMUNICATING WITH SERVER" when the result of a

@@ -4,8 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <new>
+#include <stdexcept>
+#include <string>
 
+#include "run/committed_span.h"
 #include "run/console.h"
+#include "support/fake_console_control.h"
 #include "support/run_to_exit.h"
 
 namespace {
@@ -35,23 +39,33 @@ TEST(FatalExitTest, ShutsComDownThenPrintsThenWaitsThenEnds) {
 }
 
 TEST(FatalExitTest, WhatEscapesTheStagesEndsTheRun) {
+  // Thrown once the device is committed: the console's mode comes back too.
   struct Row {
-    std::function<void()> stage;
+    std::function<void()> thrown;
     const char* message;
   } rows[] = {
       {[] { throw std::bad_alloc(); }, "OUT OF MEMORY"},
       {[] { throw CryptoPP::Exception(CryptoPP::Exception::INVALID_DATA_FORMAT, "bad"); }, "CODE DECOMPRESSION FAILED"},
+      {[] { throw std::length_error("vector"); }, "INTERNAL ERROR"},
+      {[] { std::string().at(1); }, "INTERNAL ERROR"},
   };
   for (const Row& row : rows) {
+    SCOPED_TRACE(row.message);
     RecordingConsole console;
     FakeExitPlatform platform;
+    FakeConsoleControl control;
+    const uint32_t before = control.mode;
     try {
-      RunStages(row.stage);
+      RunStages([&] {
+        BeginCommittedSpan();
+        row.thrown();
+      });
       FAIL() << row.message;
     } catch (const ProcessEnded& end) {
       EXPECT_EQ(end.status, 1);
     }
     EXPECT_EQ(console.text, std::string(row.message) + "\nPress space to exit\n");
+    EXPECT_EQ(control.mode, before);
   }
   bool ran = false;
   RunStages([&] { ran = true; });  // a run that ends nowhere returns

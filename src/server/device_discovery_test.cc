@@ -58,15 +58,15 @@ TEST(DiscoverDevicesTest, DetectResponseChecks) {
        }, "DEVICE DETECT RESPONSE INVALID", 0},
       {"null", [] { return static_cast<SAFEARRAY*>(nullptr); }, "DEVICE DETECT RESPONSE INVALID", 0},
       {"VT_UI2", [&] {
-         std::vector<uint16_t> v(kDeviceRecordSize / 2);
+         std::vector<uint16_t> v(model::kDeviceRecordSize / 2);
          std::memcpy(v.data(), one.data(), one.size());
          return MakeUi2Array(v);
        }, "DEVICE DETECT RESPONSE INVALID", 0},
       {"VT_I1", [] {
-         SAFEARRAYBOUND bound = {kDeviceRecordSize, 0};
+         SAFEARRAYBOUND bound = {model::kDeviceRecordSize, 0};
          return SafeArrayCreate(VT_I1, 1, &bound);
        }, "DEVICE DETECT RESPONSE INVALID", 0},
-      {"no element type", [] { return ArrayWithoutType(kDeviceRecordSize); },
+      {"no element type", [] { return ArrayWithoutType(model::kDeviceRecordSize); },
        "DEVICE DETECT RESPONSE INVALID", 0},
       {"not lockable", [&] {
          SAFEARRAY* a = Response(one);
@@ -74,7 +74,7 @@ TEST(DiscoverDevicesTest, DetectResponseChecks) {
          return a;
        }, "DEVICE DETECT RESPONSE INVALID", 0},
       {"two dimensions", [] {
-         SAFEARRAYBOUND bounds[2] = {{0, 0}, {kDeviceRecordSize, 0}};
+         SAFEARRAYBOUND bounds[2] = {{0, 0}, {model::kDeviceRecordSize, 0}};
          return SafeArrayCreate(VT_UI1, 2, bounds);
        }, "DEVICE DETECT RESPONSE INVALID", 0},
       {"no dimensions", [&] {
@@ -145,7 +145,7 @@ TEST(DiscoverDevicesTest, KeepsTheEligibleInDetectionOrder) {
   ASSERT_EQ(found.eligible.size(), 2u);
   EXPECT_EQ(DeviceLocator(found.eligible[0]), 10u);
   EXPECT_EQ(DeviceLocator(found.eligible[1]), 12u);
-  EXPECT_EQ(found.response.count, 4 * kDeviceRecordSize);
+  EXPECT_EQ(found.response.count, 4 * model::kDeviceRecordSize);
   EXPECT_EQ(server.ToolLocks(), std::vector<ULONG>{1});  // held for the choice
 }
 
@@ -197,7 +197,7 @@ TEST(SelectDeviceTest, PromptIsFlushedBeforeTheReadAndTheRecordCopiedWhole) {
   FakeExitPlatform platform;
   FakeDeviceServer server;
   DeviceRecord device = Device(42);
-  for (size_t i = kLabelOffset + 8; i < kDeviceRecordSize; ++i) device.bytes[i] = static_cast<uint8_t>(i * 7);
+  for (size_t i = model::kLabelAt + 8; i < model::kDeviceRecordSize; ++i) device.bytes[i] = static_cast<uint8_t>(i * 7);
   server.devices = {device};
   DiscoveredDevices found = DiscoverDevices(&server);
   std::vector<size_t> flushes_at_read;
@@ -213,7 +213,7 @@ TEST(SelectDeviceTest, PromptIsFlushedBeforeTheReadAndTheRecordCopiedWhole) {
   EXPECT_EQ(text_at_read, std::string(kReady) +
                               "Please enter the serial number of the device you wish to program : ");
   EXPECT_EQ(flushes_at_read, std::vector<size_t>{text_at_read.size()});
-  EXPECT_EQ(std::memcmp(chosen.bytes, device.bytes, kDeviceRecordSize), 0);
+  EXPECT_EQ(std::memcmp(chosen.bytes, device.bytes, model::kDeviceRecordSize), 0);
 }
 
 }  // namespace

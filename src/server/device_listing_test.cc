@@ -72,7 +72,7 @@ TEST(DeviceListingTest, OnlyTheK27FamilyIsEligible) {
   // "K27" followed by more bytes before the end of the room is not "K27".
   TestDevice d;
   DeviceRecord record = BuildDeviceRecord(d);
-  record.bytes[kFamilyNameOffset + 3] = 'x';
+  record.bytes[model::kFamilyAt + 3] = 'x';
   EXPECT_FALSE(IsEligibleDevice(record));
 }
 
@@ -95,9 +95,9 @@ TEST(DeviceListingTest, FieldsAreReadLittleEndianAtTheirOffsets) {
   TestDevice d;
   d.boot_branch = 0x1234;
   d.boot_version = 0xFEDC;
-  d.code[0] = 0x0102;
-  d.code[1] = 0x8000;
-  d.code[2] = 65535;
+  d.code_version[0] = 0x0102;
+  d.code_version[1] = 0x8000;
+  d.code_version[2] = 65535;
   d.serial = 0x01020304;
   d.state = 0x0401;  // 1025
   DeviceRecord record = BuildDeviceRecord(d);
@@ -108,14 +108,14 @@ TEST(DeviceListingTest, FieldsAreReadLittleEndianAtTheirOffsets) {
   EXPECT_EQ(DeviceGroupId(record), 0xCAFEF00Du);
   EXPECT_EQ(DeviceIdentityScope(record), 0x0102);
   EXPECT_EQ(DeviceIdentityQualifier(record), 0x0304);
-  EXPECT_EQ(record.bytes[kSerialNumberOffset], 0x04);
+  EXPECT_EQ(record.bytes[model::kSerialAt], 0x04);
 }
 
 TEST(DeviceListingTest, LabelStopsAtItsNulOrTheRecordEnd) {
   TestDevice d;
   d.label = std::string("Rig 7\0junk", 10);
   EXPECT_EQ(DeviceLabel(BuildDeviceRecord(d)), "Rig 7");
-  d.label = std::string(kDeviceRecordSize - kLabelOffset, 'L');
+  d.label = std::string(model::kDeviceRecordSize - model::kLabelAt, 'L');
   DeviceRecord record = BuildDeviceRecord(d);
   EXPECT_EQ(DeviceLabel(record), d.label);
   EXPECT_EQ(ListingLine(record), "Found : K27#0042 (" + d.label + ") BootV1.3 CodeV2.1.7");

@@ -10,8 +10,8 @@ namespace {
 
 DeviceRecord Chosen() {
   TestDevice d;
-  d.scope = 0x0102;      // 258
-  d.qualifier = 0x0304;  // 772
+  d.identity_scope = 0x0102;      // 258
+  d.identity_qualifier = 0x0304;  // 772
   return BuildDeviceRecord(d);
 }
 
@@ -218,7 +218,7 @@ TEST(OpenProgrammingInterfaceTest, OpensTheDeviceThenItsCodeProgrammingAsTheIden
   d.locator = 0x80000001;
   d.endpoint_first = 0xFFFFFFFE;
   d.endpoint_second = 0xBEEF;
-  d.scope = 0x7777;
+  d.identity_scope = 0x7777;
   DeviceRecord record = BuildDeviceRecord(d);
   FakeDeviceServer server;
   ProgrammingInterfaces opened;

@@ -51,6 +51,24 @@ PROMPT = "Please enter the serial number of the device you wish to program : "
 PRESS_SPACE = "Press space to exit"
 SERVER_ERROR = "ERROR COMMUNICATING WITH SERVER"
 
+# The ids a registration writes, as docs/bench.md gives them: the device
+# server's class, the simulator's proxy/stub class, the three interfaces.
+SERVER_CLASS = "{AF3D8AC6-A1AA-48D0-BB1D-65009ECCBA99}"
+PROXY_CLASS = "{5C7535A9-DB5A-4E1A-AAAA-6FB3215EE182}"
+INTERFACES = ("{7ADC3EE4-226F-4F84-82F7-20444C1F8C16}", "{5B1F0C2A-8E47-4C39-9D61-2A7E4F3B8C05}",
+              "{C4E9A7D3-1B62-4F08-A5C7-93D2E6F10B4A}")
+
+
+def catalogue_scenarios():
+    """The names of the catalogue's scenarios (kit/catalogue/*.json), in order."""
+    names = []
+    folder = os.path.join(REPO, "kit", "catalogue")
+    for name in sorted(os.listdir(folder)):
+        if name.endswith(".json"):
+            with open(os.path.join(folder, name)) as f:
+                names += [scenario["name"] for scenario in json.load(f)["scenarios"]]
+    return names
+
 
 # --- What a failed test shows ---------------------------------------------
 # Every program a test runs is recorded with its command, its status and all

@@ -1,8 +1,10 @@
-"""The harness's reading of Wine's console output."""
+"""The harness's reading of Wine's console output, and the build's wine-run
+in a prefix lane."""
 
+import os
 import unittest
 
-from k27e2e import clean
+from k27e2e import BUILD, clean, run_command
 
 
 class CleanTest(unittest.TestCase):
@@ -23,6 +25,15 @@ class CleanTest(unittest.TestCase):
         ]
         for raw, text in rows:
             self.assertEqual(clean(raw), text, raw)
+
+
+class WineRunTest(unittest.TestCase):
+    def test_a_programs_own_status_is_never_a_busy_lane(self):
+        # 75 is also what flock says of a lock held elsewhere: the program
+        # runs once, in one lane, and its status comes back as it is.
+        ran = run_command([os.path.join(BUILD, "wine-run"), "cmd", "/c", "echo ran& exit 75"],
+                          env=dict(os.environ, K27_LANE="1"), timeout=60)
+        self.assertEqual((ran.status, ran.out.split()), (75, ["ran"]), ran)
 
 
 if __name__ == "__main__":

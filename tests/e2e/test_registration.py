@@ -13,21 +13,18 @@ import subprocess
 import tempfile
 import unittest
 
-from k27e2e import (BANNER, PRESS_SPACE, PROMPT, REPO, SERVER_ERROR, FreshPrefix, checked, device, entry, lines,
-                    reg_export, run_in_terminal, run_tool, run_wine, sim_exe, simulator, tool_exe, windows_paths)
+from k27e2e import (BANNER, INTERFACES, PRESS_SPACE, PROMPT, PROXY_CLASS, REPO, SERVER_CLASS, SERVER_ERROR, FreshPrefix,
+                    checked, device, entry, lines, reg_export, run_in_terminal, run_tool, run_wine, sim_exe, simulator,
+                    tool_exe, windows_paths)
 
 MACHINE = r"HKEY_LOCAL_MACHINE\Software\Classes"
 USER = r"HKEY_CURRENT_USER\Software\Classes"
-SERVER_CLSID = "{AF3D8AC6-A1AA-48D0-BB1D-65009ECCBA99}"
-PROXY_CLSID = "{5C7535A9-DB5A-4E1A-AAAA-6FB3215EE182}"
-INTERFACES = ["{7ADC3EE4-226F-4F84-82F7-20444C1F8C16}", "{5B1F0C2A-8E47-4C39-9D61-2A7E4F3B8C05}",
-              "{C4E9A7D3-1B62-4F08-A5C7-93D2E6F10B4A}"]
 SPACE = (PRESS_SPACE, " ")
 
 
 def documented_keys(root):
-    keys = [r"CLSID\%s" % SERVER_CLSID, r"CLSID\%s\LocalServer32" % SERVER_CLSID,
-            r"CLSID\%s" % PROXY_CLSID, r"CLSID\%s\InProcServer32" % PROXY_CLSID]
+    keys = [r"CLSID\%s" % SERVER_CLASS, r"CLSID\%s\LocalServer32" % SERVER_CLASS,
+            r"CLSID\%s" % PROXY_CLASS, r"CLSID\%s\InProcServer32" % PROXY_CLASS]
     for iid in INTERFACES:
         keys += [r"Interface\%s" % iid, r"Interface\%s\NumMethods" % iid, r"Interface\%s\ProxyStubClsid32" % iid]
     return {root + "\\" + k for k in keys}
@@ -92,9 +89,15 @@ class FreshPrefixTest(unittest.TestCase):
         win_b, win_a, win_journal, win_other, win_sim = self.win(bench_b, bench_a, journal, other_journal, sim_exe())
         before = self.export(MACHINE)
 
+        # Registered for every user, the journal's folder as other users meet
+        # it: Wine gives a folder others may not write (mode 755) no write
+        # for Everyone.
+        os.chmod(runs, 0o755)
         status, said = self.sim("/RegServer", "/bench", win_b, "/journal", win_journal)
-        self.assertEqual(said, "k27sim: registered %s for every user of this PC (bench: %s, journal: %s)\n"
-                         % (win_sim, win_b, win_journal))
+        self.assertEqual(said, "k27sim: registered %s for every user of this PC (bench: %s, journal: %s); note: not "
+                         "every user of this PC may create files in %s: the server runs as whoever runs the tool, and "
+                         "the runs of those who may not write there leave no journal\n"
+                         % (win_sim, win_b, win_journal, win_journal.rsplit("\\", 1)[0]))
         # The tool's environment holds nothing of the simulator's.
         r = run_tool(register=False, journal=journal, prefix=self.prefix.path, keys=[(PROMPT, "77\r"), SPACE])
         self.assertEqual(r.status, 0, r)
@@ -111,6 +114,13 @@ class FreshPrefixTest(unittest.TestCase):
         self.assertNotIn("Bench A", r.transcript)
         self.assertEqual([e["bench"] for e in r.journal if e["op"] == "Start"], [win_b, win_b])
         self.assertFalse(os.path.exists(other_journal))
+
+        # One every user may write: any of them could plant a journal there.
+        os.chmod(runs, 0o777)
+        status, said = self.sim("/RegServer", "/bench", win_b, "/journal", win_journal)
+        self.assertIn(" journal: %s); note: every user of this PC may create files in %s, so any of them can put a "
+                      "journal or array files there ahead of a run" % (win_journal, win_journal.rsplit("\\", 1)[0]),
+                      said)
 
         status, said = self.sim("/UnregServer")
         self.assertEqual(said, "k27sim: unregistered the bench simulator for every user of this PC\n")
@@ -137,13 +147,13 @@ class FreshPrefixTest(unittest.TestCase):
         def escaped(text):
             return text.replace("\\", "\\\\").replace('"', '\\"')
         # The command line is the program alone; the bench is a value beside it.
-        server = after[USER + "\\CLSID\\%s\\LocalServer32" % SERVER_CLSID]
+        server = after[USER + "\\CLSID\\%s\\LocalServer32" % SERVER_CLASS]
         self.assertEqual(server, ['@="%s"' % escaped('"%s"' % win_sim)])
-        self.assertIn('"k27sim bench"="%s"' % escaped(win_bench), after[USER + "\\CLSID\\%s" % SERVER_CLSID])
-        self.assertEqual(after[USER + "\\CLSID\\%s\\InProcServer32" % PROXY_CLSID],
+        self.assertIn('"k27sim bench"="%s"' % escaped(win_bench), after[USER + "\\CLSID\\%s" % SERVER_CLASS])
+        self.assertEqual(after[USER + "\\CLSID\\%s\\InProcServer32" % PROXY_CLASS],
                          ['@="%s"' % escaped(win_proxy), '"ThreadingModel"="Both"'])
         self.assertEqual(after[USER + "\\Interface\\%s\\NumMethods" % INTERFACES[0]], ['@="16"'])
-        self.assertEqual(after[USER + "\\Interface\\%s\\ProxyStubClsid32" % INTERFACES[2]], ['@="%s"' % PROXY_CLSID])
+        self.assertEqual(after[USER + "\\Interface\\%s\\ProxyStubClsid32" % INTERFACES[2]], ['@="%s"' % PROXY_CLASS])
         self.assertEqual(self.export(MACHINE), machine)
 
         status, said = self.sim("/UnregServerPerUser")
@@ -153,7 +163,7 @@ class FreshPrefixTest(unittest.TestCase):
 
     def test_a_foreign_device_server_is_never_replaced_unless_forced(self):
         env = self.prefix.env()
-        vendor_key = MACHINE + "\\CLSID\\" + SERVER_CLSID
+        vendor_key = MACHINE + "\\CLSID\\" + SERVER_CLASS
         original = self.export(MACHINE)
 
         def reg(*args):
@@ -172,7 +182,7 @@ class FreshPrefixTest(unittest.TestCase):
                 self.assertEqual(status, 1, said)
                 self.assertRegex(said, r'^k27sim: not registered: the device server\'s class %s is registered to '
                                  r'"C:\\Program Files\\Vendor\\devserver.exe" in HKLM\\Software\\Classes'
-                                 % re.escape(SERVER_CLSID))
+                                 % re.escape(SERVER_CLASS))
                 self.assertEqual(self.export(MACHINE), vendor)
                 self.assertEqual(self.export(USER), user)
 
@@ -214,7 +224,7 @@ class FreshPrefixTest(unittest.TestCase):
         journal = os.path.join(runs, "journal.jsonl")
         win_bench, win_journal = self.win(bench, journal)
         machine, user = self.export(MACHINE), self.export(USER)
-        vendor_key = MACHINE + "\\CLSID\\" + SERVER_CLSID + "\\LocalServer32"
+        vendor_key = MACHINE + "\\CLSID\\" + SERVER_CLASS + "\\LocalServer32"
         vendor = r'"C:\Program Files (x86)\Vendor\devserver.exe"'
         files = ["/bench", win_bench, "/journal", win_journal]
 
@@ -237,7 +247,7 @@ class FreshPrefixTest(unittest.TestCase):
                       "machine's: the device server's class %s is registered to %s in HKLM\\Software\\Classes "
                       "(32-bit view); so it refuses every creation, since a run against it would pass for one "
                       "against the device server. Remove it (k27sim /UnregServerPerUser), or register it with "
-                      "/RegServerPerUser /force on a PC that never programs devices" % (SERVER_CLSID, vendor))
+                      "/RegServerPerUser /force on a PC that never programs devices" % (SERVER_CLASS, vendor))
             self.assertEqual(entry(r, "Start")["refusing"], reason)
             created = entry(r, "CreateInstance")
             self.assertEqual((created["hresult"], created["note"]), ("0x80040111", reason))
@@ -249,9 +259,9 @@ class FreshPrefixTest(unittest.TestCase):
             status, said = self.sim("/RegServerPerUser", *files, "/force")
             self.assertIn("; forced over the device server's class %s is registered to %s in "
                           "HKLM\\Software\\Classes (32-bit view): until this user's registration is removed, this "
-                          "user's runs reach the simulator instead\n" % (SERVER_CLSID, vendor), said)
+                          "user's runs reach the simulator instead\n" % (SERVER_CLASS, vendor), said)
             self.assertIn('"k27sim forced over"="%s"' % vendor.replace("\\", "\\\\").replace('"', '\\"'),
-                          self.export(USER)[USER + "\\CLSID\\" + SERVER_CLSID])
+                          self.export(USER)[USER + "\\CLSID\\" + SERVER_CLASS])
             r = run([(PROMPT, "91\r"), SPACE])
             self.assertEqual(r.status, 0, r)
             self.assertEqual(lines(r.transcript)[-2:], ["PROGRAMMING SUCCESSFUL", PRESS_SPACE])
@@ -259,7 +269,7 @@ class FreshPrefixTest(unittest.TestCase):
                           entry(r, "Start")["forced"])
         finally:
             reg("delete", vendor_key, "/reg:32", "/f")
-            reg("delete", MACHINE + "\\CLSID\\" + SERVER_CLSID, "/reg:32", "/f")
+            reg("delete", MACHINE + "\\CLSID\\" + SERVER_CLASS, "/reg:32", "/f")
             self.sim("/UnregServerPerUser")
             self.sim("/UnregServer")
         self.assertEqual(self.export(USER), user)

@@ -52,7 +52,7 @@ class VersionTest(unittest.TestCase):
 
     def test_the_source_sets_the_version_and_git_adds_the_commits_after_it(self):
         self.commit("before any version", CMakeLists_txt="project(k27prog C CXX)\n")
-        setter = self.commit("sets 0.9.0", CMakeLists_txt=cmake_text("0.9.0"))
+        self.commit("sets 0.9.0", CMakeLists_txt=cmake_text("0.9.0"))
         self.assertEqual(self.version(), "0.9.0")
         # A tag of another number changes nothing: the source says the version.
         self.git(self.repo, "tag", "v5.0.0")
@@ -61,7 +61,6 @@ class VersionTest(unittest.TestCase):
                              CMakeLists_txt=cmake_text("0.9.0").replace(" LANGUAGES C CXX", ""))
         self.assertEqual(self.version(), "0.9.0-2-g" + second[:12])
         self.assertEqual(k27release.commits_since_set(self.repo, "0.9.0"), 2)
-        self.assertNotEqual(setter, second)
 
         # Uncommitted changes to tracked files, and a version being set by them.
         self.write("a.txt", "changed\n")
@@ -74,14 +73,13 @@ class VersionTest(unittest.TestCase):
         self.write("untracked.txt", "x\n")
         self.assertEqual(self.version(), "0.9.0-2-g" + second[:12])
 
-        release = self.commit("sets 1.0.0", CMakeLists_txt=cmake_text("1.0.0"))
+        self.commit("sets 1.0.0", CMakeLists_txt=cmake_text("1.0.0"))
         self.assertEqual(self.version(), "1.0.0")
         after = self.commit("after 1.0.0", a_txt="b\n")
         self.assertEqual(self.version(), "1.0.0-1-g" + after[:12])
         # Set back to an earlier version: counted from where it was set again.
-        again = self.commit("back to 0.9.0", CMakeLists_txt=cmake_text("0.9.0"))
+        self.commit("back to 0.9.0", CMakeLists_txt=cmake_text("0.9.0"))
         self.assertEqual(self.version(), "0.9.0")
-        self.assertNotEqual(release, again)
 
     def test_a_shallow_clone_and_a_tree_without_git(self):
         self.commit("before any version", CMakeLists_txt="project(k27prog C CXX)\n")

@@ -15,8 +15,6 @@
 #include "k27image/tool_verdict.h"
 #include "lib/file_bytes.h"
 #include "model/block_layout.h"
-#include "programming/boot_gate.h"
-#include "programming/time_stamp.h"
 #include "run/console.h"
 #include "run/fatal_exit.h"
 
@@ -57,13 +55,13 @@ void PrintCommonFields(const uint8_t* header) {
 void PrintCodeHeader(const uint8_t* code) {
   std::printf("code header\n");
   PrintCommonFields(code);
-  std::printf("  %-20s %" PRIu32 "\n", "time stamp", ReadBig32(code + kCodeTimeStamp));
+  std::printf("  %-20s %" PRIu32 "\n", "time stamp", ReadBig32(code + model::kTimeStampAt));
   PrintBytes("opaque at 56", code + 56, 18);
   std::printf("  %-20s %u\n", "branch", ReadBig16(code + kCodeBranch));
   std::printf("  %-20s %u\n", "version", ReadBig16(code + kCodeVersion));
   std::printf("  %-20s %u\n", "revision", ReadBig16(code + kCodeRevision));
-  std::printf("  %-20s branch %u, version %u\n", "minimum boot code", ReadBig16(code + kCodeMinimumBootBranch),
-              ReadBig16(code + kCodeMinimumBootVersion));
+  std::printf("  %-20s branch %u, version %u\n", "minimum boot code", ReadBig16(code + model::kMinBootBranchAt),
+              ReadBig16(code + model::kMinBootVersionAt));
   std::printf("  %-20s 0x%08" PRIX32 "\n", "store start", ReadBig32(code + kCodeStoreStart));
   std::printf("  %-20s %" PRIu32 " (0x%08" PRIX32 ")\n", "store size", ReadBig32(code + kCodeStoreSize),
               ReadBig32(code + kCodeStoreSize));

@@ -212,21 +212,26 @@ TEST(PeFileTest, DamagedResourceDirectoriesAreRefused) {
   // The section's raw data is padded to 0x200: its last byte.
   const uint32_t raw_end = kResourceRva + ((static_cast<uint32_t>(layout.bytes.size()) + 0x1FF) & ~0x1FFu);
   const uint32_t data_rva = ReadLittle32(&good.bytes[entry]);
+  const char* const kDataOutside = "the resource's data lies outside the program's sections";
   const struct {
     const char* name;
     uint32_t at;
     uint32_t value;
-    bool refused;
+    const char* refusal;  // nullptr: found
   } rows[] = {
-      {"data ends at the section's end", entry + 4, raw_end - data_rva, false},
-      {"data one byte past it", entry + 4, raw_end - data_rva + 1, true},
-      {"data far past it", entry + 4, 0xFFFFFFF0u, true},
-      {"data address in no section", entry, 0x9000, true},
-      {"data address just below the section", entry, kResourceRva - 1, true},
-      {"type entry names data", section + 16 + 4, 16, true},
-      {"type directory outside the section", section + 16 + 4, 0x80000000u | 0x7FFFFF00u, true},
-      {"type name outside the section", section + 16, 0x80000000u | 0x10000u, true},
-      {"root entry count past the section", section + 12, 0xFFFF, true},
+      {"data ends at the section's end", entry + 4, raw_end - data_rva, nullptr},
+      {"data one byte past it", entry + 4, raw_end - data_rva + 1, kDataOutside},
+      {"data far past it", entry + 4, 0xFFFFFFF0u, kDataOutside},
+      {"data address in no section", entry, 0x9000, kDataOutside},
+      {"data address just below the section", entry, kResourceRva - 1, kDataOutside},
+      {"type entry names data", section + 16 + 4, 16,
+       "a resource directory entry names data where a directory must be"},
+      {"type directory outside the section", section + 16 + 4, 0x80000000u | 0x7FFFFF00u,
+       "a resource directory lies outside the program's sections"},
+      {"type name outside the section", section + 16, 0x80000000u | 0x10000u,
+       "a resource name lies outside the program's sections"},
+      {"root entry count past the section", section + 12, 0xFFFF,
+       "the entries of a resource directory run past the program's sections"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -239,31 +244,32 @@ TEST(PeFileTest, DamagedResourceDirectoriesAreRefused) {
     std::string error;
     ASSERT_TRUE(ReadPeHeaders(bytes, pe, error)) << error;
     ResourceLookup found;
-    EXPECT_EQ(!FindProgramResource(bytes, pe, "IMAGE", 1001, found, error), row.refused) << error;
-    if (row.refused) {
-      EXPECT_FALSE(error.empty());
-    }
+    EXPECT_EQ(FindProgramResource(bytes, pe, "IMAGE", 1001, found, error), row.refusal == nullptr) << error;
+    EXPECT_EQ(error, row.refusal ? row.refusal : "");
   }
 }
 
 TEST(PeFileTest, HeadersThatDoNotFitAreRefused) {
   const Program good = MakeProgram({{0x1000, kCode}});
+  const char* const kNoSectionTable = "the section table does not fit in the file";
   const struct {
     const char* name;
     size_t keep;    // bytes kept of the file
     size_t at;      // a 32-bit value written here, unless 0
     uint32_t value;
-    bool refused;
+    const char* refusal;  // nullptr: read
   } rows[] = {
-      {"whole", good.bytes.size(), 0, 0, false},
-      {"shorter than a DOS header", 63, 0, 0, true},
-      {"PE header pointer past the end", good.bytes.size(), 0x3C, static_cast<uint32_t>(good.bytes.size()), true},
-      {"PE header pointer to other bytes", good.bytes.size(), 0x3C, 0x80, true},
-      {"unknown optional header", good.bytes.size(), kOptional, 0x107, true},
-      {"optional header past the end", good.bytes.size(), kFileHeader + 16, 0xFFFF, true},
-      {"section table past the end", good.bytes.size(), kFileHeader + 2, 0x7FFF, true},
-      {"section table ends at the file's end", kOptional + kOptionalSize + 40, 0, 0, false},
-      {"section table one byte short", kOptional + kOptionalSize + 39, 0, 0, true},
+      {"whole", good.bytes.size(), 0, 0, nullptr},
+      {"shorter than a DOS header", 63, 0, 0, "no MZ header"},
+      {"PE header pointer past the end", good.bytes.size(), 0x3C, static_cast<uint32_t>(good.bytes.size()),
+       "no PE header"},
+      {"PE header pointer to other bytes", good.bytes.size(), 0x3C, 0x80, "no PE header"},
+      {"unknown optional header", good.bytes.size(), kOptional, 0x107, "unknown optional header"},
+      {"optional header past the end", good.bytes.size(), kFileHeader + 16, 0xFFFF,
+       "the optional header does not fit in the file"},
+      {"section table past the end", good.bytes.size(), kFileHeader + 2, 0x7FFF, kNoSectionTable},
+      {"section table ends at the file's end", kOptional + kOptionalSize + 40, 0, 0, nullptr},
+      {"section table one byte short", kOptional + kOptionalSize + 39, 0, 0, kNoSectionTable},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -274,7 +280,8 @@ TEST(PeFileTest, HeadersThatDoNotFitAreRefused) {
       WriteLittle32(&bytes[row.at], row.value);
     PeHeaders pe;
     std::string error;
-    EXPECT_EQ(!ReadPeHeaders(bytes, pe, error), row.refused) << error;
+    EXPECT_EQ(ReadPeHeaders(bytes, pe, error), row.refusal == nullptr) << error;
+    EXPECT_EQ(error, row.refusal ? row.refusal : "");
   }
 }
 
@@ -340,10 +347,13 @@ TEST(PeFileTest, StrippedProgramsAndDamagedSymbolTables) {
   Program before = MakeProgram({{0x1000, kCode}}, 0, symbols, 2);
   WriteLittle32(&before.bytes[SymbolPointer(before.bytes) + 36], 17);
   EXPECT_FALSE(CarrySymbolTable(before.bytes, after, error));
+  EXPECT_EQ(error, "the program's symbol table does not fit in it");
   EXPECT_EQ(after, untouched);
   // A symbol count that puts the string table past the file.
   before = MakeProgram({{0x1000, kCode}}, 0, symbols, 3);
+  error.clear();
   EXPECT_FALSE(CarrySymbolTable(before.bytes, after, error));
+  EXPECT_EQ(error, "the program's symbol table does not fit in it");
 }
 
 }  // namespace
