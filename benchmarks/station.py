@@ -10,8 +10,10 @@ build's prefix with the bench simulator registered (docs/station.md):
              a line of devices two at a time; after each kill the record must
              hold a start line for every run the simulator's journal shows
              and an end line for every run that ended before the kill
+  records    `k27kit records` over ten thousand runs in two stations' files,
+             with a whole transcript each and a CSV written, median of 5
 
-  benchmarks/station.py [--build DIR] [--runs 10] [--kills 20] [overhead|parallel|kills]...
+  benchmarks/station.py [--build DIR] [--runs 10] [--kills 20] [overhead|parallel|kills|records]...
 
 The simulator's registration in the prefix is left pointing at the last
 bench played; scripts/register puts the default back."""
@@ -164,6 +166,48 @@ def kills(lab, count):
     print("kills: %d of %d lost a record" % (failures, count))
 
 
+def records(lab, repeats=5):
+    # Two stations' days: ten thousand runs, each a start and an end line
+    # whose transcript is as long as a real run's (a listing of four devices).
+    listing = "".join("Found : K27#%04d (Line) BootV1.3 CodeV2.1.7\r\n" % (40 + i) for i in range(4))
+    files = []
+    for station in range(2):
+        path = os.path.join(lab.work, "records-%d.jsonl" % station)
+        with open(path, "w") as f:
+            for run in range(1, 5001):
+                serial = 1000 + (run * 7 + station) % 4000
+                start = {"record": "k27 station run", "version": 1, "event": "start",
+                         "session": "{0D41BB2F-9952-46A9-ABA1-5F8A2074%04X}" % station, "run": run,
+                         "pc": "LINE-PC-%d" % station, "user": "operator", "tool": "C:\\K27\\k27prog.exe",
+                         "tool_sha256": "8a" * 32, "tool_release": "1.1.5(1)", "typed": str(serial),
+                         "serial": serial, "start": "2026-12-10T05:06:07.%03dZ" % (run % 1000)}
+                ok = run % 10 != 0
+                transcript = ("Ready to program K27 firmware release 1.1.5(1)\r\n" + listing +
+                              "Type the serial number of the device to program: %d\r\n" % serial +
+                              "Code flash erase ... erasing ... complete (1.771secs)\r\n"
+                              "Code flash program ... programming ... complete (1.806secs)\r\n" +
+                              ("PROGRAMMING SUCCESSFUL\r\n" if ok else "CODE FLASH ERASE FAILED\r\n") +
+                              "Press space to exit\r\n")
+                end = dict(start, event="end", end="2026-12-10T05:06:12.003Z", pid=300 + run,
+                           status=0 if ok else 1, release="1.1.5(1)",
+                           device="Found : K27#%04d (Line) BootV1.3 CodeV2.1.7" % serial,
+                           outcome="PROGRAMMING SUCCESSFUL" if ok else "CODE FLASH ERASE FAILED",
+                           recognised=True, erase_seconds=1.771, program_seconds=1.806, transcript=transcript)
+                f.write(json.dumps(start) + "\n" + json.dumps(end) + "\n")
+        files.append(lab.windows(path))
+    csv = lab.windows(os.path.join(lab.work, "records.csv"))
+    argv = [lab.wine, lab.kit, "records"] + files + ["--csv", csv]
+    subprocess.run(argv, check=True, stdout=subprocess.DEVNULL)  # Wine's first start of the kit
+    took = []
+    for _ in range(repeats):
+        started = time.monotonic()
+        subprocess.run(argv, check=True, stdout=subprocess.DEVNULL)
+        took.append(time.monotonic() - started)
+    size = sum(os.path.getsize(os.path.join(lab.work, "records-%d.jsonl" % i)) for i in range(2)) / 1e6
+    print("records: ten thousand runs (%.1f MB in two files) summarised with a CSV in %.2f s (median of %d; "
+          "fastest %.2f s)" % (size, statistics.median(took), repeats, min(took)))
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("what", nargs="*", default=["overhead", "parallel", "kills"])
@@ -174,7 +218,8 @@ def main():
     lab = Lab(os.path.abspath(args.build))
     for what in args.what:
         {"overhead": lambda: overhead(lab, args.runs), "parallel": lambda: parallel(lab, args.runs),
-         "kills": lambda: kills(lab, args.kills)}[what]()
+         "kills": lambda: kills(lab, args.kills),
+         "records": lambda: records(lab)}[what]()
 
 
 if __name__ == "__main__":
