@@ -71,7 +71,7 @@ bool Text(const nlohmann::json& item, const char* key, std::string& out, bool re
 
 // What one run is given and must do: a scenario's own keys, or one of its
 // "runs".
-bool ParseRun(const nlohmann::json& item, RunSpec& r, std::string& error) {
+bool ParseRun(const nlohmann::json& item, ScenarioRun& r, std::string& error) {
   if (!Text(item, "stop_at", r.stop_at, false, error)) return false;
   if (item.contains("stop_at") && r.stop_at.empty()) {
     error = "\"stop_at\" must be the text the run is stopped at";
@@ -135,7 +135,7 @@ bool ParseRuns(const nlohmann::json& list, Scenario& s, std::string& error) {
   }
   for (size_t i = 0; i < list.size(); ++i) {
     const nlohmann::json& item = list[i];
-    RunSpec r;
+    ScenarioRun r;
     std::string why;
     bool ok = item.is_object() && CheckKeys(item, keys, why) && ParseRun(item, r, why);
     if (ok && item.contains("start")) {
@@ -231,7 +231,7 @@ bool ParseScenario(const nlohmann::json& item, Scenario& s, std::string& error) 
 
 // A run's outcome is the table's, with its status, and its transcript ends
 // as every run ends; a run stopped from outside ends where it was stopped.
-bool CheckRun(const RunSpec& r, const std::string& where, std::string& error) {
+bool CheckRun(const ScenarioRun& r, const std::string& where, std::string& error) {
   if (!r.stop_at.empty()) return true;
   const model::Outcome* outcome = model::FindOutcome(r.outcome);
   if (!outcome) {
@@ -303,10 +303,10 @@ bool ParseCatalogue(std::string_view text, const std::string& group, std::vector
   return true;
 }
 
-std::vector<const RunSpec*> RunsOf(const Scenario& scenario) {
-  std::vector<const RunSpec*> runs;
+std::vector<const ScenarioRun*> RunsOf(const Scenario& scenario) {
+  std::vector<const ScenarioRun*> runs;
   if (scenario.runs.empty()) runs.push_back(&scenario);
-  for (const RunSpec& run : scenario.runs) runs.push_back(&run);
+  for (const ScenarioRun& run : scenario.runs) runs.push_back(&run);
   return runs;
 }
 
@@ -318,7 +318,7 @@ bool CheckScenarios(const std::vector<Scenario>& scenarios, std::string& error) 
       error = where + "another scenario has this name";
       return false;
     }
-    const std::vector<const RunSpec*> runs = RunsOf(s);
+    const std::vector<const ScenarioRun*> runs = RunsOf(s);
     for (size_t i = 0; i < runs.size(); ++i) {
       const std::string which = runs.size() > 1 ? where + "run " + std::to_string(i + 1) + ": " : where;
       if (!CheckRun(*runs[i], which, error)) return false;

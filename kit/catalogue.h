@@ -29,7 +29,7 @@ struct Need {
 };
 
 // One run of the program: what the operator types, and what must happen.
-struct RunSpec {
+struct ScenarioRun {
   std::string outcome;  // the message the run ends with; empty for a run stopped from outside
   int status = 0;
   std::optional<std::string> typed;  // the line typed at the prompt; none: nothing at all
@@ -39,7 +39,7 @@ struct RunSpec {
   std::string stop_at;    // stopped (as a forced kill) once its output holds this text
 };
 
-struct Scenario : RunSpec {
+struct Scenario : ScenarioRun {
   std::string name;
   std::string group;  // the catalogue file's name, without ".json"
   std::string about;
@@ -48,15 +48,15 @@ struct Scenario : RunSpec {
   std::vector<Need> needs;
   int timeout_s = 60;
   // Several runs against one shared bench, in order; empty: the scenario
-  // is one run, its own RunSpec.
-  std::vector<RunSpec> runs;
+  // is one run, its own ScenarioRun.
+  std::vector<ScenarioRun> runs;
   // What the shared bench's state file must say of its devices after the
   // runs, device by device; null: not looked at.
   nlohmann::json devices_after;
 };
 
 // The runs a scenario plays, in order.
-std::vector<const RunSpec*> RunsOf(const Scenario& scenario);
+std::vector<const ScenarioRun*> RunsOf(const Scenario& scenario);
 
 // Reads one catalogue file. `group` names it in messages and results.
 // False, with the place and the reason, for anything the format does not

@@ -115,14 +115,14 @@ TEST(CatalogueTest, ReadsSeveralRunsOnASharedBench) {
   EXPECT_EQ(s.runs[1].typed, "7");
   EXPECT_EQ(s.runs[1].calls[0], nlohmann::json({{"op", "CreateInstance"}}));
   EXPECT_EQ(s.devices_after[0]["flash"], "as_bench");
-  const std::vector<const RunSpec*> runs = RunsOf(s);
+  const std::vector<const ScenarioRun*> runs = RunsOf(s);
   ASSERT_EQ(runs.size(), 2u);
   EXPECT_EQ(runs[1], &s.runs[1]);
   std::string error;
   EXPECT_TRUE(CheckScenarios(read, error)) << error;
   // A scenario of one run is its own.
   ASSERT_EQ(Parse(Valid(), &read), "");
-  EXPECT_EQ(RunsOf(read[0]), std::vector<const RunSpec*>{&read[0]});
+  EXPECT_EQ(RunsOf(read[0]), std::vector<const ScenarioRun*>{&read[0]});
 
   nlohmann::json stopped = Valid();
   stopped.erase("outcome");

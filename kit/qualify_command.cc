@@ -193,7 +193,7 @@ ScenarioResult PlayShared(const Scenario& scenario, const Qualification& q, cons
                           const fs::path& bench_path, const fs::path& journal, ScenarioResult& result) {
   const fs::path folder = journal.parent_path();
   const fs::path state = fs::path(StatePathBesideJournal(journal.wstring()));
-  const std::vector<const RunSpec*> specs = RunsOf(scenario);
+  const std::vector<const ScenarioRun*> planned = RunsOf(scenario);
   std::error_code ignored;
   std::string error;
   auto fail = [&](const std::string& why) {
@@ -206,20 +206,20 @@ ScenarioResult PlayShared(const Scenario& scenario, const Qualification& q, cons
   for (int attempt = 0; attempt < 2; ++attempt) {
     for (const fs::path& old : {journal, state, fs::path(state.wstring() + L".tmp")}) fs::remove(old, ignored);
     if (!q.registration->Point(bench_path.wstring(), journal.wstring(), error)) return fail(error);
-    runs.assign(specs.size(), RunRecord());
+    runs.assign(planned.size(), RunRecord());
     outputs.clear();
     std::vector<uint32_t> pids;
-    for (size_t first = 0; first < specs.size();) {
+    for (size_t first = 0; first < planned.size();) {
       size_t end = first + 1;
-      while (end < specs.size() && specs[end]->together) ++end;
+      while (end < planned.size() && planned[end]->together) ++end;
       // "After": the server has seen the runs before end (their groups freed).
       for (int i = 0; i < 100 && !RunsOver(ReadJournalLines(journal), pids); ++i) Sleep(100);
       std::vector<StartedChild> children;
       for (size_t i = first; i < end; ++i) {
-        outputs.push_back(folder / fs::path(specs.size() == 1 ? L"transcript.txt"
+        outputs.push_back(folder / fs::path(planned.size() == 1 ? L"transcript.txt"
                                                                : L"transcript-" + std::to_wstring(i + 1) + L".txt"));
         runs[i].started = static_cast<int64_t>(std::time(nullptr));
-        children.push_back(StartProgram(program, folder.wstring(), specs[i]->typed, outputs[i].wstring(), true));
+        children.push_back(StartProgram(program, folder.wstring(), planned[i]->typed, outputs[i].wstring(), true));
         if (!children.back().run.started) {
           for (StartedChild& started : children) {
             if (started.process) TerminateProcess(started.process, 1);
@@ -230,7 +230,7 @@ ScenarioResult PlayShared(const Scenario& scenario, const Qualification& q, cons
       }
       for (StartedChild& child : children) ResumeProgram(child);
       for (size_t i = first; i < end; ++i) {
-        const std::string stop_at = specs[i]->stop_at;
+        const std::string stop_at = planned[i]->stop_at;
         const fs::path output = outputs[i];
         std::function<bool()> stop_now;
         if (!stop_at.empty()) stop_now = [&]() { return FileText(output).find(stop_at) != std::string::npos; };
@@ -253,14 +253,14 @@ ScenarioResult PlayShared(const Scenario& scenario, const Qualification& q, cons
       runs[i].read_array = ArrayReader(folder);
     }
     bool expects_calls = false;
-    for (const RunSpec* spec : specs) expects_calls = expects_calls || !spec->calls.empty();
+    for (const ScenarioRun* planned_run : planned) expects_calls = expects_calls || !planned_run->calls.empty();
     const bool timed_out = std::any_of(runs.begin(), runs.end(), [](const RunRecord& r) { return r.timed_out; });
     if (!lines.empty() || !expects_calls || timed_out) break;
     if (attempt == 0) result.note = "played twice: the bench simulator did not start the first time";
   }
   result.seconds = static_cast<double>(GetTickCount64() - began) / 1000.0;
   for (size_t i = 0; i < runs.size(); ++i) {
-    result.transcript += specs.size() == 1 ? runs[i].output : "--- run " + std::to_string(i + 1) + " ---\n" + runs[i].output;
+    result.transcript += planned.size() == 1 ? runs[i].output : "--- run " + std::to_string(i + 1) + " ---\n" + runs[i].output;
   }
   const nlohmann::json state_read = nlohmann::json::parse(FileText(state), nullptr, false);
   result.differences =
@@ -342,7 +342,7 @@ ScenarioResult Play(const Scenario& scenario, const Qualification& q) {
 // ...", a run stopped from outside by the text it is stopped at.
 std::string Outcomes(const Scenario& s) {
   std::string text;
-  for (const RunSpec* run : RunsOf(s)) {
+  for (const ScenarioRun* run : RunsOf(s)) {
     if (!text.empty()) text += " + ";
     text += run->stop_at.empty() ? run->outcome : "stopped at \"" + run->stop_at + "\"";
   }

@@ -41,7 +41,7 @@ std::string CoverageReport(const std::vector<ScenarioResult>& results, bool& com
   for (const ScenarioResult& r : results) {
     // A scenario of several runs reaches each of their outcomes.
     std::set<std::string> outcomes;
-    for (const RunSpec* run : RunsOf(*r.scenario)) {
+    for (const ScenarioRun* run : RunsOf(*r.scenario)) {
       if (!run->outcome.empty()) outcomes.insert(run->outcome);
     }
     for (const std::string& outcome : outcomes) {

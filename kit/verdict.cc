@@ -38,7 +38,7 @@ bool Failed(const nlohmann::json& line) {
 // and nothing after a step that did not succeed. Also that nothing reaches
 // the device before the code-programming interface is open, and nothing at
 // all before the outcome's stage allows it.
-void CheckDeviceOrder(const RunSpec& scenario, const std::vector<nlohmann::json>& journal,
+void CheckDeviceOrder(const ScenarioRun& scenario, const std::vector<nlohmann::json>& journal,
                       std::vector<std::string>& out) {
   const model::Outcome* outcome = model::FindOutcome(scenario.outcome);
   if (outcome && outcome->stage == model::OutcomeStage::kImage && !journal.empty()) {
@@ -91,7 +91,7 @@ void CheckDeviceOrder(const RunSpec& scenario, const std::vector<nlohmann::json>
   }
 }
 
-void CompareTranscript(const RunSpec& scenario, const RunRecord& run, const TemplateValues& values,
+void CompareTranscript(const ScenarioRun& scenario, const RunRecord& run, const TemplateValues& values,
                        std::vector<std::string>& out) {
   std::string problem;
   const std::vector<std::string> lines = TranscriptLines(run.output, problem);
@@ -238,7 +238,7 @@ void CompareValue(const nlohmann::json& expected, const nlohmann::json& actual, 
   if (expected != actual) out.push_back(where + " is " + actual.dump() + ", expected " + expected.dump());
 }
 
-void CompareCalls(const RunSpec& scenario, const RunRecord& run, const CarriedImage& image,
+void CompareCalls(const ScenarioRun& scenario, const RunRecord& run, const CarriedImage& image,
                   std::vector<std::string>& out) {
   nlohmann::json expected;
   std::string error;
@@ -334,7 +334,7 @@ std::vector<std::string> FindDifferences(const Scenario& scenario, const RunReco
   return FindRunDifferences(scenario, scenario.timeout_s, run, image);
 }
 
-std::vector<std::string> FindRunDifferences(const RunSpec& expected, int timeout_s, const RunRecord& run,
+std::vector<std::string> FindRunDifferences(const ScenarioRun& expected, int timeout_s, const RunRecord& run,
                                             const CarriedImage& image) {
   std::vector<std::string> out;
   if (run.timed_out) out.push_back(TimedOut(timeout_s, run));
@@ -421,13 +421,13 @@ bool RunsOver(const std::vector<nlohmann::json>& journal, const std::vector<uint
 std::vector<std::string> FindScenarioDifferences(const Scenario& scenario, const std::vector<RunRecord>& runs,
                                                  const nlohmann::json& state, const CarriedImage& image) {
   std::vector<std::string> out;
-  const std::vector<const RunSpec*> specs = RunsOf(scenario);
+  const std::vector<const ScenarioRun*> planned = RunsOf(scenario);
   auto named = [&](size_t run, const std::string& difference) {
-    return specs.size() > 1 ? "run " + std::to_string(run + 1) + ": " + difference : difference;
+    return planned.size() > 1 ? "run " + std::to_string(run + 1) + ": " + difference : difference;
   };
-  for (size_t first = 0; first < specs.size() && first < runs.size();) {
+  for (size_t first = 0; first < planned.size() && first < runs.size();) {
     size_t end = first + 1;
-    while (end < specs.size() && end < runs.size() && specs[end]->together) ++end;
+    while (end < planned.size() && end < runs.size() && planned[end]->together) ++end;
     // The expectation each run of the group is held to, in every order
     // until one fits them all; the order they were listed in first.
     std::vector<size_t> order(end - first);
@@ -437,7 +437,7 @@ std::vector<std::string> FindScenarioDifferences(const Scenario& scenario, const
     do {
       std::vector<std::string> found;
       for (size_t i = first; i < end; ++i) {
-        for (const std::string& d : FindRunDifferences(*specs[order[i - first]], scenario.timeout_s, runs[i], image))
+        for (const std::string& d : FindRunDifferences(*planned[order[i - first]], scenario.timeout_s, runs[i], image))
           found.push_back(named(i, d));
       }
       if (!tried) first_order = found;

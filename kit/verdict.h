@@ -45,7 +45,7 @@ std::vector<std::string> FindDifferences(const Scenario& scenario, const RunReco
 // The same for one of a scenario's runs. A run stopped from outside is
 // checked as far as it got: its transcript up to the text it was stopped
 // at, its calls as far as listed (a call it had in flight may follow).
-std::vector<std::string> FindRunDifferences(const RunSpec& expected, int timeout_s, const RunRecord& run,
+std::vector<std::string> FindRunDifferences(const ScenarioRun& expected, int timeout_s, const RunRecord& run,
                                             const CarriedImage& image);
 
 // A shared bench's journal holds the lines of every run: those of the run

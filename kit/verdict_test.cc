@@ -379,7 +379,7 @@ TEST(VerdictTest, EachRunOfASharedBenchGetsItsOwnLines) {
 TEST(VerdictTest, RunsStartedTogetherMeetTheirExpectationsInAnyOrder) {
   Scenario s = Programming();
   s.name = "same-device";
-  RunSpec programs = s, refused;
+  ScenarioRun programs = s, refused;
   refused.outcome = "COULD NOT ACQUIRE CODE PROGRAMMING GROUP AT DEVICE";
   refused.status = 1;
   refused.together = true;
@@ -408,7 +408,7 @@ TEST(VerdictTest, RunsStartedTogetherMeetTheirExpectationsInAnyOrder) {
 }
 
 TEST(VerdictTest, ARunStoppedFromOutsideIsCheckedAsFarAsItGot) {
-  RunSpec stopped = Programming();
+  ScenarioRun stopped = Programming();
   stopped.outcome.clear();
   stopped.stop_at = "erasing ... ";
   stopped.transcript = {"k27prog - K27 firmware programmer", "Code flash erase ... erasing ... "};
