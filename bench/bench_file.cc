@@ -5,6 +5,7 @@
 #include "bench/bench.h"
 #include "bench/text_encoding.h"
 #include "lib/long_path.h"
+#include "lib/reject.h"
 #include "lib/wide_text.h"
 
 // The whole file; false when it cannot be read (or is over 64 MB).
@@ -26,15 +27,9 @@ static bool ReadWholeFile(const std::wstring& path, std::string& text) {
 
 bool ReadBenchText(const std::wstring& path, std::string& utf8, std::string& error) {
   std::string bytes;
-  if (!ReadWholeFile(path, bytes)) {
-    error = "cannot be read";
-    return false;
-  }
+  if (!ReadWholeFile(path, bytes)) return Reject(error, "cannot be read");
   DecodedText text = DecodeText(bytes);
-  if (!text.ok) {
-    error = text.error;
-    return false;
-  }
+  if (!text.ok) return Reject(error, text.error);
   utf8 = std::move(text.utf8);
   return true;
 }

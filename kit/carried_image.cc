@@ -7,6 +7,7 @@
 #include "image/validate_image.h"
 #include "k27image/pe_file.h"
 #include "k27image/tool_verdict.h"
+#include "lib/reject.h"
 #include "model/block_layout.h"
 
 namespace {
@@ -21,30 +22,19 @@ int64_t Field16(const uint8_t* header, size_t at) { return model::GetBig(header 
 
 bool ReadCarriedImage(const std::vector<uint8_t>& program, CarriedImage& image, std::string& error) {
   PeHeaders pe;
-  if (!ReadPeHeaders(program, pe, error)) {
-    error = "not a Windows program (" + error + ")";
-    return false;
-  }
+  if (!ReadPeHeaders(program, pe, error)) return Reject(error, "not a Windows program (" + error + ")");
   ResourceLookup found;
   if (!FindProgramResource(program, pe, kImageResourceType, kImageResourceId, found, error)) return false;
-  if (!found.found) {
-    error = "it carries no firmware image (CODE RESOURCE NOT FOUND)";
-    return false;
-  }
+  if (!found.found) return Reject(error, "it carries no firmware image (CODE RESOURCE NOT FOUND)");
   const auto begin = program.begin() + found.offset;
   const std::vector<uint8_t> resource(begin, begin + found.size);
   BuildChecksumTable();
   CodeBlock code;
   Refusal refusal;
-  if (!InflateAsTheTool(resource, code, refusal)) {
-    error = "it would refuse its own image: " + refusal.message;
-    return false;
-  }
+  if (!InflateAsTheTool(resource, code, refusal))
+    return Reject(error, "it would refuse its own image: " + refusal.message);
   const ImageVerdict verdict = CheckImage(code.bytes.get(), code.size);
-  if (verdict.check != 0) {
-    error = std::string("it would refuse its own image: ") + verdict.message;
-    return false;
-  }
+  if (verdict.check != 0) return Reject(error, std::string("it would refuse its own image: ") + verdict.message);
   const uint8_t* c = code.bytes.get();
   const uint8_t* p = c + verdict.profile.offset;
   image.code.assign(c, c + code.size);

@@ -19,6 +19,7 @@
 #include "lib/child_run.h"
 #include "lib/file_bytes.h"
 #include "lib/long_path.h"
+#include "lib/reject.h"
 #include "lib/sha256.h"
 #include "lib/switch_output.h"
 #include "lib/wide_text.h"
@@ -106,22 +107,14 @@ bool LoadCatalogues(const std::vector<std::wstring>& folders, std::vector<Scenar
   for (const std::wstring& folder : folders) {
     bool readable = false;
     const std::vector<std::wstring> files = FilesIn(folder, L".json", readable);
-    if (!readable) {
-      error = Utf8(folder) + ": cannot be read as a catalogue folder";
-      return false;
-    }
-    if (files.empty()) {
-      error = Utf8(folder) + ": no catalogue file (*.json) in it";
-      return false;
-    }
+    if (!readable) return Reject(error, Utf8(folder) + ": cannot be read as a catalogue folder");
+    if (files.empty()) return Reject(error, Utf8(folder) + ": no catalogue file (*.json) in it");
     for (const std::wstring& file : files) {
       std::vector<uint8_t> bytes;
       if (!ReadFileBytes(fs::path(folder + L"\\" + file), bytes, error)) return false;
       const std::string stem = Utf8(file.substr(0, file.size() - 5));
-      if (!ParseCatalogue(std::string(bytes.begin(), bytes.end()), GroupName(stem), scenarios, error)) {
-        error = Utf8(folder) + "\\" + error;
-        return false;
-      }
+      if (!ParseCatalogue(std::string(bytes.begin(), bytes.end()), GroupName(stem), scenarios, error))
+        return Reject(error, Utf8(folder) + "\\" + error);
     }
   }
   return CheckScenarios(scenarios, error);

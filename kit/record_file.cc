@@ -2,6 +2,7 @@
 
 #include "lib/com_text.h"
 #include "lib/long_path.h"
+#include "lib/reject.h"
 
 RecordFile::~RecordFile() {
   if (file_ != INVALID_HANDLE_VALUE) CloseHandle(file_);
@@ -14,9 +15,8 @@ bool RecordFile::Open(const std::wstring& path, std::string& held, std::string& 
                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file_ == INVALID_HANDLE_VALUE) {
     const DWORD code = GetLastError();
-    error = code == ERROR_SHARING_VIOLATION ? "it is open in another program (another station writing it?)"
-                                            : SystemErrorText(code);
-    return false;
+    return Reject(error, code == ERROR_SHARING_VIOLATION ? "it is open in another program (another station writing it?)"
+                                                         : SystemErrorText(code));
   }
   held.clear();
   char buffer[1 << 16];
@@ -30,15 +30,10 @@ bool RecordFile::Append(const std::string& line, std::string& error) {
   size_t done = 0;
   while (done < line.size()) {
     DWORD wrote = 0;
-    if (!WriteFile(file_, line.data() + done, static_cast<DWORD>(line.size() - done), &wrote, nullptr) || !wrote) {
-      error = SystemErrorText(GetLastError());
-      return false;
-    }
+    if (!WriteFile(file_, line.data() + done, static_cast<DWORD>(line.size() - done), &wrote, nullptr) || !wrote)
+      return Reject(error, SystemErrorText(GetLastError()));
     done += wrote;
   }
-  if (!FlushFileBuffers(file_)) {
-    error = SystemErrorText(GetLastError());
-    return false;
-  }
+  if (!FlushFileBuffers(file_)) return Reject(error, SystemErrorText(GetLastError()));
   return true;
 }

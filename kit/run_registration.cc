@@ -11,6 +11,7 @@
 #include "k27server.h"
 #include "lib/com_text.h"
 #include "lib/file_bytes.h"
+#include "lib/reject.h"
 #include "lib/wide_text.h"
 
 namespace {
@@ -81,12 +82,11 @@ std::wstring QualificationRegistration::RootName() const { return root_ ? root_-
 
 bool QualificationRegistration::Prepare(std::string& error) {
   const std::wstring foreign = ForeignRegistrationAnywhere();
-  if (!foreign.empty()) {
-    error = Utf8(foreign) +
-            ". This PC has a device server registered: qualification registers the bench simulator in its place, "
-            "and must never do that on a PC that programs real devices. Nothing was changed.";
-    return false;
-  }
+  if (!foreign.empty())
+    return Reject(error, Utf8(foreign) +
+                             ". This PC has a device server registered: qualification registers the bench simulator "
+                             "in its place, and must never do that on a PC that programs real devices. Nothing was "
+                             "changed.");
   EnterCriticalSection(&lock_);
   user_root_existed_ = UserClassesExist();
   user_ = std::make_unique<RegistrationSnapshot>(TakeRegistrationSnapshot(*OpenClassesRoot(RegistrationScope::kUser)));
@@ -149,8 +149,7 @@ bool QualificationRegistration::Prove(const std::wstring& bench, const std::wstr
   HANDLE thread = CreateThread(nullptr, 0, CallForProof, call, 0, nullptr);
   if (!thread) {
     delete call;
-    why = "the creation could not be started (error " + std::to_string(GetLastError()) + ")";
-    return false;
+    return Reject(why, "the creation could not be started (error " + std::to_string(GetLastError()) + ")");
   }
   const bool answered = WaitForSingleObject(thread, kProofWaitMs) == WAIT_OBJECT_0;
   CloseHandle(thread);
@@ -210,17 +209,13 @@ bool QualificationRegistration::RegisterAndProve(const std::wstring& folder, std
   // of before: a shared bench's server plays it for a moment still.
   for (const RegisteredFiles& files : found_) WaitForSharedServer(files);
   const std::wstring machine_journal = folder + L"\\proof-machine.jsonl";
-  if (!Register(RegistrationScope::kMachine, bench, machine_journal, written)) {
-    error = "the simulator cannot be registered: for this user " + user_why + "; for every user it could not be "
-            "written (error " + std::to_string(written) + (written == ERROR_ACCESS_DENIED ? ": run the qualification "
-            "from a prompt run as administrator" : "") + ")";
-    return false;
-  }
-  if (!Prove(bench, machine_journal, machine_why)) {
-    error = "the simulator was registered but cannot be created: for this user " + user_why + "; for every user " +
-            machine_why;
-    return false;
-  }
+  if (!Register(RegistrationScope::kMachine, bench, machine_journal, written))
+    return Reject(error, "the simulator cannot be registered: for this user " + user_why + "; for every user it could "
+                         "not be written (error " + std::to_string(written) + (written == ERROR_ACCESS_DENIED ? ": run "
+                         "the qualification from a prompt run as administrator" : "") + ")");
+  if (!Prove(bench, machine_journal, machine_why))
+    return Reject(error, "the simulator was registered but cannot be created: for this user " + user_why +
+                             "; for every user " + machine_why);
   said = "registered for every user (" + Utf8(RootName()) + "), proved by a creation; for this user alone " +
          user_why + ", so this process does not use per-user classes";
   return true;

@@ -16,6 +16,7 @@
 #include "lib/com_text.h"
 #include "lib/file_bytes.h"
 #include "lib/long_path.h"
+#include "lib/reject.h"
 #include "lib/sha256.h"
 #include "lib/switch_output.h"
 #include "lib/wide_text.h"
@@ -458,11 +459,9 @@ void NameUnfinished(Station& s, const RecordFileReading& held) {
 bool CheckProgram(Station& s, std::string& said, std::string& error) {
   std::vector<uint8_t> bytes;
   if (!ReadFileBytes(std::filesystem::path(s.program), bytes, error)) return false;
-  if (s.program.size() >= MAX_PATH - 1) {
-    error = Utf8(s.program) + ": Windows starts no program from a path of " + std::to_string(MAX_PATH - 1) +
-            " characters or more; move it to a shorter one";
-    return false;
-  }
+  if (s.program.size() >= MAX_PATH - 1)
+    return Reject(error, Utf8(s.program) + ": Windows starts no program from a path of " +
+                             std::to_string(MAX_PATH - 1) + " characters or more; move it to a shorter one");
   s.common.tool = Utf8(s.program);
   s.common.tool_sha256 = Sha256Hex(bytes.data(), bytes.size());
   CarriedImage image;
@@ -480,39 +479,30 @@ bool CheckProgram(Station& s, std::string& said, std::string& error) {
   if (!ReadFileBytes(std::filesystem::path(manifest), listed, error)) return false;
   const std::wstring name = s.program.substr(s.program.find_last_of(L'\\') + 1);
   const std::string expected = ManifestSha256(std::string(listed.begin(), listed.end()), Utf8(name));
-  if (expected.empty()) {
-    error = Utf8(manifest) + " lists no " + Utf8(name) + ": run the release's own program, as it was qualified";
-    return false;
-  }
-  if (expected != s.common.tool_sha256) {
-    error = Utf8(s.program) + " is not the release's: its SHA-256 is " + s.common.tool_sha256 + ", " +
-            Utf8(manifest) + " gives " + expected + ". Use an intact copy of the release kit";
-    return false;
-  }
+  if (expected.empty())
+    return Reject(error, Utf8(manifest) + " lists no " + Utf8(name) +
+                             ": run the release's own program, as it was qualified");
+  if (expected != s.common.tool_sha256)
+    return Reject(error, Utf8(s.program) + " is not the release's: its SHA-256 is " + s.common.tool_sha256 + ", " +
+                             Utf8(manifest) + " gives " + expected + ". Use an intact copy of the release kit");
   said += ", as MANIFEST.txt beside it gives";
   return true;
 }
 
 bool OpenRecord(Station& s, std::string& error) {
   std::string held;
-  if (!s.record.Open(s.record_path, held, error)) {
-    error = "the record " + Utf8(s.record_path) + " cannot be written: " + error;
-    return false;
-  }
+  if (!s.record.Open(s.record_path, held, error))
+    return Reject(error, "the record " + Utf8(s.record_path) + " cannot be written: " + error);
   const RecordFileReading reading = ReadRecordFile(held);
-  if (reading.foreign) {
-    error = Utf8(s.record_path) + " is not a station's record (no line of it is a run's): name a new file, or one "
-            "a station wrote";
-    return false;
-  }
+  if (reading.foreign)
+    return Reject(error, Utf8(s.record_path) + " is not a station's record (no line of it is a run's): name a new "
+                                               "file, or one a station wrote");
   for (const DamagedLine& d : reading.damaged) {
     s.screen.Note("k27kit station: " + Utf8(s.record_path) + ":" + std::to_string(d.line) + " skipped: " + d.why);
   }
   // A line cut short stays as it is; the next one starts on a line of its own.
-  if (!held.empty() && held.back() != '\n' && !s.record.Append("\n", error)) {
-    error = "the record " + Utf8(s.record_path) + " cannot be written: " + error;
-    return false;
-  }
+  if (!held.empty() && held.back() != '\n' && !s.record.Append("\n", error))
+    return Reject(error, "the record " + Utf8(s.record_path) + " cannot be written: " + error);
   NameUnfinished(s, reading);
   return true;
 }

@@ -4,6 +4,8 @@
 #include <optional>
 #include <vector>
 
+#include "lib/reject.h"
+
 namespace {
 
 // One piece of a text: literal, or a placeholder's inside ("name+1").
@@ -73,21 +75,13 @@ bool ParsePlaceholder(const std::string& inside, std::string& name, int64_t& off
 bool Resolve(const std::string& inside, const TemplateValues& values, TemplateValue& value, std::string& error) {
   std::string name;
   int64_t offset = 0;
-  if (!ParsePlaceholder(inside, name, offset)) {
-    error = "\"{" + inside + "}\" is not a placeholder (a name, then at most +N or -N)";
-    return false;
-  }
+  if (!ParsePlaceholder(inside, name, offset))
+    return Reject(error, "\"{" + inside + "}\" is not a placeholder (a name, then at most +N or -N)");
   const auto found = values.find(name);
-  if (found == values.end()) {
-    error = "no value is called \"" + name + "\"";
-    return false;
-  }
+  if (found == values.end()) return Reject(error, "no value is called \"" + name + "\"");
   value = found->second;
   if (offset != 0) {
-    if (!value.is_number) {
-      error = "\"" + name + "\" is a text: nothing can be added to it";
-      return false;
-    }
+    if (!value.is_number) return Reject(error, "\"" + name + "\" is a text: nothing can be added to it");
     value.number += offset;
   }
   return true;

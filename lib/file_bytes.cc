@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "lib/long_path.h"
+#include "lib/reject.h"
 
 namespace {
 
@@ -38,10 +39,7 @@ std::filesystem::path PathForOpening(const std::filesystem::path& path) {
 bool ReadFileBytes(const std::filesystem::path& path, std::vector<uint8_t>& bytes, std::string& error) {
   bytes.clear();
   FILE* file = OpenFile(path, false);
-  if (!file) {
-    error = PathText(path) + ": " + std::strerror(errno);
-    return false;
-  }
+  if (!file) return Reject(error, PathText(path) + ": " + std::strerror(errno));
   uint8_t chunk[65536];
   size_t got;
   while ((got = std::fread(chunk, 1, sizeof chunk, file)) > 0) bytes.insert(bytes.end(), chunk, chunk + got);
@@ -53,10 +51,7 @@ bool ReadFileBytes(const std::filesystem::path& path, std::vector<uint8_t>& byte
 
 bool WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes, std::string& error) {
   FILE* file = OpenFile(path, true);
-  if (!file) {
-    error = PathText(path) + ": " + std::strerror(errno);
-    return false;
-  }
+  if (!file) return Reject(error, PathText(path) + ": " + std::strerror(errno));
   const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
   // A full disk may only show when the buffered tail is written out.
   const bool closed = std::fclose(file) == 0;

@@ -5,6 +5,7 @@
 
 #include "lib/file_bytes.h"
 #include "lib/long_path.h"
+#include "lib/reject.h"
 #include "lib/wide_text.h"
 #include "server_state.h"
 
@@ -79,10 +80,8 @@ bool StartMemory(const std::wstring& state_path, std::string& error) {
   const std::string where = Utf8(state_path) + ": ";
   const std::string remedy = " (it is left as it is; k27kit state \"" + Utf8(state_path) +
                              "\" --reset puts the bench back to its start)";
-  if (!ReadFileBytes(std::filesystem::path(state_path), bytes, read_error)) {
-    error = where + "the state file cannot be read: " + read_error + remedy;
-    return false;
-  }
+  if (!ReadFileBytes(std::filesystem::path(state_path), bytes, read_error))
+    return Reject(error, where + "the state file cannot be read: " + read_error + remedy);
   const StateReading reading =
       ParseState(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()), s.bench, s.bench_sha256,
                  g_state);
@@ -90,8 +89,7 @@ bool StartMemory(const std::wstring& state_path, std::string& error) {
     case StateProblem::kNone:
       return true;
     case StateProblem::kDamaged:
-      error = where + "a damaged state file: " + reading.detail + remedy;
-      return false;
+      return Reject(error, where + "a damaged state file: " + reading.detail + remedy);
     case StateProblem::kOtherBench:
       error = where + "the state file of another bench (SHA-256 " + reading.detail + "), not of this one (SHA-256 " +
               s.bench_sha256 + ")" + remedy;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "image/byte_order.h"
+#include "lib/reject.h"
 
 namespace {
 
@@ -51,16 +52,13 @@ bool OpenDirectory(const std::vector<uint8_t>& file, const PeHeaders& pe, uint32
   dir.file = &file;
   dir.pe = &pe;
   uint32_t header;
-  if (!MapRva(file, pe, uint64_t{pe.resource_rva} + at, kDirectorySize, header)) {
-    error = "a resource directory lies outside the program's sections";
-    return false;
-  }
+  if (!MapRva(file, pe, uint64_t{pe.resource_rva} + at, kDirectorySize, header))
+    return Reject(error, "a resource directory lies outside the program's sections");
   dir.named = ReadLittle16(&file[header + 12]);
   dir.ids = ReadLittle16(&file[header + 14]);
   if (!MapRva(file, pe, uint64_t{pe.resource_rva} + at + kDirectorySize,
               uint64_t{dir.named + dir.ids} * kDirectoryEntrySize, dir.offset)) {
-    error = "the entries of a resource directory run past the program's sections";
-    return false;
+    return Reject(error, "the entries of a resource directory run past the program's sections");
   }
   return true;
 }
@@ -75,16 +73,11 @@ bool NameIs(const Directory& dir, uint32_t name, const char* wanted, bool& same,
   if (!(name & kHighBit)) return true;
   const uint64_t rva = uint64_t{dir.pe->resource_rva} + (name & ~kHighBit);
   uint32_t at;
-  if (!MapRva(file, *dir.pe, rva, 2, at)) {
-    error = "a resource name lies outside the program's sections";
-    return false;
-  }
+  if (!MapRva(file, *dir.pe, rva, 2, at)) return Reject(error, "a resource name lies outside the program's sections");
   const uint16_t length = ReadLittle16(&file[at]);
   uint32_t chars;
-  if (!MapRva(file, *dir.pe, rva + 2, 2u * length, chars)) {
-    error = "a resource name runs past the program's sections";
-    return false;
-  }
+  if (!MapRva(file, *dir.pe, rva + 2, 2u * length, chars))
+    return Reject(error, "a resource name runs past the program's sections");
   same = length == std::strlen(wanted);
   for (uint16_t i = 0; same && i < length; ++i) {
     const uint16_t c = ReadLittle16(&file[chars + 2 * i]);
@@ -98,10 +91,7 @@ bool NameIs(const Directory& dir, uint32_t name, const char* wanted, bool& same,
 // is damage.
 bool Subdirectory(const Directory& dir, uint32_t i, Directory& sub, std::string& error) {
   const uint32_t target = EntryTarget(dir, i);
-  if (!(target & kHighBit)) {
-    error = "a resource directory entry names data where a directory must be";
-    return false;
-  }
+  if (!(target & kHighBit)) return Reject(error, "a resource directory entry names data where a directory must be");
   return OpenDirectory(*dir.file, *dir.pe, target & ~kHighBit, sub, error);
 }
 
@@ -113,15 +103,10 @@ bool IsProgramFile(const std::vector<uint8_t>& file) {
 
 bool ReadPeHeaders(const std::vector<uint8_t>& file, PeHeaders& pe, std::string& error) {
   pe = PeHeaders{};
-  if (!IsProgramFile(file) || file.size() < kDosHeaderSize) {
-    error = "no MZ header";
-    return false;
-  }
+  if (!IsProgramFile(file) || file.size() < kDosHeaderSize) return Reject(error, "no MZ header");
   const uint32_t signature = ReadLittle32(&file[kNewHeaderPointer]);
-  if (!Inside(file, signature, 4 + kFileHeaderSize) || std::memcmp(&file[signature], "PE\0\0", 4) != 0) {
-    error = "no PE header";
-    return false;
-  }
+  if (!Inside(file, signature, 4 + kFileHeaderSize) || std::memcmp(&file[signature], "PE\0\0", 4) != 0)
+    return Reject(error, "no PE header");
   pe.file_header = signature + 4;
   const uint8_t* header = &file[pe.file_header];
   const uint16_t sections = ReadLittle16(header + 2);
@@ -130,10 +115,8 @@ bool ReadPeHeaders(const std::vector<uint8_t>& file, PeHeaders& pe, std::string&
   pe.symbol_count = ReadLittle32(header + 12);
   const uint16_t optional_size = ReadLittle16(header + 16);
   const uint64_t optional = uint64_t{pe.file_header} + kFileHeaderSize;
-  if (!Inside(file, optional, optional_size) || optional_size < 2) {
-    error = "the optional header does not fit in the file";
-    return false;
-  }
+  if (!Inside(file, optional, optional_size) || optional_size < 2)
+    return Reject(error, "the optional header does not fit in the file");
   // PE32 and PE32+ differ in where the data directories start.
   const uint16_t magic = ReadLittle16(&file[optional]);
   uint32_t directories;
@@ -142,13 +125,9 @@ bool ReadPeHeaders(const std::vector<uint8_t>& file, PeHeaders& pe, std::string&
   } else if (magic == 0x20B) {
     directories = 112;
   } else {
-    error = "unknown optional header";
-    return false;
+    return Reject(error, "unknown optional header");
   }
-  if (optional_size < directories) {
-    error = "the optional header is too short";
-    return false;
-  }
+  if (optional_size < directories) return Reject(error, "the optional header is too short");
   const uint32_t directory_count = ReadLittle32(&file[optional + directories - 4]);
   const uint64_t resource_entry = directories + 8u * kResourceDirectoryIndex;
   if (directory_count > kResourceDirectoryIndex && resource_entry + 8 <= optional_size) {
@@ -156,10 +135,8 @@ bool ReadPeHeaders(const std::vector<uint8_t>& file, PeHeaders& pe, std::string&
     pe.resource_size = ReadLittle32(&file[optional + resource_entry + 4]);
   }
   const uint64_t table = optional + optional_size;
-  if (!Inside(file, table, uint64_t{sections} * kSectionHeaderSize)) {
-    error = "the section table does not fit in the file";
-    return false;
-  }
+  if (!Inside(file, table, uint64_t{sections} * kSectionHeaderSize))
+    return Reject(error, "the section table does not fit in the file");
   for (uint16_t i = 0; i < sections; ++i) {
     const uint8_t* s = &file[table + i * kSectionHeaderSize];
     pe.sections.push_back({ReadLittle32(s + 12), ReadLittle32(s + 8), ReadLittle32(s + 20), ReadLittle32(s + 16)});
@@ -203,16 +180,12 @@ bool FindProgramResource(const std::vector<uint8_t>& file, const PeHeaders& pe, 
   }
   const uint32_t target = EntryTarget(languages, chosen);
   uint32_t entry;
-  if ((target & kHighBit) || !MapRva(file, pe, uint64_t{pe.resource_rva} + target, kDataEntrySize, entry)) {
-    error = "the resource's data entry is damaged";
-    return false;
-  }
+  if ((target & kHighBit) || !MapRva(file, pe, uint64_t{pe.resource_rva} + target, kDataEntrySize, entry))
+    return Reject(error, "the resource's data entry is damaged");
   const uint32_t data_rva = ReadLittle32(&file[entry]);
   const uint32_t size = ReadLittle32(&file[entry + 4]);
-  if (!MapRva(file, pe, data_rva, size, found.offset)) {
-    error = "the resource's data lies outside the program's sections";
-    return false;
-  }
+  if (!MapRva(file, pe, data_rva, size, found.offset))
+    return Reject(error, "the resource's data lies outside the program's sections");
   found.found = true;
   found.size = size;
   found.languages = count;
@@ -231,8 +204,7 @@ bool CarrySymbolTable(const std::vector<uint8_t>& before, std::vector<uint8_t>& 
   const uint64_t strings = old_pe.symbol_table + uint64_t{old_pe.symbol_count} * kSymbolSize;
   if (!Inside(before, strings, 4) || ReadLittle32(&before[strings]) < 4 ||
       !Inside(before, strings, ReadLittle32(&before[strings]))) {
-    error = "the program's symbol table does not fit in it";
-    return false;
+    return Reject(error, "the program's symbol table does not fit in it");
   }
   const uint64_t length = strings + ReadLittle32(&before[strings]) - old_pe.symbol_table;
   const uint8_t* table = &before[old_pe.symbol_table];
@@ -253,10 +225,7 @@ bool CarrySymbolTable(const std::vector<uint8_t>& before, std::vector<uint8_t>& 
       after.insert(after.end(), table, table + length);
     }
   }
-  if (at > UINT32_MAX) {
-    error = "the rewritten program is too large for a symbol table pointer";
-    return false;
-  }
+  if (at > UINT32_MAX) return Reject(error, "the rewritten program is too large for a symbol table pointer");
   WriteLittle32(&after[new_pe.file_header + 8], static_cast<uint32_t>(at));
   WriteLittle32(&after[new_pe.file_header + 12], old_pe.symbol_count);
   return true;

@@ -7,6 +7,7 @@
 #include "image/embedded_image.h"
 #include "k27image/pe_file.h"
 #include "lib/file_bytes.h"
+#include "lib/reject.h"
 
 namespace {
 
@@ -78,17 +79,11 @@ BOOL CALLBACK CollectType(HMODULE module, LPSTR type, LONG_PTR param) {
 // Every resource of the program but its image.
 bool OtherResources(const std::filesystem::path& path, std::vector<ResourceEntry>& entries, std::string& error) {
   HMODULE module = LoadLibraryExW(PathForOpening(path).c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE);
-  if (!module) {
-    error = LastError("reading the resources of " + PathText(path));
-    return false;
-  }
+  if (!module) return Reject(error, LastError("reading the resources of " + PathText(path)));
   Collection c{module, {}};
   EnumResourceTypesA(module, CollectType, reinterpret_cast<LONG_PTR>(&c));
   FreeLibrary(module);
-  if (c.failed) {
-    error = "a resource of " + PathText(path) + " cannot be read";
-    return false;
-  }
+  if (c.failed) return Reject(error, "a resource of " + PathText(path) + " cannot be read");
   entries = std::move(c.entries);
   return true;
 }
@@ -98,10 +93,7 @@ bool OtherResources(const std::filesystem::path& path, std::vector<ResourceEntry
 bool Rewrite(const std::filesystem::path& out, const std::vector<ResourceEntry>& entries,
              const std::vector<uint8_t>* resource, std::string& error) {
   HANDLE update = BeginUpdateResourceW(PathForOpening(out).c_str(), TRUE);
-  if (!update) {
-    error = LastError("BeginUpdateResource");
-    return false;
-  }
+  if (!update) return Reject(error, LastError("BeginUpdateResource"));
   bool ok = true;
   for (const ResourceEntry& e : entries) {
     if (!UpdateResourceA(update, e.type.Get(), e.name.Get(), e.language, const_cast<uint8_t*>(e.data.data()),
@@ -141,16 +133,11 @@ bool KeepSymbolTable(const std::filesystem::path& exe, const std::filesystem::pa
 
 bool WriteWithImageResource(const std::filesystem::path& exe, const std::vector<uint8_t>* resource,
                             const std::filesystem::path& out, std::string& error) {
-  if (resource && resource->size() > MAXDWORD) {
-    error = "the resource is too large";
-    return false;
-  }
+  if (resource && resource->size() > MAXDWORD) return Reject(error, "the resource is too large");
   std::vector<ResourceEntry> entries;
   if (!OtherResources(exe, entries, error)) return false;
-  if (!CopyFileW(PathForOpening(exe).c_str(), PathForOpening(out).c_str(), FALSE)) {
-    error = LastError("copying " + PathText(exe));
-    return false;
-  }
+  if (!CopyFileW(PathForOpening(exe).c_str(), PathForOpening(out).c_str(), FALSE))
+    return Reject(error, LastError("copying " + PathText(exe)));
   if (Rewrite(out, entries, resource, error) && KeepSymbolTable(exe, out, error)) return true;
   DeleteFileW(PathForOpening(out).c_str());
   return false;
