@@ -6,6 +6,7 @@ import collections
 import ctypes
 import json
 import os
+import pathlib
 import re
 import select
 import shutil
@@ -155,8 +156,7 @@ def release_1_1_6_2():
     """The shipped code block as release 1.1.6, profile 2: both headers
     changed, both checksums made anew, so a release line tells which image
     a program carries."""
-    with open(os.path.join(REPO, "resources", "k27image.zlib"), "rb") as f:
-        code = bytearray(zlib.decompress(f.read()))
+    code = bytearray(zlib.decompress(pathlib.Path(os.path.join(REPO, "resources", "k27image.zlib")).read_bytes()))
     start, size = profile_place(code)
     put16(code, CODE_REVISION_AT, 6)
     put16(code, start + PROFILE_REVISION_AT, 6)
@@ -456,8 +456,7 @@ class _Reader(threading.Thread):
         while True:
             with self.lock:
                 if file_path:
-                    with open(file_path, "rb") as f:
-                        text = clean(f.read())
+                    text = clean(pathlib.Path(file_path).read_bytes())
                 else:
                     text = clean(bytes(self.data))
                 at = text.find(needle, start)
@@ -502,8 +501,7 @@ def _run_tool_once(exe=None, bench=None, keys=(), stdout_path=None, timeout=60,
     bench_path = None
     if isinstance(bench, dict):
         bench_path = os.path.join(work, "bench.json")
-        with open(bench_path, "w") as f:
-            json.dump(bench, f)
+        pathlib.Path(bench_path).write_text(json.dumps(bench))
     elif bench:
         bench_path = os.path.abspath(bench)
     result = Result()
@@ -611,8 +609,7 @@ def _in_terminal(argv, env, keys, timeout, cwd=None, stdout_path=None, stdout_pi
                 stdout_text = bytes(piped.data).decode("utf-8", errors="replace").replace("\r\n", "\n")
             os.close(pipe_in)
     if stdout_path and os.path.exists(stdout_path):
-        with open(stdout_path, "rb") as f:
-            stdout_text = f.read().decode("utf-8", errors="replace").replace("\r\n", "\n")
+        stdout_text = pathlib.Path(stdout_path).read_bytes().decode("utf-8", errors="replace").replace("\r\n", "\n")
     return screen, status, stopped_ms, stdout_text
 
 
@@ -768,8 +765,7 @@ def reg_export(key, prefix=None):
         if done.status == 1 and "Unable to find the specified registry key" in done.out + done.err:
             return {}
         raise RuntimeError("cannot read the registry key %s: %s" % (key, done))
-    with open(out, "rb") as f:
-        data = f.read()
+    data = pathlib.Path(out).read_bytes()
     shutil.rmtree(folder, ignore_errors=True)
     text = data.decode("utf-16") if data[:2] == b"\xff\xfe" else data.decode("utf-8")
     keys = {}

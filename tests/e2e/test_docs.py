@@ -7,6 +7,7 @@ names every console input mode the tool turns off for the committed span."""
 
 import glob
 import os
+import pathlib
 import re
 import unittest
 
@@ -20,8 +21,7 @@ def tool_outcomes():
     for path in glob.glob(os.path.join(REPO, "src", "**", "*.cc"), recursive=True):
         if path.endswith("_test.cc"):
             continue
-        with open(path) as f:
-            source = f.read()
+        source = pathlib.Path(path).read_text()
         outcomes |= {(m, int(s)) for s, m in re.findall(r'FatalExit\((\d+),\s*"([^"]+)"\)', source)}
         if path.endswith("validate_image.cc"):
             outcomes |= {(m, int(s or 1)) for m, s in re.findall(r'Fail\(\d+,\s*"([^"]+)"(?:,\s*(\d+))?\)', source)}
@@ -86,8 +86,7 @@ class ForcedKillTest(unittest.TestCase):
         turned_off = {INPUT_MODES[bit] for bit in INPUT_MODES if bits & bit}
         self.assertEqual(bits, sum(bit for bit in INPUT_MODES if bits & bit), "a flag Windows does not document")
 
-        with open(os.path.join(REPO, "README.md")) as f:
-            readme = f.read()
+        readme = pathlib.Path(os.path.join(REPO, "README.md")).read_text()
         account = re.search(r"^- A forced kill .*?(?=^- |^\S)", readme, re.M | re.S)
         self.assertTrue(account, "README.md has no account of a forced kill")
         named = set(re.findall(r"ENABLE_[A-Z_]+", account.group(0)))

@@ -7,6 +7,7 @@ copies of the tool carrying damaged images, is a scenario of the
 qualification catalogue (kit/catalogue/10-image.json)."""
 
 import os
+import pathlib
 import shutil
 import subprocess
 import tempfile
@@ -71,8 +72,7 @@ class ImageTest(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.work = tempfile.mkdtemp(prefix="k27image-")
-        with open(SHIPPED, "rb") as f:
-            cls.shipped = f.read()
+        cls.shipped = pathlib.Path(SHIPPED).read_bytes()
 
     @classmethod
     def tearDownClass(cls):
@@ -82,13 +82,11 @@ class ImageTest(unittest.TestCase):
         return os.path.join(self.work, name)
 
     def write(self, name, data):
-        with open(self.path(name), "wb") as f:
-            f.write(data)
+        pathlib.Path(self.path(name)).write_bytes(data)
         return self.path(name)
 
     def read(self, name):
-        with open(self.path(name), "rb") as f:
-            return f.read()
+        return pathlib.Path(self.path(name)).read_bytes()
 
     def tool_with(self, name, resource):
         """A copy of the tool carrying `resource` as its image, or none."""

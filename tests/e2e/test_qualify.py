@@ -6,6 +6,7 @@ PC with a device server registered refused without a change."""
 
 import json
 import os
+import pathlib
 import re
 import shutil
 import signal
@@ -34,15 +35,13 @@ def registration(prefix=None):
 
 def readme_table():
     """The messages of the README's exit-status table, in order."""
-    with open(os.path.join(REPO, "README.md")) as f:
-        text = f.read()
+    text = pathlib.Path(os.path.join(REPO, "README.md")).read_text()
     return re.findall(r'^\| \d+ \| "([^"]+)" \|', text, re.M)
 
 
 def user_catalogue(folder, scenarios):
     os.makedirs(folder, exist_ok=True)
-    with open(os.path.join(folder, "mine.json"), "w") as f:
-        json.dump({"scenarios": scenarios}, f)
+    pathlib.Path(os.path.join(folder, "mine.json")).write_text(json.dumps({"scenarios": scenarios}))
     return folder
 
 
@@ -70,8 +69,7 @@ class QualifyTest(unittest.TestCase):
         # kit's proof and scenarios play the kit's benches, and the user's
         # registration is left as it was.
         theirs = os.path.join(self.work, "theirs.json")
-        with open(theirs, "w") as f:
-            json.dump({"server_version": {"major": 1, "minor": 4}, "devices": []}, f)
+        pathlib.Path(theirs).write_text(json.dumps({"server_version": {"major": 1, "minor": 4}, "devices": []}))
         theirs = windows_paths(theirs)[0]
         registered = run_wine(kit_exe(), "register", "--per-user", "--bench", theirs)
         self.addCleanup(run_wine, kit_exe(), "unregister", "--per-user")

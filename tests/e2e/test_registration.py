@@ -7,6 +7,7 @@ as written."""
 
 import json
 import os
+import pathlib
 import re
 import shutil
 import subprocess
@@ -32,8 +33,7 @@ def documented_keys(root):
 
 def windows_recipe():
     """The command lines that docs/bench.md gives for Windows."""
-    with open(os.path.join(REPO, "docs", "bench.md")) as f:
-        text = f.read()
+    text = pathlib.Path(os.path.join(REPO, "docs", "bench.md")).read_text()
     block = text.split("<!-- windows-recipe", 1)[1].split("-->", 1)[1]
     found = []
     for line in block.lstrip("\n").split("\n"):
@@ -72,8 +72,7 @@ class FreshPrefixTest(unittest.TestCase):
 
     def bench_file(self, name, **fields):
         path = os.path.join(self.work, name)
-        with open(path, "w") as f:
-            json.dump({"devices": [device(**fields)]}, f)
+        pathlib.Path(path).write_text(json.dumps({"devices": [device(**fields)]}))
         return path
 
     def win(self, *paths):
@@ -281,10 +280,8 @@ class FreshPrefixTest(unittest.TestCase):
         kit = self.prefix.drive_c("kit")
         os.makedirs(kit, exist_ok=True)
         shutil.copy(sim_exe(), kit)
-        with open(os.path.join(kit, "good.json"), "w") as f:
-            json.dump({"devices": [device()]}, f)
-        with open(os.path.join(kit, "bad.json"), "w") as f:
-            json.dump({"devices": [{"serail": 1}]}, f)
+        pathlib.Path(os.path.join(kit, "good.json")).write_text(json.dumps({"devices": [device()]}))
+        pathlib.Path(os.path.join(kit, "bad.json")).write_text(json.dumps({"devices": [{"serail": 1}]}))
         rows = [
             (r"C:\kit\k27sim.exe /RegServerPerUser", 1,
              "k27sim: not registered: C:\\kit\\k27ps.dll is missing: k27ps.dll must sit beside k27sim.exe\n"),
@@ -319,8 +316,7 @@ class FreshPrefixTest(unittest.TestCase):
                 out = os.path.join(kit, "out.txt")
                 done = run_wine("cmd", "/c", command + r" > C:\kit\out.txt 2>&1", prefix=self.prefix.path, timeout=60)
                 self.assertEqual(done.status, expected_status, done)
-                with open(out, "rb") as f:
-                    text = f.read().decode("utf-8")
+                text = pathlib.Path(out).read_bytes().decode("utf-8")
                 self.assertNotIn("\n", text.replace("\r\n", ""))  # Windows line ends throughout
                 text = text.replace("\r\n", "\n")
                 if expected is None:
@@ -332,12 +328,10 @@ class FreshPrefixTest(unittest.TestCase):
         # and one that was there is left as it was.
         self.assertFalse(os.path.exists(os.path.join(kit, "j.jsonl")))
         kept = os.path.join(kit, "kept.jsonl")
-        with open(kept, "wb") as f:
-            f.write(b'{"op":"Start"}\n')
+        pathlib.Path(kept).write_bytes(b'{"op":"Start"}\n')
         self.sim("/RegServerPerUser", "/journal", r"C:\kit\kept.jsonl")
         self.sim("/UnregServerPerUser")
-        with open(kept, "rb") as f:
-            self.assertEqual(f.read(), b'{"op":"Start"}\n')
+        self.assertEqual(pathlib.Path(kept).read_bytes(), b'{"op":"Start"}\n')
         self.assertEqual(self.export(USER), user)
 
     def test_the_windows_recipe_runs_as_written(self):

@@ -4,6 +4,7 @@ without git say; the version resource's numbers and flags. On small
 repositories made here, without a build."""
 
 import os
+import pathlib
 import shutil
 import subprocess
 import sys
@@ -37,8 +38,7 @@ class VersionTest(unittest.TestCase):
         return done.stdout.strip()
 
     def write(self, name, text, where=None):
-        with open(os.path.join(where or self.repo, name), "w") as f:
-            f.write(text)
+        pathlib.Path(os.path.join(where or self.repo, name)).write_text(text)
 
     def commit(self, message, **files):
         for name, text in files.items():
@@ -129,8 +129,7 @@ class VersionTest(unittest.TestCase):
                 self.assertEqual(k27release.is_release(version), release)
 
     def test_this_tree_says_its_version_in_cmakelists(self):
-        with open(os.path.join(REPO, "CMakeLists.txt")) as f:
-            version = k27release.source_version(f.read())
+        version = k27release.source_version(pathlib.Path(os.path.join(REPO, "CMakeLists.txt")).read_text())
         self.assertTrue(k27release.tool_version(REPO).startswith(version))
         with self.assertRaises(ValueError):
             k27release.source_version("project(k27prog C CXX)\n")

@@ -5,6 +5,7 @@ the catalogue; no server registered, test_registration.)"""
 
 import json
 import os
+import pathlib
 import re
 import tempfile
 import time
@@ -75,8 +76,7 @@ class DefaultBenchTest(unittest.TestCase):
     def test_without_a_journal_nothing_is_written(self):
         work = tempfile.mkdtemp(prefix="k27e2e-nojournal-")
         path = os.path.join(work, "bench.json")
-        with open(path, "w") as f:
-            json.dump({"devices": [device()]}, f)
+        pathlib.Path(path).write_text(json.dumps({"devices": [device()]}))
         cwd_before = sorted(os.listdir(os.getcwd()))
         r = run_tool(bench=path, journal=False, keys=[TYPE_42, SPACE])
         self.assertEqual(r.status, 0, r)
@@ -121,8 +121,7 @@ class SharedBenchTest(unittest.TestCase):
         bench = os.path.join(work, "bench.json")
         journal = os.path.join(work, "journal.jsonl")
         state = os.path.join(work, "journal.state.json")
-        with open(bench, "w") as f:
-            json.dump({"shared": True, "devices": [device()]}, f)
+        pathlib.Path(bench).write_text(json.dumps({"shared": True, "devices": [device()]}))
         state_win = windows_paths(state)[0]
 
         def run(keys, refused=None):
@@ -148,11 +147,9 @@ class SharedBenchTest(unittest.TestCase):
             return ran.status, ran.out + ran.err
 
         damaged = b'{"format": 1, "bench_sha256": "'
-        with open(state, "wb") as f:
-            f.write(damaged)
+        pathlib.Path(state).write_bytes(damaged)
         run([SPACE], refused="a damaged state file: not whole JSON")
-        with open(state, "rb") as f:
-            self.assertEqual(f.read(), damaged)
+        self.assertEqual(pathlib.Path(state).read_bytes(), damaged)
         status, said = kit_state()
         self.assertEqual(status, 1, said)
         self.assertIn("not a whole state file", said)
@@ -163,29 +160,24 @@ class SharedBenchTest(unittest.TestCase):
         r = run([TYPE_42, SPACE])
         self.assertEqual(r.status, 0, r)
         release = re.search(r"release (\d+)\.(\d+)\.(\d+)\(", r.transcript).groups()
-        with open(state) as f:
-            remembered = json.load(f)["devices"][0]
+        remembered = json.loads(pathlib.Path(state).read_text())["devices"][0]
         self.assertEqual((remembered["flash"], remembered["code_version"]), ("running", [int(n) for n in release]))
         status, said = kit_state()
         self.assertEqual(status, 0, said)
         self.assertIn("device 1: serial 42, state 1200, code version %s.%s.%s, programmed" % release, said)
 
         # The bench changed since: the state is another bench's.
-        with open(state, "rb") as f:
-            kept = f.read()
-        with open(bench, "w") as f:
-            json.dump({"shared": True, "devices": [device(label="Changed")]}, f)
+        kept = pathlib.Path(state).read_bytes()
+        pathlib.Path(bench).write_text(json.dumps({"shared": True, "devices": [device(label="Changed")]}))
         run([SPACE], refused="the state file of another bench")
-        with open(state, "rb") as f:
-            self.assertEqual(f.read(), kept)
+        self.assertEqual(pathlib.Path(state).read_bytes(), kept)
 
 
 class BenchScriptTest(unittest.TestCase):
     def test_runs_the_tool_against_the_bench_file_with_its_journal(self):
         work = tempfile.mkdtemp(prefix="k27e2e-bench-")
         path = os.path.join(work, "reset refused.json")
-        with open(path, "w") as f:
-            json.dump({"devices": [device(serial=77)], "status": {"Reset": 5}}, f)
+        pathlib.Path(path).write_text(json.dumps({"devices": [device(serial=77)], "status": {"Reset": 5}}))
         journal = os.path.join(work, "run", "journal.jsonl")
         screen, status = run_in_terminal(
             [os.path.join(REPO, "scripts", "bench"), path, "--journal", journal, "--no-build"],
@@ -202,8 +194,7 @@ class BenchScriptTest(unittest.TestCase):
     def test_refuses_a_bench_it_cannot_play(self):
         work = tempfile.mkdtemp(prefix="k27e2e-bench-")
         path = os.path.join(work, "bad.json")
-        with open(path, "w") as f:
-            json.dump({"devices": [{"serail": 42}]}, f)
+        pathlib.Path(path).write_text(json.dumps({"devices": [{"serail": 42}]}))
         screen, status = run_in_terminal([os.path.join(REPO, "scripts", "bench"), path, "--no-build"], [])
         self.assertEqual(status, 2, screen)
         self.assertIn("devices[0].serail: unknown setting", screen)

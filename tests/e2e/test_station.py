@@ -7,6 +7,7 @@ reading and the summary are the kit's unit tests.)"""
 import calendar
 import json
 import os
+import pathlib
 import re
 import signal
 import tempfile
@@ -54,8 +55,7 @@ class StationTest(unittest.TestCase):
 
     def bench(self, bench):
         path = os.path.join(self.work, "bench.json")
-        with open(path, "w") as f:
-            json.dump(bench, f)
+        pathlib.Path(path).write_text(json.dumps(bench))
         register_simulator(path, self.journal)
 
     def station(self, *args):
@@ -150,8 +150,7 @@ class StationTest(unittest.TestCase):
         self.assertRegex(ran.out, r"\ndevices whose last run did not succeed: 2\n  0043  THAT SERIAL NUMBER[^\n]*\n"
                                   r"  0057  CODE FLASH ERASE FAILED, ")
         self.assertIn("\nruns with no end: 0\n", ran.out)
-        with open(csv, encoding="utf-8-sig") as f:
-            rows = f.read().split("\n")
+        rows = pathlib.Path(csv).read_text(encoding="utf-8-sig").split("\n")
         self.assertEqual(len([r for r in rows if r.strip()]), 8, rows)
 
     def test_a_station_killed_during_an_erase_loses_no_record(self):
@@ -182,8 +181,7 @@ class StationTest(unittest.TestCase):
 
     def test_a_record_that_cannot_be_written_is_refused_before_any_run(self):
         bench = os.path.join(self.work, "bench.json")
-        with open(bench, "w") as f:
-            f.write('{"devices": []}\n')
+        pathlib.Path(bench).write_text('{"devices": []}\n')
         for record, why in ((os.path.join(self.work, "no folder", "line.jsonl"), "cannot be written: "),
                             (bench, "is not a station's record (no line of it is a run's)")):
             with self.subTest(record=record):
@@ -191,8 +189,7 @@ class StationTest(unittest.TestCase):
                 self.assertEqual(ran.status, 1, ran)
                 self.assertIn(why, ran.err)
                 self.assertNotIn(": started", ran.out)
-        with open(bench) as f:
-            self.assertEqual(f.read(), '{"devices": []}\n')
+        self.assertEqual(pathlib.Path(bench).read_text(), '{"devices": []}\n')
 
 
 if __name__ == "__main__":
