@@ -8,8 +8,6 @@
 
 namespace {
 
-const char* const kPressSpace = "Press space to exit";
-
 bool IsName(const std::string& name) {
   if (name.empty() || name.size() > 80) return false;
   for (char c : name) {
@@ -191,9 +189,9 @@ bool CheckRun(const ScenarioRun& r, const std::string& where, std::string& error
        message.compare(message.size() - r.outcome.size() - 5, std::string::npos, " ... " + r.outcome) == 0) ||
       (message.size() >= r.outcome.size() + 2 &&
        message.compare(message.size() - r.outcome.size() - 2, std::string::npos, ": " + r.outcome) == 0);
-  if (last != kPressSpace || !ends_with_message)
+  if (last != model::kPressSpaceLine || !ends_with_message)
     return Reject(error, where + "the transcript must end with the line of \"" + r.outcome + "\", then \"" +
-                             kPressSpace + "\"");
+                             model::kPressSpaceLine + "\"");
   return true;
 }
 

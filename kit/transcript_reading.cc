@@ -20,7 +20,6 @@ constexpr std::string_view kErase = "Code flash erase ... ";
 constexpr std::string_view kErasing = "erasing ... ";
 constexpr std::string_view kProgram = "Code flash program ... ";
 constexpr std::string_view kReset = "Reset request ... ";
-constexpr std::string_view kPressSpaceLine = "Press space to exit";
 
 std::vector<std::string_view> SplitLines(std::string_view text) {
   std::vector<std::string_view> lines;
@@ -149,7 +148,7 @@ TranscriptReading ReadTranscript(std::string_view transcript, std::string_view t
   // No prompt answered, no device picked.
   if (listing) reading.device_line.clear();
 
-  if (lines.size() >= 2 && lines.back() == kPressSpaceLine) {
+  if (lines.size() >= 2 && lines.back() == model::kPressSpaceLine) {
     std::string_view message = lines[lines.size() - 2];
     // The message completes whatever line was open: the prompt's, or a
     // progress line's.

@@ -32,6 +32,9 @@ struct Outcome {
   const char* unreachable;
 };
 
+// The line a run's transcript ends with, after its message.
+inline constexpr char kPressSpaceLine[] = "Press space to exit";
+
 // In the order a run can reach them.
 const std::vector<Outcome>& Outcomes();
 
